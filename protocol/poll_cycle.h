@@ -1,0 +1,18 @@
+// One whole poll of the remote-print service: connect, register when due,
+// query for a job, download and print it raw, acknowledge it.
+#pragma once
+
+#include <cstdint>
+
+struct PrintClient;
+
+// Process-wide protocol state, from start to exit.
+extern int32_t ComputerToken;          // -1 until a registration answers
+extern int32_t RegistrationCountdown;  // connected polls until the next registration
+extern bool LogCleared;                // the event list was emptied since the last failure
+
+// 0 when a job was printed and acknowledged, 1 otherwise (an empty queue too).
+int RunPollCycle(PrintClient* client);
+
+// Empties the spooler-events list; the main window provides it.
+void ClearLog();

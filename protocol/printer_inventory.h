@@ -1,0 +1,23 @@
+// What the protocol needs to know about the computer, behind a link-time seam:
+// the installed printers, the user and each printer's hide flag.
+#pragma once
+
+#include <cstdint>
+
+// The names stay valid until the next call. The storage is reused from call to
+// call, so a warmed-up poll allocates nothing.
+struct PrinterNameList {
+    const char* const* names;
+    int32_t count;
+};
+
+// Local printers and printer connections, in the platform's order; empty when
+// the enumeration fails.
+PrinterNameList ListInstalledPrinters();
+
+// The user the process runs as, ASCII letters in capitals.
+const char* WindowsUserName();
+
+// Hide flag for the value name "Printer:" + printer name: 1 hidden, 0 exposed.
+// A missing flag is created as 0; -1 when that write failed.
+int IsPrinterHidden(const char* valueName);

@@ -1,0 +1,44 @@
+// One set of socket calls over Winsock 2 and BSD sockets, so the transport
+// compiles unchanged for Windows and for the native test build.
+#pragma once
+
+#include <cstdint>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+using SocketHandle = SOCKET;
+constexpr SocketHandle kNoSocket = INVALID_SOCKET;
+// Linux raises SIGPIPE on a send to a closed peer; Windows only returns an error.
+constexpr int kSendFlags = 0;
+
+inline int CloseSocket(SocketHandle socketHandle) { return closesocket(socketHandle); }
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using SocketHandle = int;
+constexpr SocketHandle kNoSocket = -1;
+constexpr int kSendFlags = MSG_NOSIGNAL;
+
+inline int CloseSocket(SocketHandle socketHandle) { return close(socketHandle); }
+#endif
+
+// Waits until the socket is readable: >0 readable, 0 time-out, <0 error
+// (also for kNoSocket, which has nothing to wait on).
+int WaitReadable(SocketHandle socketHandle, int timeoutMilliseconds);
+
+// Reads the socket's pending error (SO_ERROR); false when it cannot be read.
+bool ReadPendingError(SocketHandle socketHandle, int* error);
+
+// Requests go out as two sends (head, body); without this each one waits for
+// the peer's delayed acknowledgement.
+void DisableNagle(SocketHandle socketHandle);

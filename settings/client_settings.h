@@ -1,0 +1,28 @@
+// The process-wide current settings and the rules that load, edit and store
+// them in the settings key.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class SettingsStore;
+
+struct SettingsValues {
+    std::string Url;
+    int32_t Port = 0;
+    int32_t PollFreq = 0;
+    std::string ComputerName;
+    std::string Cipher;
+};
+
+// Zero and empty at start; loaded at start-up, replaced by OK.
+extern SettingsValues ClientSettings;
+
+// Every tick polls only when this holds: PollFreq, Url, Port, ComputerName.
+bool SettingsComplete(const SettingsValues& settings);
+
+// The value name the last failed write was aimed at, for the error text
+// "Failed to set data for '%s'".
+struct WriteFailure {
+    std::string valueName;
+};

@@ -89,5 +89,7 @@ struct PrintClient {
 
 private:
     int ReceiveMore(char* buffer, int32_t* held, int timeoutMilliseconds);
+    bool ContinueChunkedBody(char* buffer, int32_t* held);
     int DecodeChunkedBody(char* buffer, int32_t* held);
+    int FailExchange(const char* text);
 };

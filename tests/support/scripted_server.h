@@ -23,6 +23,7 @@ struct ScriptedRequest {
 struct ScriptedAnswer {
     std::string bytes;       // sent as they are
     size_t pieceSize = 0;    // >0: send in pieces of this size, pausing between them
+    int pauseMilliseconds = 1;
     bool closeAfter = false; // close the connection once the bytes are sent
     bool stall = false;      // send the bytes, then neither read nor close until the server stops
 };
@@ -37,6 +38,8 @@ public:
     uint16_t Port() const { return port_; }
     std::vector<ScriptedRequest> Requests();
     int Connections();
+    // Connections the client closed (the server saw the end of its stream).
+    int ClosedByClient();
 
     // A whole response with status 200 and a Content-Length body.
     static std::string Ok(const std::string& body);
@@ -50,8 +53,9 @@ private:
     uint16_t port_ = 0;
     std::mutex mutex_;
     std::vector<ScriptedRequest> requests_;
-    std::vector<SocketHandle> open_;
+    std::condition_variable stopped_;
     int connections_ = 0;
+    int closedByClient_ = 0;
     bool stopping_ = false;
     std::thread thread_;
 };

@@ -1,0 +1,197 @@
+#include "tests/support/scripted_server.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <algorithm>
+#include <cstring>
+
+#include "transport/decimal.h"
+
+namespace {
+
+#ifdef _WIN32
+// Test programs have no start-up code of their own; sockets need the library.
+struct WinsockStarted {
+    WinsockStarted()
+    {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 0), &data);
+    }
+} winsockStarted;
+#endif
+
+constexpr int kPollMilliseconds = 20;
+
+enum class ReadOutcome { Request, PeerClosed, Stopped };
+
+// Reads until the head and its Content-Length body are whole.
+ReadOutcome ReadRequest(SocketHandle connection, const bool& stopping, std::mutex& mutex, ScriptedRequest* request)
+{
+    std::string data;
+    size_t headEnd = std::string::npos;
+    size_t bodyLength = 0;
+    for (;;) {
+        if (headEnd != std::string::npos && data.size() >= headEnd + 4 + bodyLength) {
+            request->head = data.substr(0, headEnd);
+            request->body = data.substr(headEnd + 4, bodyLength);
+            size_t pathStart = request->head.find(" /");
+            size_t pathEnd = request->head.find(" HTTP/");
+            if (pathStart != std::string::npos && pathEnd != std::string::npos && pathEnd > pathStart)
+                request->path = request->head.substr(pathStart + 2, pathEnd - pathStart - 2);
+            return ReadOutcome::Request;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (stopping)
+                return ReadOutcome::Stopped;
+        }
+        int ready = WaitReadable(connection, kPollMilliseconds);
+        if (ready < 0)
+            return ReadOutcome::PeerClosed;
+        if (ready == 0)
+            continue;
+        char chunk[8192];
+        int count = recv(connection, chunk, sizeof chunk, 0);
+        if (count <= 0)
+            return ReadOutcome::PeerClosed;
+        data.append(chunk, static_cast<size_t>(count));
+        if (headEnd == std::string::npos) {
+            headEnd = data.find("\r\n\r\n");
+            if (headEnd != std::string::npos) {
+                size_t field = data.find("Content-Length: ");
+                if (field != std::string::npos && field < headEnd)
+                    bodyLength = static_cast<size_t>(DecimalValue(data.c_str() + field + 16));
+            }
+        }
+    }
+}
+
+void SendAll(SocketHandle connection, const char* data, size_t length)
+{
+    while (length > 0) {
+        int sent = send(connection, data, static_cast<int>(length), kSendFlags);
+        if (sent <= 0)
+            return;
+        data += sent;
+        length -= static_cast<size_t>(sent);
+    }
+}
+
+}  // namespace
+
+ScriptedServer::ScriptedServer(ScriptedHandler handler) : handler_(std::move(handler))
+{
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener_, 16) != 0)
+        abort();
+#ifdef _WIN32
+    int length = sizeof address;
+#else
+    socklen_t length = sizeof address;
+#endif
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread(&ScriptedServer::Run, this);
+}
+
+ScriptedServer::~ScriptedServer()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    stopped_.notify_all();
+    thread_.join();
+    CloseSocket(listener_);
+}
+
+std::vector<ScriptedRequest> ScriptedServer::Requests()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+}
+
+int ScriptedServer::Connections()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return connections_;
+}
+
+int ScriptedServer::ClosedByClient()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return closedByClient_;
+}
+
+std::string ScriptedServer::Ok(const std::string& body)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+void ScriptedServer::Run()
+{
+    std::vector<std::thread> workers;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stopping_)
+                break;
+        }
+        if (WaitReadable(listener_, kPollMilliseconds) <= 0)
+            continue;
+        SocketHandle connection = accept(listener_, nullptr, nullptr);
+        if (connection == kNoSocket)
+            continue;
+        int number;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            number = ++connections_;
+        }
+        workers.emplace_back(&ScriptedServer::Serve, this, connection, number);
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+}
+
+void ScriptedServer::Serve(SocketHandle connection, int number)
+{
+    for (;;) {
+        ScriptedRequest request;
+        ReadOutcome outcome = ReadRequest(connection, stopping_, mutex_, &request);
+        if (outcome == ReadOutcome::PeerClosed) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++closedByClient_;
+        }
+        if (outcome != ReadOutcome::Request)
+            break;
+        request.connection = number;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            requests_.push_back(request);
+        }
+        ScriptedAnswer answer = handler_(request);
+        size_t piece = answer.pieceSize > 0 ? answer.pieceSize : answer.bytes.size();
+        for (size_t offset = 0; offset < answer.bytes.size(); offset += piece) {
+            if (offset > 0) {
+                // Gives the client a chance to read each piece on its own; the
+                // tests hold whatever the split turns out to be.
+                std::this_thread::sleep_for(std::chrono::milliseconds(answer.pauseMilliseconds));
+            }
+            SendAll(connection, answer.bytes.data() + offset, std::min(piece, answer.bytes.size() - offset));
+        }
+        if (answer.closeAfter)
+            break;
+        if (answer.stall) {
+            // Neither read nor close: the client must give up by its time-out.
+            std::unique_lock<std::mutex> lock(mutex_);
+            stopped_.wait(lock, [this] { return stopping_; });
+            break;
+        }
+    }
+    CloseSocket(connection);
+}

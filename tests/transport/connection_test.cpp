@@ -1,0 +1,169 @@
+// The connection's life: keep-alive, time-outs, closed peers, refusals.
+#include "tests/transport/client_fixture.h"
+
+namespace {
+
+const std::vector<std::string> kTimeout = {"Read socket timeout, server is maybe not active"};
+const std::vector<std::string> kClosedPeer = {"Partner program has issued a closesocket()\n"};
+
+TEST_F(ClientTest, KeepAliveCarriesRequestsOverOneConnectionAndLeavesItOpen)
+{
+    ScriptedServer server(Answer(ScriptedServer::Ok("pong")));
+    SetUpFor(server);
+    ASSERT_EQ(client.SocketConnect(), 0);
+    SocketHandle first = client.Socket;
+
+    EXPECT_EQ(Exchange(), 0);
+    EXPECT_EQ(Exchange(), 0);
+    EXPECT_EQ(client.Socket, first);
+    EXPECT_EQ(server.Connections(), 1);
+    EXPECT_EQ(server.Requests().size(), 2u);
+}
+
+TEST_F(ClientTest, AClosedPeerTurnsKeepAliveOffForGood)
+{
+    bool closeFirst = true;
+    ScriptedServer server([&](const ScriptedRequest&) {
+        ScriptedAnswer answer;
+        answer.closeAfter = closeFirst;
+        closeFirst = false;
+        if (!answer.closeAfter)
+            answer.bytes = ScriptedServer::Ok("pong");
+        return answer;
+    });
+    SetUpFor(server);
+    ASSERT_EQ(client.SocketConnect(), 0);
+
+    EXPECT_EQ(Exchange(), 1);
+    EXPECT_EQ(Reports::log, kClosedPeer);
+    EXPECT_EQ(Reports::status, kClosedPeer);
+    EXPECT_FALSE(KeepAlive);
+    EXPECT_EQ(client.Socket, kNoSocket);
+
+    // From now on each request connects first and closes after its response.
+    EXPECT_EQ(Exchange(), 0);
+    EXPECT_EQ(client.Socket, kNoSocket);
+    EXPECT_EQ(Exchange(), 0);
+    EXPECT_EQ(server.Connections(), 3);
+}
+
+TEST_F(ClientTest, ATimeOutFailsButKeepsTheConnection)
+{
+    ScriptedServer server([](const ScriptedRequest&) {
+        ScriptedAnswer answer;
+        answer.stall = true;
+        return answer;
+    });
+    SetUpFor(server);
+    ASSERT_EQ(client.SocketConnect(), 0);
+
+    EXPECT_EQ(Exchange(), 1);
+    EXPECT_EQ(Reports::status, kTimeout);
+    EXPECT_EQ(Reports::log, kTimeout);
+    EXPECT_TRUE(KeepAlive);
+    EXPECT_NE(client.Socket, kNoSocket);
+}
+
+TEST_F(ClientTest, AFailedSendIsReportedBeforeTheFailedRead)
+{
+    client.Setup("127.0.0.1", 1, "PC01", "");
+    EXPECT_EQ(Exchange(), 1);
+    // No socket: the pending error cannot be read, so each text comes alone.
+    std::vector<std::string> expected = {"write() failed", "write() failed", "select() failed in SocketReceive"};
+    EXPECT_EQ(Reports::log, expected);
+    EXPECT_FALSE(KeepAlive);
+}
+
+TEST_F(ClientTest, ReleaseClosesOnlyOnceKeepAliveIsOff)
+{
+    ScriptedServer server(Answer(ScriptedServer::Ok("")));
+    SetUpFor(server);
+    ASSERT_EQ(client.SocketConnect(), 0);
+    client.ReleaseConnection();
+    EXPECT_NE(client.Socket, kNoSocket);
+    KeepAlive = false;
+    client.ReleaseConnection();
+    EXPECT_EQ(client.Socket, kNoSocket);
+    client.SocketClose();  // nothing left to close
+    EXPECT_EQ(client.Socket, kNoSocket);
+}
+
+TEST_F(ClientTest, ConnectingAgainClosesTheEarlierConnection)
+{
+    ScriptedServer server(Answer(ScriptedServer::Ok("")));
+    SetUpFor(server);
+    ASSERT_EQ(client.SocketConnect(), 0);
+    ASSERT_EQ(client.SocketConnect(), 0);
+    client.SocketClose();
+    // Both connections end; the server notices each close.
+    for (int waited = 0; server.ClosedByClient() < 2 && waited < 200; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(server.Connections(), 2);
+    EXPECT_EQ(server.ClosedByClient(), 2);
+}
+
+TEST_F(ClientTest, APortAbove65535UsesItsLow16Bits)
+{
+    ScriptedServer server(Answer(ScriptedServer::Ok("")));
+    ASSERT_EQ(client.Setup("127.0.0.1", 65536 + server.Port(), "PC01", ""), 0);
+    EXPECT_EQ(client.SocketConnect(), 0);
+}
+
+TEST_F(ClientTest, AHostNameIsResolved)
+{
+    ScriptedServer server(Answer(ScriptedServer::Ok("")));
+    ASSERT_EQ(client.Setup("localhost", server.Port(), "PC01", ""), 0);
+    EXPECT_EQ(client.SocketConnect(), 0);
+}
+
+TEST_F(ClientTest, AnUnresolvableHostIsReportedOnceAndLeavesNoSocket)
+{
+    ASSERT_EQ(client.Setup("a..b", 7000, "PC01", ""), 0);
+    EXPECT_EQ(client.SocketConnect(), 1);
+    EXPECT_EQ(Reports::status, std::vector<std::string>{"get host failed"});
+    EXPECT_EQ(Reports::log, std::vector<std::string>{"get host failed"});
+    EXPECT_EQ(client.Socket, kNoSocket);
+}
+
+TEST_F(ClientTest, ARefusedConnectionIsReported)
+{
+    SocketHandle unused = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(unused, reinterpret_cast<sockaddr*>(&address), sizeof address);
+#ifdef _WIN32
+    int length = sizeof address;
+#else
+    socklen_t length = sizeof address;
+#endif
+    getsockname(unused, reinterpret_cast<sockaddr*>(&address), &length);
+    ASSERT_EQ(client.Setup("127.0.0.1", ntohs(address.sin_port), "PC01", ""), 0);
+    EXPECT_EQ(client.SocketConnect(), 1);
+    EXPECT_EQ(Reports::log, std::vector<std::string>{"connect() failed"});
+    CloseSocket(unused);
+}
+
+TEST_F(ClientTest, SetupRefusesTextsLongerThanTheirFields)
+{
+    const std::string longest63(63, 'h');
+    const std::string cipher255(255, 'c');
+    EXPECT_EQ(client.Setup(longest63.c_str(), 1, longest63.c_str(), cipher255.c_str()), 0);
+    EXPECT_EQ(client.Host, longest63);
+    EXPECT_EQ(client.Cipher, cipher255);
+
+    PrintClient fresh;
+    EXPECT_EQ(fresh.Setup(std::string(64, 'h').c_str(), 1, "PC", ""), 1);
+    EXPECT_EQ(fresh.Setup("h", 1, std::string(64, 'n').c_str(), ""), 1);
+    EXPECT_EQ(fresh.Setup("h", 1, "PC", std::string(256, 'c').c_str()), 1);
+    EXPECT_STREQ(fresh.Host, "");
+}
+
+TEST_F(ClientTest, ReportFormattedReachesTheStatusDisplayOnly)
+{
+    client.ReportFormatted("%s %d", "code", 7);
+    EXPECT_EQ(Reports::status, std::vector<std::string>{"code 7"});
+    EXPECT_TRUE(Reports::log.empty());
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+// The request bytes on the wire, exactly.
+#include "tests/transport/client_fixture.h"
+
+std::vector<std::string> Reports::status;
+std::vector<std::string> Reports::log;
+
+namespace {
+
+const char kCommonLines[] = "User-Agent: Tarnwick Jan  9 2014\r\nConnection: Keep-Alive\r\nHost: 127.0.0.1";
+
+struct HeadCase {
+    const char* name;
+    const char* extraHeader;
+    const char* body;
+    std::string expectedHead;
+};
+
+class RequestHeadTest : public ClientTest, public ::testing::WithParamInterface<HeadCase> {};
+
+TEST_P(RequestHeadTest, SendsTheHeadLinesInOrderAndTheBodyAsIs)
+{
+    const HeadCase& c = GetParam();
+    ScriptedServer server(Answer(ScriptedServer::Ok("")));
+    SetUpFor(server);
+    ASSERT_EQ(client.SocketConnect(), 0);
+    ASSERT_EQ(client.httpRequest("a/b?func=ping", c.extraHeader, c.body, nullptr, 0, nullptr, 0, nullptr), 0);
+
+    std::vector<ScriptedRequest> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].head, c.expectedHead);
+    EXPECT_EQ(requests[0].body, c.body);
+}
+
+const std::string kLength3 = "Content-Length: 3\r\n";
+INSTANTIATE_TEST_SUITE_P(
+    Heads, RequestHeadTest,
+    ::testing::Values(
+        HeadCase{"NullHeaderGivesTextHtmlSecond", nullptr, "abc",
+                 "POST /a/b?func=ping HTTP/1.1\r\nContent-Type: text/html\r\n" + kLength3 + kCommonLines},
+        HeadCase{"XmlHeaderComesAfterHost", "Content-Type: application/xml", "abc",
+                 "POST /a/b?func=ping HTTP/1.1\r\n" + kLength3 + kCommonLines + "\r\nContent-Type: application/xml"},
+        HeadCase{"HeaderEndingInCrLfGetsNoSecond", "Content-Type: application/xml\r\n", "abc",
+                 "POST /a/b?func=ping HTTP/1.1\r\n" + kLength3 + kCommonLines + "\r\nContent-Type: application/xml"},
+        HeadCase{"HeaderStartingWithABlankIsLeftOut", " X-Note: 1", "abc",
+                 "POST /a/b?func=ping HTTP/1.1\r\n" + kLength3 + kCommonLines},
+        HeadCase{"EmptyBodyAnnouncesZero", "Content-Type: application/xml", "",
+                 "POST /a/b?func=ping HTTP/1.1\r\nContent-Length: 0\r\n" + std::string(kCommonLines) +
+                     "\r\nContent-Type: application/xml"}),
+    [](const ::testing::TestParamInfo<HeadCase>& info) { return std::string(info.param.name); });
+
+TEST_F(ClientTest, ThePathIsSentUnescaped)
+{
+    ScriptedServer server(Answer(ScriptedServer::Ok("")));
+    SetUpFor(server);
+    ASSERT_EQ(client.SocketConnect(), 0);
+    client.httpRequest(".0001/admin/rmtprt.$.aspx?func=ping", nullptr, "", nullptr, 0, nullptr, 0, nullptr);
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(server.Requests()[0].path, ".0001/admin/rmtprt.$.aspx?func=ping");
+}
+
+}  // namespace

@@ -1,0 +1,115 @@
+#include "transport/print_client.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+bool KeepAlive = true;
+ReceiveTimeouts TransportTimeouts = {15000, 3000};
+
+// Process-wide, as one client exists at a time; filled anew by every connect.
+static sockaddr_in ConnectAddress;
+
+PrintClient::PrintClient()
+    : Socket(kNoSocket), Head(), Cipher(), ComputerName(), Host(), Port(0),
+      OnProgress(nullptr), OnStatus(nullptr), OnLog(nullptr)
+{
+}
+
+PrintClient::~PrintClient()
+{
+    SocketClose();
+}
+
+static bool Fits(const char* text, size_t capacity)
+{
+    return strlen(text) < capacity;
+}
+
+int PrintClient::Setup(const char* host, int32_t port, const char* computerName, const char* cipher)
+{
+    if (!Fits(host, sizeof Host) || !Fits(computerName, sizeof ComputerName) || !Fits(cipher, sizeof Cipher))
+        return 1;
+    strcpy(Host, host);
+    Port = port;
+    strcpy(ComputerName, computerName);
+    strcpy(Cipher, cipher);
+    return 0;
+}
+
+int PrintClient::SocketConnect()
+{
+    // A connection still held would otherwise leak when the new one replaces it.
+    SocketClose();
+    Socket = socket(AF_INET, SOCK_STREAM, 0);
+    if (Socket == kNoSocket) {
+        ReportError("socket() failed");
+        return 1;
+    }
+    DisableNagle(Socket);
+
+    memset(&ConnectAddress, 0, sizeof ConnectAddress);
+    ConnectAddress.sin_family = AF_INET;
+    ConnectAddress.sin_port = htons(static_cast<uint16_t>(Port));
+    // Digits and dots only: a dotted address, never looked up by name.
+    if (strspn(Host, "0123456789.") == strlen(Host)) {
+        ConnectAddress.sin_addr.s_addr = inet_addr(Host);
+    } else {
+        hostent* entry = gethostbyname(Host);
+        if (entry == nullptr || entry->h_addr_list[0] == nullptr || entry->h_length != 4) {
+            SocketClose();
+            ReportError("get host failed");
+            return 1;
+        }
+        memcpy(&ConnectAddress.sin_addr, entry->h_addr_list[0], 4);
+    }
+
+    if (connect(Socket, reinterpret_cast<sockaddr*>(&ConnectAddress), sizeof ConnectAddress) < 0) {
+        ReportError("connect() failed");
+        return 1;
+    }
+    return 0;
+}
+
+int PrintClient::SocketSend(const void* data, int32_t length)
+{
+    int sent = send(Socket, static_cast<const char*>(data), length, kSendFlags);
+    if (sent == length)
+        return 0;
+    ReportError("write() failed");
+    int pendingError;
+    if (ReadPendingError(Socket, &pendingError))
+        ReportError("SO_ERROR was");
+    SocketClose();
+    return 1;
+}
+
+void PrintClient::SocketClose()
+{
+    if (Socket == kNoSocket)
+        return;
+    CloseSocket(Socket);
+    Socket = kNoSocket;
+}
+
+void PrintClient::ReleaseConnection()
+{
+    if (!KeepAlive)
+        SocketClose();
+}
+
+void PrintClient::ReportError(const char* text)
+{
+    OnStatus(text);
+    OnLog(text);
+}
+
+void PrintClient::ReportFormatted(const char* format, ...)
+{
+    char text[65536];
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    OnStatus(text);
+}

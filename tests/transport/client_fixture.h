@@ -10,11 +10,12 @@
 #include "transport/print_client.h"
 
 struct Reports {
-    static std::vector<std::string> status;
-    static std::vector<std::string> log;
+    static inline std::vector<std::string> status;
+    static inline std::vector<std::string> log;
+    static inline std::vector<std::pair<int32_t, int32_t>> progress;
     static void OnStatus(const char* text) { status.push_back(text); }
     static void OnLog(const char* text) { log.push_back(text); }
-    static void OnProgress(int32_t, int32_t) {}
+    static void OnProgress(int32_t position, int32_t maximum) { progress.emplace_back(position, maximum); }
 };
 
 class ClientTest : public ::testing::Test {
@@ -26,6 +27,7 @@ protected:
         TransportTimeouts = {300, 200};
         Reports::status.clear();
         Reports::log.clear();
+        Reports::progress.clear();
         client.OnProgress = Reports::OnProgress;
         client.OnStatus = Reports::OnStatus;
         client.OnLog = Reports::OnLog;

@@ -1,9 +1,6 @@
 // The request bytes on the wire, exactly.
 #include "tests/transport/client_fixture.h"
 
-std::vector<std::string> Reports::status;
-std::vector<std::string> Reports::log;
-
 namespace {
 
 const char kCommonLines[] = "User-Agent: Tarnwick Jan  9 2014\r\nConnection: Keep-Alive\r\nHost: 127.0.0.1";

@@ -1,0 +1,24 @@
+#!/bin/bash
+# Sets up a Debian 12 machine and runs every test of webprint: the portable
+# core natively under AddressSanitizer and UndefinedBehaviorSanitizer, then the
+# Windows build under 32-bit Wine, then the reference print service.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/setup.sh
+
+echo "== native build (ASan + UBSan)"
+cmake --preset native-asan >/dev/null
+cmake --build --preset native-asan -j2
+ctest --preset native-asan
+
+echo "== Win32 build under Wine"
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 -j2
+(
+    . tools/wine-session.sh build/win32
+    ctest --preset win32
+)
+
+echo "== reference print service"
+python3 -m unittest discover -s tools/tests

@@ -1,0 +1,44 @@
+#include "app/poll_timer.h"
+
+#include <string>
+
+#include "protocol/poll_cycle.h"
+#include "settings/client_settings.h"
+#include "settings/setting_limits.h"
+#include "transport/print_client.h"
+#include "ui/display.h"
+
+static_assert(kServerNameLimit + 1 == static_cast<size_t>(kHostCapacity) &&
+                  kComputerNameLimit + 1 == static_cast<size_t>(kComputerNameCapacity) &&
+                  kCipherLimit + 1 == static_cast<size_t>(kCipherCapacity),
+              "the settings' length limits must match the client's fields");
+
+void Timer1Timer(PollTimer& timer)
+{
+    // Incomplete settings: a silent tick, and the interval stays as it is.
+    if (!SettingsComplete(ClientSettings))
+        return;
+
+    // A 32-bit product: a negative PollFreq gives a huge unsigned period
+    // instead of stopping the timer. Setting an unchanged interval would
+    // restart the period, so it is set only when it differs.
+    const uint32_t interval = static_cast<uint32_t>(ClientSettings.PollFreq) * 1000u;
+    if (timer.Interval() != interval)
+        timer.SetInterval(interval);
+
+    // A setting longer than the client's field is never polled cut short.
+    const std::string overlong = OverlongSetting(ClientSettings);
+    if (!overlong.empty()) {
+        OnStatus((overlong + ": not polling").c_str());
+        return;
+    }
+
+    PrintClient client;
+    // Cannot fail: every text was checked against the client's fields above.
+    client.Setup(ClientSettings.Url.c_str(), ClientSettings.Port, ClientSettings.ComputerName.c_str(),
+                 ClientSettings.Cipher.c_str());
+    client.OnProgress = OnProgress;
+    client.OnStatus = OnStatus;
+    client.OnLog = OnLog;
+    RunPollCycle(&client);
+}

@@ -1,0 +1,176 @@
+#include "settings/settings_form.h"
+
+#include "protocol/printer_inventory.h"
+#include "settings/client_settings.h"
+#include "settings/computer_name.h"
+#include "settings/integer_text.h"
+#include "settings/setting_limits.h"
+#include "settings/settings_store.h"
+
+namespace {
+
+const char kShowStartUpPanel[] = "ShowStartUpPanel";
+const char kComputerName[] = "ComputerName";
+const char kPort[] = "Port";
+const char kPollFreq[] = "PollFreq";
+const char kUrl[] = "Url";
+const char kCipher[] = "Cipher";
+const char kPrinterFlagPrefix[] = "Printer:";
+
+const int32_t kDefaultPort = 7000;
+const int32_t kDefaultPollFreq = 30;
+const char kDefaultCipher[] = "k2vd9qa3m1t74p6n";
+
+SettingsStore* FlagStore = nullptr;
+
+SettingsOutcome FailedWrite(const std::string& valueName)
+{
+    return {SettingsOutcome::WriteFailed, "Failed to set data for '" + valueName + "'"};
+}
+
+std::string ReadTextOrEmpty(SettingsStore& store, const char* name)
+{
+    std::string text;
+    if (!store.ReadText(name, &text))
+        text.clear();
+    return text;
+}
+
+// A missing integer takes its default, which is written back. False when
+// that write failed.
+bool LoadInteger(SettingsStore& store, const char* name, int32_t defaultValue, int32_t* setting)
+{
+    if (store.ReadInteger(name, setting))
+        return true;
+    *setting = defaultValue;
+    return store.WriteInteger(name, defaultValue);
+}
+
+// 1 hidden (any non-zero flag), 0 exposed; a missing flag is created as 0.
+// -1 when that write failed.
+int ReadHideFlag(SettingsStore& store, const std::string& valueName)
+{
+    int32_t flag = 0;
+    if (store.ReadInteger(valueName.c_str(), &flag))
+        return flag != 0 ? 1 : 0;
+    return store.WriteInteger(valueName.c_str(), 0) ? 0 : -1;
+}
+
+}  // namespace
+
+SettingsOutcome LoadSettingsAtStart(SettingsStore& store, SettingsView& view, bool* showPanel)
+{
+    // The window may stay visible at the very first start, or when the value
+    // was set from outside; the client itself only ever writes 0.
+    int32_t showStartUpPanel = 0;
+    if (store.ReadInteger(kShowStartUpPanel, &showStartUpPanel)) {
+        *showPanel = showStartUpPanel != 0;
+    } else {
+        *showPanel = true;
+        if (!store.WriteInteger(kShowStartUpPanel, 0))
+            return FailedWrite(kShowStartUpPanel);
+    }
+
+    // Written back always, so the name found at the first start stays in use
+    // even when the computer is renamed later.
+    ClientSettings.ComputerName = ReadTextOrEmpty(store, kComputerName);
+    if (ClientSettings.ComputerName.empty())
+        ClientSettings.ComputerName = ComputerNameOfThisPc();
+    view.SetEditText(SettingsEdit::Cpu, ClientSettings.ComputerName);
+    if (!store.WriteText(kComputerName, ClientSettings.ComputerName))
+        return FailedWrite(kComputerName);
+
+    view.SetEditText(SettingsEdit::User, WindowsUserName());
+
+    if (!LoadInteger(store, kPort, kDefaultPort, &ClientSettings.Port))
+        return FailedWrite(kPort);
+    view.SetEditText(SettingsEdit::Port, std::to_string(ClientSettings.Port));
+
+    if (!LoadInteger(store, kPollFreq, kDefaultPollFreq, &ClientSettings.PollFreq))
+        return FailedWrite(kPollFreq);
+    view.SetEditText(SettingsEdit::PollFreq, std::to_string(ClientSettings.PollFreq));
+
+    ClientSettings.Url = ReadTextOrEmpty(store, kUrl);
+    view.SetEditText(SettingsEdit::Url, ClientSettings.Url);
+    if (!store.WriteText(kUrl, ClientSettings.Url))
+        return FailedWrite(kUrl);
+
+    ClientSettings.Cipher = ReadTextOrEmpty(store, kCipher);
+    if (ClientSettings.Cipher.empty())
+        ClientSettings.Cipher = kDefaultCipher;
+    view.SetEditText(SettingsEdit::Cipher, ClientSettings.Cipher);
+    if (!store.WriteText(kCipher, ClientSettings.Cipher))
+        return FailedWrite(kCipher);
+
+    view.ShowFirstPage(SettingsComplete(ClientSettings) ? FirstPage::Status : FirstPage::Settings);
+
+    const PrinterNameList printers = ListInstalledPrinters();
+    for (int32_t i = 0; i < printers.count; ++i) {
+        const std::string flagName = kPrinterFlagPrefix + std::string(printers.names[i]);
+        const int hidden = ReadHideFlag(store, flagName);
+        if (hidden < 0)
+            return FailedWrite(flagName);
+        view.AddPrinter(printers.names[i], hidden == 0);
+    }
+    return SettingsOutcome();
+}
+
+SettingsOutcome StoreSettingsOnOk(SettingsStore& store, SettingsView& view)
+{
+    SettingsValues edited;
+    edited.ComputerName = view.EditText(SettingsEdit::Cpu);
+    edited.Url = view.EditText(SettingsEdit::Url);
+    edited.Cipher = view.EditText(SettingsEdit::Cipher);
+    // Checked before anything is stored, so a refused OK leaves the settings
+    // and the key exactly as they were.
+    const std::string overlong = OverlongSetting(edited);
+    if (!overlong.empty())
+        return {SettingsOutcome::Refused, overlong + ": settings not saved"};
+
+    // Each setting is assigned, then written, before the next is taken: a
+    // failed write leaves the ones before it in effect.
+    ClientSettings.Port = IntegerFromText(view.EditText(SettingsEdit::Port));
+    if (!store.WriteInteger(kPort, ClientSettings.Port))
+        return FailedWrite(kPort);
+
+    const int32_t pollFreq = IntegerFromText(view.EditText(SettingsEdit::PollFreq));
+    ClientSettings.PollFreq = pollFreq < 1 ? 1 : pollFreq;
+    if (!store.WriteInteger(kPollFreq, ClientSettings.PollFreq))
+        return FailedWrite(kPollFreq);
+
+    ClientSettings.ComputerName = edited.ComputerName;
+    if (!store.WriteText(kComputerName, ClientSettings.ComputerName))
+        return FailedWrite(kComputerName);
+
+    ClientSettings.Url = edited.Url;
+    if (!store.WriteText(kUrl, ClientSettings.Url))
+        return FailedWrite(kUrl);
+
+    // An empty cipher is stored and used as it is; the default comes back
+    // only at the next start.
+    ClientSettings.Cipher = edited.Cipher;
+    if (!store.WriteText(kCipher, ClientSettings.Cipher))
+        return FailedWrite(kCipher);
+    return SettingsOutcome();
+}
+
+SettingsOutcome StorePrinterFlag(SettingsStore& store, const char* printerName, bool ticked)
+{
+    const std::string flagName = kPrinterFlagPrefix + std::string(printerName);
+    if (!store.WriteInteger(flagName.c_str(), ticked ? 0 : 1))
+        return FailedWrite(flagName);
+    return SettingsOutcome();
+}
+
+void UseSettingsStore(SettingsStore* store)
+{
+    FlagStore = store;
+}
+
+int IsPrinterHidden(const char* valueName)
+{
+    // Without the window's key nothing can be read, and creating the flag fails.
+    if (FlagStore == nullptr)
+        return -1;
+    return ReadHideFlag(*FlagStore, valueName);
+}

@@ -1,0 +1,21 @@
+# Sourced by the run and test scripts: makes sure CUPS runs and has a raw queue
+# whose jobs land as files in a folder.
+#   . tools/cups-queue.sh QUEUE FOLDER
+# A queue without a PPD is raw: bytes pass unchanged. CUPS must run before any
+# Wine program starts, since Wine reads the queue list once per process.
+
+cups_queue_name=$1
+cups_queue_folder=$2
+mkdir -p "$cups_queue_folder"
+# The backend runs as the lp user.
+chmod 1777 "$cups_queue_folder"
+install -m 0755 "$(dirname "${BASH_SOURCE[0]:-$0}")/cups/webprint-capture" /usr/lib/cups/backend/webprint-capture
+
+cups_running() { lpstat -r 2>/dev/null | grep -q "is running"; }
+if ! cups_running; then
+    cupsd
+    for _ in $(seq 100); do cups_running && break; sleep 0.1; done
+fi
+lpadmin -p "$cups_queue_name" -E -v "webprint-capture:$cups_queue_folder"
+cupsenable "$cups_queue_name" 2>/dev/null || true
+cupsaccept "$cups_queue_name" 2>/dev/null || true

@@ -13,6 +13,10 @@ struct BrokenCase {
     std::vector<std::string> log;
 };
 
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const BrokenCase& c, std::ostream* out) { *out << c.name; }
+
+
 const BrokenCase kBrokenCases[] = {
     {"ChunkSizeOverflowing", kChunkedHead + "FFFFFFFFFFFFFFFFFFFF\r\nhello", false, {"Invalid chunked reply"}},
     {"ChunkLargerThanTheBuffer", kChunkedHead + "10000\r\nhello", false, {"Invalid chunked reply"}},

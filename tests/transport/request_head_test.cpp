@@ -12,6 +12,10 @@ struct HeadCase {
     std::string expectedHead;
 };
 
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const HeadCase& c, std::ostream* out) { *out << c.name; }
+
+
 class RequestHeadTest : public ClientTest, public ::testing::WithParamInterface<HeadCase> {};
 
 TEST_P(RequestHeadTest, SendsTheHeadLinesInOrderAndTheBodyAsIs)

@@ -12,6 +12,10 @@ struct FramingCase {
     bool onlyWhole;  // the outcome depends on what arrives together with the head
 };
 
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const FramingCase& c, std::ostream* out) { *out << c.name; }
+
+
 std::string Chunked(const std::string& chunks)
 {
     return "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + chunks;

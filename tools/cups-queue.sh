@@ -12,8 +12,10 @@ chmod 1777 "$cups_queue_folder"
 install -m 0755 "$(dirname "${BASH_SOURCE[0]:-$0}")/cups/webprint-capture" /usr/lib/cups/backend/webprint-capture
 
 cups_running() { lpstat -r 2>/dev/null | grep -q "is running"; }
+cups_started_here=""
 if ! cups_running; then
     cupsd
+    cups_started_here=1
     for _ in $(seq 100); do cups_running && break; sleep 0.1; done
 fi
 lpadmin -p "$cups_queue_name" -E -v "webprint-capture:$cups_queue_folder"

@@ -2,7 +2,8 @@
 # tree, a persistent wineserver, and an X display (Xvfb unless the caller asks
 # for the user's own display and one is there).
 #   . tools/wine-session.sh BUILD_DIR [user-display]
-# Everything started here is stopped again when the calling script exits.
+# Everything started here is stopped again when the calling script exits; a
+# caller with more to stop defines wine_session_before_stop.
 
 wine_session_build=$(cd "$1" && pwd)
 export WINEPREFIX="$wine_session_build/wineprefix"
@@ -11,6 +12,7 @@ export WINEDEBUG=-all
 
 wine_session_xvfb=""
 wine_session_stop() {
+    if declare -F wine_session_before_stop >/dev/null; then wine_session_before_stop; fi
     wineserver -k 2>/dev/null || true
     [ -n "$wine_session_xvfb" ] && kill "$wine_session_xvfb" 2>/dev/null || true
 }

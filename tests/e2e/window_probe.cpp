@@ -1,0 +1,62 @@
+// Reads what the running client shows, for the end-to-end tests:
+//   window_probe events   prints the spooler-events list, one line each
+// Exit code 2 when the client's window is not there.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+HWND FindChildOfClass(HWND parent, const char* className)
+{
+    struct Search {
+        const char* className;
+        HWND found;
+    } search{className, nullptr};
+    EnumChildWindows(
+        parent,
+        [](HWND child, LPARAM context) -> BOOL {
+            Search* s = reinterpret_cast<Search*>(context);
+            char name[64];
+            GetClassNameA(child, name, sizeof name);
+            if (lstrcmpiA(name, s->className) != 0)
+                return TRUE;
+            s->found = child;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+int PrintEvents(HWND window)
+{
+    HWND list = FindChildOfClass(window, "ListBox");
+    if (list == nullptr)
+        return 2;
+    LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        // The wide form: the narrow one returns UTF-16 bytes across processes under Wine.
+        wchar_t line[1024] = {};
+        if (SendMessageW(list, LB_GETTEXTLEN, i, 0) >= static_cast<LRESULT>(sizeof line / sizeof line[0]))
+            continue;
+        SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line));
+        char text[4096];
+        WideCharToMultiByte(CP_UTF8, 0, line, -1, text, sizeof text, nullptr, nullptr);
+        printf("%s\n", text);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    HWND window = FindWindowA("TfrmMain", nullptr);
+    if (window == nullptr)
+        return 2;
+    if (argc == 2 && strcmp(argv[1], "events") == 0)
+        return PrintEvents(window);
+    fprintf(stderr, "usage: window_probe events\n");
+    return 1;
+}

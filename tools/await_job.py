@@ -1,0 +1,64 @@
+#!/usr/bin/env python3
+"""Waits until the reference service saw a job acknowledged and its printout
+landed in a capture folder, then checks it byte for byte.
+
+  await_job.py --port P --job ID --folder DIR --expect FILE [--timeout S]
+
+Prints the printout's path; exits 1 on a mismatch or when the time runs out.
+"""
+
+import argparse
+import json
+import os
+import sys
+import time
+import urllib.request
+
+
+def job_state(port, job_id):
+    with urllib.request.urlopen(f"http://127.0.0.1:{port}/api/state", timeout=5) as answer:
+        state = json.load(answer)
+    for job in state["jobs"]:
+        if str(job["id"]) == str(job_id):
+            return job
+    return None
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--job", required=True)
+    parser.add_argument("--folder", required=True)
+    parser.add_argument("--expect", required=True)
+    parser.add_argument("--timeout", type=float, default=120)
+    args = parser.parse_args()
+
+    with open(args.expect, "rb") as f:
+        expected = f.read()
+    deadline = time.monotonic() + args.timeout
+    while time.monotonic() < deadline:
+        job = job_state(args.port, args.job)
+        if job is not None and job["state"] == "printed":
+            break
+        time.sleep(0.2)
+    else:
+        print("the job was not printed in time", file=sys.stderr)
+        return 1
+
+    # The spooler hands the document to the queue after the acknowledgement may
+    # already have gone out; wait for the file, then compare.
+    while time.monotonic() < deadline:
+        for name in sorted(os.listdir(args.folder)):
+            path = os.path.join(args.folder, name)
+            if name.endswith(".prn"):
+                with open(path, "rb") as f:
+                    if f.read() == expected:
+                        print(path)
+                        return 0
+        time.sleep(0.2)
+    print("no printout matches the job byte for byte", file=sys.stderr)
+    return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,80 @@
+#include "settings/win32/registry_store.h"
+
+#include <vector>
+
+const char kSettingsKeyPath[] = "SOFTWARE\\Morvelund\\Tarnwick Web Printing";
+
+RegistryStore::RegistryStore(HKEY root, const char* path)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
+                        nullptr, &key, nullptr) == ERROR_SUCCESS)
+        key_ = key;
+}
+
+RegistryStore::~RegistryStore()
+{
+    Close();
+}
+
+void RegistryStore::Close()
+{
+    if (key_ == nullptr)
+        return;
+    RegCloseKey(key_);
+    key_ = nullptr;
+}
+
+bool RegistryStore::ReadInteger(const char* name, int32_t* value)
+{
+    if (key_ == nullptr)
+        return false;
+    DWORD type = REG_NONE;
+    DWORD data = 0;
+    DWORD size = sizeof data;
+    // Any other type, or a DWORD of the wrong length, counts as missing.
+    if (RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) != ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof data)
+        return false;
+    *value = static_cast<int32_t>(data);
+    return true;
+}
+
+bool RegistryStore::ReadText(const char* name, std::string* value)
+{
+    value->clear();
+    if (key_ == nullptr)
+        return false;
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    if (RegQueryValueExA(key_, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0)
+        return false;
+    // One spare byte, so a value stored without its NUL still ends in one.
+    std::vector<char> data(size + 1, '\0');
+    DWORD held = size;
+    // REG_EXPAND_SZ is taken as stored: RegQueryValueExA does not expand it.
+    if (RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &held) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    value->assign(data.data());
+    return !value->empty();
+}
+
+bool RegistryStore::WriteInteger(const char* name, int32_t value)
+{
+    if (key_ == nullptr)
+        return false;
+    const DWORD data = static_cast<DWORD>(value);
+    return RegSetValueExA(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data) ==
+           ERROR_SUCCESS;
+}
+
+bool RegistryStore::WriteText(const char* name, const std::string& value)
+{
+    if (key_ == nullptr)
+        return false;
+    // Stored with its terminating NUL, as the registry expects of REG_SZ.
+    return RegSetValueExA(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+}

@@ -1,0 +1,32 @@
+// The settings key in the registry: opened (created when missing) with read
+// and write access, held open until closed.
+#pragma once
+
+#include <windows.h>
+
+#include "settings/settings_store.h"
+
+// Under HKEY_LOCAL_MACHINE. The registry takes paths below a root without a
+// leading backslash.
+extern const char kSettingsKeyPath[];
+
+class RegistryStore : public SettingsStore {
+public:
+    // Whether the key could be opened is not checked: without it every read
+    // finds nothing and every write fails.
+    explicit RegistryStore(HKEY root = HKEY_LOCAL_MACHINE, const char* path = kSettingsKeyPath);
+    ~RegistryStore() override;
+    RegistryStore(const RegistryStore&) = delete;
+    RegistryStore& operator=(const RegistryStore&) = delete;
+
+    // Closes the key without forcing a flush; later reads and writes fail.
+    void Close();
+
+    bool ReadInteger(const char* name, int32_t* value) override;
+    bool ReadText(const char* name, std::string* value) override;
+    bool WriteInteger(const char* name, int32_t value) override;
+    bool WriteText(const char* name, const std::string& value) override;
+
+private:
+    HKEY key_ = nullptr;
+};

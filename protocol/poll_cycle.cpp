@@ -1,0 +1,245 @@
+#include "protocol/poll_cycle.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "protocol/printer_list.h"
+#include "protocol/reply_fields.h"
+#include "protocol/service_path.h"
+#include "protocol/spooler.h"
+#include "transport/decimal.h"
+#include "transport/print_client.h"
+
+int32_t ComputerToken = -1;
+int32_t RegistrationCountdown = 0;
+bool LogCleared = false;
+
+namespace {
+
+// A poll's working storage lives on its stack; nothing is allocated.
+constexpr int32_t kDocumentSize = 8192;
+constexpr int32_t kReplySize = 4096;
+constexpr int32_t kBlockSize = 4096;
+constexpr int32_t kPollsBetweenRegistrations = 10;
+
+constexpr char kXmlContentType[] = "Content-Type: application/xml";
+
+// Fields of the printlist and qryspool replies.
+constexpr int kTokenField = 1;
+constexpr int kFileField = 1;
+constexpr int kSizeField = 2;
+constexpr int kDocumentNameField = 3;
+constexpr int kPrinterField = 4;
+constexpr int kJobIdField = 5;
+
+// Every request document carries at most one reply field (shorter than the
+// reply buffer) and the cipher, so it always fits the document buffer whole.
+static_assert(kDocumentSize > kReplySize + kCipherCapacity + 100, "request documents must fit");
+
+// Resets the progress display, closes the connection and gives the poll's
+// failure result; the failure text has been reported already.
+int ClosePoll(PrintClient* client)
+{
+    client->OnProgress(0, 0);
+    client->SocketClose();
+    return 1;
+}
+
+int EndPoll(PrintClient* client, const char* text)
+{
+    client->ReportError(text);
+    return ClosePoll(client);
+}
+
+// Posts a document whose reply is read as text into the reply buffer. The
+// capacity leaves a byte for the NUL behind the longest reply that is taken.
+int PostForText(PrintClient* client, const char* functionName, const char* document, char* reply)
+{
+    int32_t length = 0;
+    int result = client->httpRequest(RequestPath(client, functionName), kXmlContentType, document, nullptr, 0,
+                                     reply, kReplySize - 1, &length);
+    reply[length] = 0;
+    return result;
+}
+
+// How far a job got in the spooler; a failure undoes exactly that much.
+enum class JobStage { PrinterOpen, DocumentStarted, PageStarted, BlocksStarted };
+
+int FailJob(PrintClient* client, spooler::PrinterHandle handle, JobStage stage, const char* text)
+{
+    // Results are not tested: the poll ends whatever they say.
+    switch (stage) {
+    case JobStage::BlocksStarted:
+        // The service hands the job out again on a later poll, so the part
+        // spooled so far must not come out of the printer.
+        spooler::AbortPrinter(handle);
+        [[fallthrough]];
+    case JobStage::PageStarted:
+        spooler::EndPagePrinter(handle);
+        [[fallthrough]];
+    case JobStage::DocumentStarted:
+        spooler::EndDocPrinter(handle);
+        [[fallthrough]];
+    case JobStage::PrinterOpen:
+        spooler::ClosePrinter(handle);
+    }
+    return EndPoll(client, text);
+}
+
+// Only the first five bytes count, letters in either case; the NUL of a
+// shorter reply never matches.
+bool IsJobWaiting(const char* reply)
+{
+    static const char kMarker[] = "SPOOL";
+    for (int i = 0; i < 5; ++i) {
+        unsigned char c = static_cast<unsigned char>(reply[i]);
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<unsigned char>(c - 'a' + 'A');
+        if (c != static_cast<unsigned char>(kMarker[i]))
+            return false;
+    }
+    return true;
+}
+
+int Register(PrintClient* client, char* document, char* reply, char** fields)
+{
+    // Set before the request: a failed registration waits like a good one,
+    // unless no token is held yet.
+    RegistrationCountdown = kPollsBetweenRegistrations;
+    client->OnStatus("Printer List");
+    if (BuildPrinterList(client, document, kDocumentSize) != 0)
+        return ClosePoll(client);
+    if (PostForText(client, "printlist", document, reply) != 0)
+        return EndPoll(client, "httpRequest \"rmtprt.aspx?func=printlist\" failed");
+    if (SplitReplyFields(reply, fields, kReplyFieldTableSize) <= kTokenField)
+        return EndPoll(client, "Printer list reply holds no computer token");
+    ComputerToken = DecimalValue(fields[kTokenField]);
+    client->OnProgress(3, 10);
+    return 0;
+}
+
+int32_t ProgressPosition(int64_t offset)
+{
+    return offset > INT32_MAX ? INT32_MAX : static_cast<int32_t>(offset);
+}
+
+// Prints the job named by the query reply's fields as one RAW document.
+int PrintJob(PrintClient* client, char* const* fields, char* document, unsigned char* block)
+{
+    const int32_t size = DecimalValue(fields[kSizeField]);
+    spooler::PrinterHandle handle = nullptr;
+    if (!spooler::OpenPrinterA(fields[kPrinterField], &handle))
+        return EndPoll(client, "OpenPrinter failed");
+
+    const spooler::DocInfo1 docInfo = {fields[kDocumentNameField], nullptr, "RAW"};
+    client->OnLog(docInfo.DocName);
+    if (spooler::StartDocPrinterA(handle, 1, &docInfo) == 0)
+        return FailJob(client, handle, JobStage::PrinterOpen, "StartDocPrinter failed");
+    if (!spooler::StartPagePrinter(handle))
+        return FailJob(client, handle, JobStage::DocumentStarted, "StartPagePrinter failed");
+
+    client->OnProgress(0, size);
+    client->OnStatus("Printing");
+    // The service decides each block's length; the loop ends once the bytes
+    // received reach or pass the size. 64 bits, as the last block may pass it.
+    int64_t offset = 0;
+    while (offset < size) {
+        snprintf(document, kDocumentSize, "<spooldata file='%s' offset='%d' blocksize='%d' encode='%s' />",
+                 fields[kFileField], static_cast<int>(offset), static_cast<int>(kBlockSize), client->Cipher);
+        int32_t received = 0;
+        int result = client->httpRequest(RequestPath(client, "spooldata"), kXmlContentType, document, nullptr, 0,
+                                         reinterpret_cast<char*>(block), kBlockSize, &received);
+        // An empty block would ask for the same offset again without end.
+        if (result != 0 || received <= 0)
+            return FailJob(client, handle, JobStage::BlocksStarted, "httpRequest failed");
+        for (int32_t i = 0; i < received; ++i)
+            block[i] = static_cast<unsigned char>(~block[i]);
+        uint32_t written = 0;
+        if (!spooler::WritePrinter(handle, block, static_cast<uint32_t>(received), &written))
+            return FailJob(client, handle, JobStage::BlocksStarted, "WritePrinter failed");
+        if (written != static_cast<uint32_t>(received))
+            return FailJob(client, handle, JobStage::BlocksStarted, "Invalid size writen");
+        offset += received;
+        client->OnProgress(ProgressPosition(offset), size);
+    }
+
+    if (!spooler::EndPagePrinter(handle))
+        return FailJob(client, handle, JobStage::DocumentStarted, "EndPagePrinter failed");
+    if (!spooler::EndDocPrinter(handle))
+        return FailJob(client, handle, JobStage::PrinterOpen, "EndDocPrinter failed");
+    spooler::ClosePrinter(handle);
+    return 0;
+}
+
+}  // namespace
+
+int RunPollCycle(PrintClient* client)
+{
+    char document[kDocumentSize];
+    char reply[kReplySize];
+    unsigned char block[kBlockSize];
+    char* fields[kReplyFieldTableSize];
+
+    client->OnProgress(1, 10);
+    client->OnStatus("Connect");
+    if (client->SocketConnect() != 0) {
+        // The connect step reported its own text; the client's end closes
+        // whatever socket is left.
+        client->OnProgress(0, 0);
+        LogCleared = false;
+        return 1;
+    }
+    // Without keep-alive every request opens its own connection; this one has
+    // shown the server is reachable and would only sit idle behind them.
+    if (!KeepAlive)
+        client->SocketClose();
+    client->OnProgress(2, 10);
+
+    // Only connected polls count towards the next registration.
+    const int32_t previousCountdown = RegistrationCountdown;
+    RegistrationCountdown = previousCountdown - 1;
+    if (previousCountdown <= 0 || ComputerToken == -1) {
+        if (Register(client, document, reply, fields) != 0) {
+            LogCleared = false;
+            return 1;
+        }
+    }
+
+    client->OnStatus("Query Spool");
+    snprintf(document, kDocumentSize, "<qryspool cputok='%d'/>", static_cast<int>(ComputerToken));
+    if (PostForText(client, "qryspool", document, reply) != 0) {
+        LogCleared = false;
+        return EndPoll(client, "httpRequest \"rmtprt.aspx?func=qryspool\" failed");
+    }
+    client->OnProgress(4, 10);
+    // The failure lines of earlier polls stay visible until the service
+    // answers a query again.
+    if (!LogCleared) {
+        ClearLog();
+        LogCleared = true;
+    }
+
+    if (!IsJobWaiting(reply)) {
+        client->SocketClose();
+        client->OnProgress(0, 0);
+        client->OnStatus("Empty queue");
+        return 1;
+    }
+    client->OnProgress(5, 10);
+    if (SplitReplyFields(reply, fields, kReplyFieldTableSize) <= kJobIdField)
+        return EndPoll(client, "Spool job reply has too few fields");
+    if (PrintJob(client, fields, document, block) != 0)
+        return 1;
+
+    // The fields are still whole: the blocks went to their own buffer.
+    snprintf(document, kDocumentSize, "<printed id='%s'/>", fields[kJobIdField]);
+    if (PostForText(client, "printed", document, reply) != 0) {
+        // The job has printed: the progress stays full, and the client's end
+        // closes the connection.
+        client->ReportError("httpRequest failed");
+        return 1;
+    }
+    client->OnStatus("Printing complete");
+    client->SocketClose();
+    return 0;
+}

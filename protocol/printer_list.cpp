@@ -1,0 +1,108 @@
+#include "protocol/printer_list.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "protocol/printer_inventory.h"
+#include "transport/print_client.h"
+
+namespace {
+
+constexpr char kClosing[] = "</list>";
+constexpr char kFlagPrefix[] = "Printer:";
+
+// Formats at out + *length when the text fits with the closing and its NUL
+// still behind it; otherwise keeps nothing and returns false.
+bool AppendKeepingRoomForClosing(char* out, int32_t capacity, int32_t* length, const char* format, ...)
+{
+    // The formatted NUL may land on the closing's first byte: it is rewritten.
+    int32_t room = capacity - *length - static_cast<int32_t>(sizeof kClosing - 1);
+    if (room <= 0)
+        return false;
+    va_list arguments;
+    va_start(arguments, format);
+    int added = vsnprintf(out + *length, static_cast<size_t>(room), format, arguments);
+    va_end(arguments);
+    if (added < 0 || added >= room)
+        return false;
+    *length += added;
+    return true;
+}
+
+// The printer stays installed and usable locally, but the service will not
+// know it: the user has to be told.
+void LeaveOut(PrintClient* client, const char* name, const char* reason)
+{
+    char text[96 + kMaxPrinterNameLength];
+    snprintf(text, sizeof text, "Printer left out of the printer list: %s (%s)", name, reason);
+    client->OnLog(text);
+}
+
+}  // namespace
+
+char* XmlEscape(char* out, const char* text)
+{
+    char* write = out;
+    for (const unsigned char* read = reinterpret_cast<const unsigned char*>(text); *read != 0; ++read) {
+        // Unsigned, so bytes 0x80-0xFF are copied as they are and only real
+        // control characters become blanks.
+        unsigned char c = *read < 0x20 ? ' ' : *read;
+        const char* entity = nullptr;
+        switch (c) {
+        case '"': entity = "&quot;"; break;
+        case '&': entity = "&amp;"; break;
+        case '\'': entity = "&apos;"; break;
+        case '<': entity = "&lt;"; break;
+        case '>': entity = "&gt;"; break;
+        default: break;
+        }
+        if (entity == nullptr) {
+            *write++ = static_cast<char>(c);
+            continue;
+        }
+        size_t length = strlen(entity);
+        memcpy(write, entity, length);
+        write += length;
+    }
+    *write = 0;
+    return out;
+}
+
+int BuildPrinterList(PrintClient* client, char* out, int32_t capacity)
+{
+    PrinterNameList printers = ListInstalledPrinters();
+    int32_t length = 0;
+    // The computer and user names go in unescaped, as the service has always
+    // received them.
+    if (!AppendKeepingRoomForClosing(out, capacity, &length, "<list cpu='%s' user='%s'>\r\n",
+                                     client->ComputerName, WindowsUserName())) {
+        client->ReportError("Printer list does not fit");
+        return 1;
+    }
+
+    for (int32_t i = 0; i < printers.count; ++i) {
+        const char* name = printers.names[i];
+        if (strlen(name) > static_cast<size_t>(kMaxPrinterNameLength)) {
+            LeaveOut(client, name, "name too long");
+            continue;
+        }
+        char valueName[sizeof kFlagPrefix + kMaxPrinterNameLength];
+        snprintf(valueName, sizeof valueName, "%s%s", kFlagPrefix, name);
+        int hidden = IsPrinterHidden(valueName);
+        if (hidden < 0) {
+            char text[32 + sizeof valueName];
+            snprintf(text, sizeof text, "Failed to set data for '%s'", valueName);
+            client->ReportError(text);
+            return 1;
+        }
+        char escaped[kEscapedNameCapacity];
+        XmlEscape(escaped, name);
+        if (!AppendKeepingRoomForClosing(out, capacity, &length, " <printer name='%s' hide='%d'/>\r\n", escaped,
+                                         hidden != 0 ? 1 : 0))
+            LeaveOut(client, name, "list full");
+    }
+
+    memcpy(out + length, kClosing, sizeof kClosing);
+    return 0;
+}

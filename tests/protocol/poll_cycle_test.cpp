@@ -1,0 +1,305 @@
+// The poll's course when the service works: the displayed sequence, the
+// registration cadence, the spool query and the block-by-block job.
+#include "tests/protocol/poll_fixture.h"
+
+#include <algorithm>
+
+namespace {
+
+using EventList = std::vector<DisplayEvent>;
+using Names = std::vector<std::string>;
+
+// Data with every byte value, so the complement is seen on each of them.
+std::string JobData(size_t size)
+{
+    std::string data(size, 0);
+    for (size_t i = 0; i < size; ++i)
+        data[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+    return data;
+}
+
+TEST_F(PollTest, FirstPollRegistersQueriesAndEmptiesTheEventList)
+{
+    EXPECT_EQ(Poll(), 1);
+
+    EXPECT_EQ(Events(), (EventList{ProgressEvent(1, 10), StatusEvent("Connect"), ProgressEvent(2, 10),
+                                StatusEvent("Printer List"), ProgressEvent(3, 10), StatusEvent("Query Spool"),
+                                ProgressEvent(4, 10), ClearLogEvent(), ProgressEvent(0, 0),
+                                StatusEvent("Empty queue")}));
+    ASSERT_EQ(RequestsFor("printlist").size(), 1u);
+    EXPECT_EQ(RequestsFor("printlist")[0].body,
+              "<list cpu='PC01' user='JSMITH'>\r\n <printer name='Office Laser' hide='0'/>\r\n</list>");
+    EXPECT_NE(RequestsFor("printlist")[0].head.find("\r\nContent-Type: application/xml"), std::string::npos);
+    ASSERT_EQ(RequestsFor("qryspool").size(), 1u);
+    EXPECT_EQ(RequestsFor("qryspool")[0].body, "<qryspool cputok='17'/>");
+    EXPECT_EQ(ComputerToken, 17);
+    EXPECT_TRUE(LogCleared);
+    EXPECT_EQ(client_->Socket, kNoSocket);
+    EXPECT_TRUE(spooler_double::Calls().empty());
+}
+
+TEST_F(PollTest, NextPollOnlyQueriesAndLeavesTheEventList)
+{
+    Poll();
+    NewEvents();
+
+    EXPECT_EQ(Poll(), 1);
+
+    EXPECT_EQ(NewEvents(), (EventList{ProgressEvent(1, 10), StatusEvent("Connect"), ProgressEvent(2, 10),
+                                   StatusEvent("Query Spool"), ProgressEvent(4, 10), ProgressEvent(0, 0),
+                                   StatusEvent("Empty queue")}));
+    EXPECT_EQ(RequestsFor("printlist").size(), 1u);
+    EXPECT_EQ(RequestsFor("ping").size(), 1u) << "the service path is found once";
+    EXPECT_EQ(RequestsFor("qryspool").size(), 2u);
+}
+
+TEST_F(PollTest, AllRequestsOfAPollShareOneConnectionWhileKeptAlive)
+{
+    inventory_double::SetPrinters({});
+    Script("qryspool", JobReply("f", "3", "Doc", "P", "9"));
+    ServeBlocks("abc", {3});
+    Poll();
+    std::vector<ScriptedRequest> requests = server_->Requests();
+    ASSERT_EQ(requests.size(), 5u);
+    for (const ScriptedRequest& request : requests)
+        EXPECT_EQ(request.connection, 1);
+    EXPECT_EQ(server_->Connections(), 1);
+}
+
+TEST_F(PollTest, RegistersOnTheFirstTwelfthAndTwentyThirdConnectedPoll)
+{
+    std::vector<int> registeringPolls;
+    for (int poll = 1; poll <= 23; ++poll) {
+        size_t before = RequestsFor("printlist").size();
+        Poll();
+        if (RequestsFor("printlist").size() > before)
+            registeringPolls.push_back(poll);
+        if (poll == 5) {
+            // A poll that cannot connect does not count.
+            int32_t countdown = RegistrationCountdown;
+            EXPECT_EQ(PollUnreachable(), 1);
+            EXPECT_EQ(RegistrationCountdown, countdown);
+        }
+    }
+    EXPECT_EQ(registeringPolls, (std::vector<int>{1, 12, 23}));
+}
+
+TEST_F(PollTest, AFailedRegistrationWithoutATokenRegistersAgainOnTheNextPoll)
+{
+    Script("printlist", std::vector<ScriptedAnswer>{{ServerError()}, {ScriptedServer::Ok("OK\r\n23")}});
+
+    EXPECT_EQ(Poll(), 1);
+    EXPECT_EQ(ComputerToken, -1);
+    EXPECT_EQ(RegistrationCountdown, 10);
+    EXPECT_TRUE(RequestsFor("qryspool").empty());
+
+    Poll();
+    EXPECT_EQ(RequestsFor("printlist").size(), 2u);
+    EXPECT_EQ(ComputerToken, 23);
+
+    Poll();
+    EXPECT_EQ(RequestsFor("printlist").size(), 2u);
+    EXPECT_EQ(RequestsFor("qryspool").back().body, "<qryspool cputok='23'/>");
+}
+
+TEST_F(PollTest, AFailedRegistrationWithATokenWaitsItsTurn)
+{
+    Poll();
+    RegistrationCountdown = 0;
+    Script("printlist", std::vector<ScriptedAnswer>{{ServerError()}});
+    Poll();
+    EXPECT_EQ(RequestsFor("printlist").size(), 2u);
+    EXPECT_EQ(ComputerToken, 17) << "the old token is kept";
+    Poll();
+    EXPECT_EQ(RequestsFor("printlist").size(), 2u);
+    EXPECT_EQ(RequestsFor("qryspool").back().body, "<qryspool cputok='17'/>");
+}
+
+TEST_F(PollTest, PrintsAJobInBlocksAndAcknowledgesIt)
+{
+    const std::string data = JobData(10000);
+    Script("qryspool", JobReply("job7.spl", "10000", "Report", "Office Laser", "42"));
+    ServeBlocks(data, {4096, 4096, 1808});
+
+    EXPECT_EQ(Poll(), 0);
+
+    std::vector<ScriptedRequest> blocks = RequestsFor("spooldata");
+    ASSERT_EQ(blocks.size(), 3u);
+    const std::string tail = "' blocksize='4096' encode='Ab3$Cd4%Ef5&Gh6'' />";
+    EXPECT_EQ(blocks[0].body, "<spooldata file='job7.spl' offset='0" + tail);
+    EXPECT_EQ(blocks[1].body, "<spooldata file='job7.spl' offset='4096" + tail);
+    EXPECT_EQ(blocks[2].body, "<spooldata file='job7.spl' offset='8192" + tail);
+    ASSERT_EQ(RequestsFor("printed").size(), 1u);
+    EXPECT_EQ(RequestsFor("printed")[0].body, "<printed id='42'/>");
+
+    EXPECT_EQ(spooler_double::CallNames(),
+              (Names{"OpenPrinterA", "StartDocPrinterA", "StartPagePrinter", "WritePrinter", "WritePrinter",
+                     "WritePrinter", "EndPagePrinter", "EndDocPrinter", "ClosePrinter"}));
+    const spooler_double::Record& open = spooler_double::Calls()[0];
+    EXPECT_EQ(open.printerName, "Office Laser");
+    const spooler_double::Record& start = spooler_double::Calls()[1];
+    EXPECT_EQ(start.level, 1u);
+    EXPECT_EQ(start.docName, "Report");
+    EXPECT_FALSE(start.outputFileGiven);
+    EXPECT_EQ(start.datatype, "RAW");
+    for (const spooler_double::Record& call : spooler_double::Calls())
+        EXPECT_EQ(call.handle, spooler_double::OpenedHandle());
+    EXPECT_EQ(spooler_double::WrittenBytes(), data);
+
+    EXPECT_EQ(Events(), (EventList{ProgressEvent(1, 10), StatusEvent("Connect"), ProgressEvent(2, 10),
+                                StatusEvent("Printer List"), ProgressEvent(3, 10), StatusEvent("Query Spool"),
+                                ProgressEvent(4, 10), ClearLogEvent(), ProgressEvent(5, 10), LogEvent("Report"),
+                                ProgressEvent(0, 10000), StatusEvent("Printing"), ProgressEvent(4096, 10000),
+                                ProgressEvent(8192, 10000), ProgressEvent(10000, 10000),
+                                StatusEvent("Printing complete")}));
+    EXPECT_EQ(client_->Socket, kNoSocket);
+}
+
+TEST_F(PollTest, TheDocumentNameIsLoggedBeforeTheDocumentStarts)
+{
+    Script("qryspool", JobReply("f", "0", "Quarterly", "P", "1"));
+    display_recorder::SetHook([](const DisplayEvent& event) {
+        if (event.kind == DisplayEvent::Log) {
+            EXPECT_EQ(spooler_double::CallNames(), Names{"OpenPrinterA"});
+        }
+    });
+    EXPECT_EQ(Poll(), 0);
+}
+
+TEST_F(PollTest, EveryByteOfABlockIsComplemented)
+{
+    Script("qryspool", JobReply("f", "3", "Doc", "P", "1"));
+    Script("spooldata", std::string("\x00\xFF\x5A", 3));
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(spooler_double::WrittenBytes(), std::string("\xFF\x00\xA5", 3));
+}
+
+TEST_F(PollTest, StopsAfterTheBlockThatPassesTheSize)
+{
+    const std::string data = JobData(8192);
+    Script("qryspool", JobReply("f", "5000", "Doc", "P", "1"));
+    ServeBlocks(data, {4096, 4096});
+
+    EXPECT_EQ(Poll(), 0);
+
+    std::vector<ScriptedRequest> blocks = RequestsFor("spooldata");
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_NE(blocks[1].body.find("offset='4096'"), std::string::npos);
+    EXPECT_EQ(spooler_double::WrittenBytes(), data);
+    EXPECT_EQ(Events()[Events().size() - 2], ProgressEvent(8192, 5000));
+    EXPECT_EQ(RequestsFor("printed").size(), 1u);
+}
+
+TEST_F(PollTest, TheServiceDecidesEachBlocksLength)
+{
+    const std::string data = JobData(300);
+    Script("qryspool", JobReply("f", "300", "Doc", "P", "1"));
+    ServeBlocks(data, {100, 1, 199});
+    EXPECT_EQ(Poll(), 0);
+    std::vector<ScriptedRequest> blocks = RequestsFor("spooldata");
+    ASSERT_EQ(blocks.size(), 3u);
+    EXPECT_NE(blocks[1].body.find("offset='100' blocksize='4096'"), std::string::npos);
+    EXPECT_NE(blocks[2].body.find("offset='101' blocksize='4096'"), std::string::npos);
+    EXPECT_EQ(spooler_double::WrittenBytes(), data);
+}
+
+TEST_F(PollTest, ASizeOfZeroNegativeOrNoNumberPrintsAnEmptyDocument)
+{
+    const struct {
+        const char* size;
+        int32_t maximum;
+    } cases[] = {{"0", 0}, {"-5", -5}, {"many", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        spooler_double::Reset();
+        Script("qryspool", JobReply("f", c.size, "Doc", "P", "8"));
+        size_t printedBefore = RequestsFor("printed").size();
+        NewEvents();
+
+        EXPECT_EQ(Poll(), 0);
+
+        EXPECT_TRUE(RequestsFor("spooldata").empty());
+        EXPECT_EQ(spooler_double::CallNames(),
+                  (Names{"OpenPrinterA", "StartDocPrinterA", "StartPagePrinter", "EndPagePrinter", "EndDocPrinter",
+                         "ClosePrinter"}));
+        EXPECT_EQ(RequestsFor("printed").size(), printedBefore + 1);
+        EventList events = NewEvents();
+        ASSERT_GE(events.size(), 3u);
+        EXPECT_EQ(events[events.size() - 3], ProgressEvent(0, c.maximum));
+        EXPECT_EQ(events[events.size() - 2], StatusEvent("Printing"));
+    }
+}
+
+TEST_F(PollTest, TheJobMarkerIsTheFirstFiveLettersInAnyCase)
+{
+    const struct {
+        std::string reply;
+        bool job;
+    } cases[] = {
+        {"spool", true},      {"SpOoL", true},  {"SPOOLING NOW", true}, {"SPOOX", false},
+        {"SPOO", false},      {"", false},      {" SPOOL", false},      {"EMPTY", false},
+        {"SPOO\xCC", false},  {"\r\nSPOOL", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        spooler_double::Reset();
+        Script("qryspool", c.reply + "\r\nf\r\n0\r\nDoc\r\nP\r\n1");
+        NewEvents();
+        int result = Poll();
+        EXPECT_EQ(result, c.job ? 0 : 1);
+        EXPECT_EQ(spooler_double::Calls().empty(), !c.job);
+        if (!c.job) {
+            EventList events = NewEvents();
+            EXPECT_EQ(events.back(), StatusEvent("Empty queue"));
+        }
+    }
+}
+
+TEST_F(PollTest, DecodedValuesGoBackUnescaped)
+{
+    Script("qryspool", JobReply("a&apos;b&amp;c.spl", "1", "R&amp;D", "P&lt;1&gt;", "7&amp;8&apos;"));
+    Script("spooldata", "x");
+
+    EXPECT_EQ(Poll(), 0);
+
+    ASSERT_EQ(RequestsFor("spooldata").size(), 1u);
+    EXPECT_EQ(RequestsFor("spooldata")[0].body,
+              "<spooldata file='a'b&c.spl' offset='0' blocksize='4096' encode='Ab3$Cd4%Ef5&Gh6'' />");
+    EXPECT_EQ(RequestsFor("printed")[0].body, "<printed id='7&8''/>");
+    EXPECT_EQ(spooler_double::Calls()[0].printerName, "P<1>");
+    EXPECT_EQ(spooler_double::Calls()[1].docName, "R&D");
+}
+
+TEST_F(PollTest, FailureLinesStayUntilTheNextAnsweredQuery)
+{
+    Poll();
+    Script("qryspool", std::vector<ScriptedAnswer>{{ServerError()}, {ScriptedServer::Ok("EMPTY")}});
+    NewEvents();
+
+    EXPECT_EQ(Poll(), 1);
+    EXPECT_FALSE(LogCleared);
+    EventList failed = NewEvents();
+    EXPECT_EQ(std::count(failed.begin(), failed.end(), ClearLogEvent()), 0);
+    const std::string text = "httpRequest \"rmtprt.aspx?func=qryspool\" failed";
+    EXPECT_EQ(EventList(failed.end() - 3, failed.end()),
+              (EventList{StatusEvent(text), LogEvent(text), ProgressEvent(0, 0)}));
+
+    EXPECT_EQ(Poll(), 1);
+    EXPECT_EQ(NewEvents(), (EventList{ProgressEvent(1, 10), StatusEvent("Connect"), ProgressEvent(2, 10),
+                                   StatusEvent("Query Spool"), ProgressEvent(4, 10), ClearLogEvent(),
+                                   ProgressEvent(0, 0), StatusEvent("Empty queue")}));
+    EXPECT_TRUE(LogCleared);
+}
+
+TEST_F(PollTest, AFailedConnectClearsTheFlagSoTheNextQueryEmptiesTheList)
+{
+    Poll();
+    EXPECT_EQ(PollUnreachable(), 1);
+    EXPECT_FALSE(LogCleared);
+    NewEvents();
+    Poll();
+    EventList events = NewEvents();
+    EXPECT_EQ(std::count(events.begin(), events.end(), ClearLogEvent()), 1);
+}
+
+}  // namespace

@@ -1,0 +1,67 @@
+// A poll against a scripted print service on loopback, with the spooler,
+// inventory and display doubles, and the process-wide state reset per test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "protocol/poll_cycle.h"
+#include "tests/support/doubles/display_recorder.h"
+#include "tests/support/doubles/inventory_double.h"
+#include "tests/support/doubles/spooler_double.h"
+#include "tests/support/scripted_server.h"
+#include "transport/print_client.h"
+
+// The function name of a request path ("printlist", "spooldata", ...).
+std::string FunctionOf(const ScriptedRequest& request);
+
+// A status line other than 200, which fails the request.
+std::string ServerError();
+
+// Each byte inverted, as the service sends a block and the printer gets it.
+std::string Complement(const std::string& bytes);
+
+// The query reply for a job; more lines may follow.
+std::string JobReply(const std::string& file, const std::string& size, const std::string& document,
+                     const std::string& printer, const std::string& jobId);
+
+class PollTest : public ::testing::Test {
+public:
+    static constexpr const char* kCipher = "Ab3$Cd4%Ef5&Gh6'";
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // The answers to a function, in order; the last one repeats.
+    void Script(const std::string& function, std::vector<ScriptedAnswer> answers);
+    void Script(const std::string& function, const std::string& okBody);
+    // Serves data as blocks of the given sizes (complemented on the wire).
+    void ServeBlocks(const std::string& data, const std::vector<size_t>& sizes);
+
+    // One poll with a fresh client, kept in client_ for inspection.
+    int Poll();
+    // One poll whose connect is refused.
+    int PollUnreachable();
+
+    std::vector<ScriptedRequest> RequestsFor(const std::string& function);
+    std::vector<DisplayEvent> Events() { return display_recorder::Events(); }
+    // The events since the last call of this function.
+    std::vector<DisplayEvent> NewEvents();
+
+protected:
+    std::unique_ptr<ScriptedServer> server_;
+    std::unique_ptr<PrintClient> client_;
+
+private:
+    ScriptedAnswer Answer(const ScriptedRequest& request);
+
+    std::mutex mutex_;
+    std::map<std::string, std::vector<ScriptedAnswer>> script_;
+    std::map<std::string, size_t> served_;
+    size_t eventsSeen_ = 0;
+};

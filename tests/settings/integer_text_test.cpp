@@ -68,9 +68,4 @@ TEST(IntegerFromText, FollowsTheToolkitRule)
         EXPECT_EQ(IntegerFromText(c.text), c.expected) << "text \"" << c.text << "\"";
 }
 
-TEST(IntegerFromText, AnEmbeddedNulIsNotADigit)
-{
-    EXPECT_EQ(IntegerFromText(std::string("70\0" "00", 5)), 0);
-}
-
 }  // namespace

@@ -66,23 +66,24 @@ TEST_F(Registry, TheMissingKeyIsCreated)
     RegCloseKey(key);
 }
 
+// Checked with a value of its own, so a program's settings in this prefix stay.
 TEST_F(Registry, TheProgramsKeyLiesUnderLocalMachine)
 {
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKeyPath);
     {
         RegistryStore store;
-        ASSERT_TRUE(store.WriteInteger("Port", 7000));
+        ASSERT_TRUE(store.WriteInteger("Webprint Store Test", 7000));
     }
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Morvelund\\Tarnwick Web Printing", 0, KEY_READ, &key),
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Morvelund\\Tarnwick Web Printing", 0,
+                            KEY_READ | KEY_WRITE, &key),
               ERROR_SUCCESS);
-    DWORD port = 0;
-    DWORD size = sizeof port;
-    EXPECT_EQ(RegQueryValueExA(key, "Port", nullptr, nullptr, reinterpret_cast<BYTE*>(&port), &size),
+    DWORD number = 0;
+    DWORD size = sizeof number;
+    EXPECT_EQ(RegQueryValueExA(key, "Webprint Store Test", nullptr, nullptr, reinterpret_cast<BYTE*>(&number), &size),
               ERROR_SUCCESS);
-    EXPECT_EQ(port, 7000u);
+    EXPECT_EQ(number, 7000u);
+    RegDeleteValueA(key, "Webprint Store Test");
     RegCloseKey(key);
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKeyPath);
 }
 
 TEST_F(Registry, IntegersAreWrittenAsFourByteDwords)

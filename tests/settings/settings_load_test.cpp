@@ -125,22 +125,6 @@ TEST_F(SettingsLoad, PollFreqZeroFromOutsideOpensOnSettingsUncorrected)
     EXPECT_EQ(view.edits[SettingsEdit::PollFreq], "0");
 }
 
-TEST_F(SettingsLoad, EachIncompleteSettingOpensOnSettings)
-{
-    const std::vector<std::pair<const char*, StoredValue>> cases = {
-        {"Url", StoredValue::Str("")},
-        {"Port", StoredValue::Int(0)},
-        {"PollFreq", StoredValue::Int(0)},
-    };
-    for (const auto& c : cases) {
-        SetUp();
-        StoreConfiguredKey();
-        store.values[c.first] = c.second;
-        Load();
-        EXPECT_EQ(view.firstPage, FirstPage::Settings) << c.first;
-    }
-}
-
 TEST_F(SettingsLoad, StoredComputerNameWinsOverTheComputersName)
 {
     StoreConfiguredKey();
@@ -234,13 +218,6 @@ TEST_F(SettingsLoad, HideFlagsTickAndCreate)
     EXPECT_EQ(store.values["Printer:Office Laser"], StoredValue::Int(5));
     EXPECT_EQ(store.values["Printer:Plotter"], StoredValue::Int(0));
     EXPECT_EQ(store.values["Printer:New One"], StoredValue::Int(0));
-}
-
-TEST_F(SettingsLoad, NoPrintersLeavesThePageEmpty)
-{
-    InstalledPrinters.clear();
-    EXPECT_EQ(Load().kind, SettingsOutcome::Done);
-    EXPECT_TRUE(view.printers.empty());
 }
 
 // A failed write ends the load there: what came before stays, the rest keeps

@@ -20,9 +20,3 @@ extern SettingsValues ClientSettings;
 
 // Every tick polls only when this holds: PollFreq, Url, Port, ComputerName.
 bool SettingsComplete(const SettingsValues& settings);
-
-// The value name the last failed write was aimed at, for the error text
-// "Failed to set data for '%s'".
-struct WriteFailure {
-    std::string valueName;
-};

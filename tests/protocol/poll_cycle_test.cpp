@@ -263,6 +263,8 @@ TEST_F(PollTest, DecodedValuesGoBackUnescaped)
     EXPECT_EQ(Poll(), 0);
 
     ASSERT_EQ(RequestsFor("spooldata").size(), 1u);
+    ASSERT_EQ(RequestsFor("printed").size(), 1u);
+    ASSERT_EQ(spooler_double::Calls().size(), 7u);
     EXPECT_EQ(RequestsFor("spooldata")[0].body,
               "<spooldata file='a'b&c.spl' offset='0' blocksize='4096' encode='Ab3$Cd4%Ef5&Gh6'' />");
     EXPECT_EQ(RequestsFor("printed")[0].body, "<printed id='7&8''/>");

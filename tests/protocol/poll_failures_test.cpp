@@ -76,6 +76,11 @@ const FailureRow kRows[] = {
      "httpRequest failed", false, false, true, true},
 };
 
+void PrintTo(const FailureRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
 class PollFailureTest : public PollTest, public ::testing::WithParamInterface<FailureRow> {};
 
 TEST_P(PollFailureTest, EndsThePollAsTabulated)

@@ -34,6 +34,9 @@ TEST_F(PollTest, NamesInTheAnsiCodePageComeBackWhole)
 
     EXPECT_EQ(Poll(), 0);
 
+    ASSERT_EQ(spooler_double::Calls().size(), 7u);
+    ASSERT_EQ(RequestsFor("spooldata").size(), 1u);
+    ASSERT_EQ(RequestsFor("printed").size(), 1u);
     EXPECT_EQ(spooler_double::Calls()[0].printerName, "B\xFCro \xFF\x80 Laser");
     EXPECT_EQ(spooler_double::Calls()[1].docName, "Men\xFC f\xFCr Caf\xE9");
     EXPECT_NE(RequestsFor("spooldata")[0].body.find("file='f\xE9.spl'"), std::string::npos);
@@ -43,7 +46,8 @@ TEST_F(PollTest, NamesInTheAnsiCodePageComeBackWhole)
 TEST_F(PollTest, AnEmptyBlockEndsTheJobAsAFailedBlockRequest)
 {
     Script("qryspool", JobReply("f", "10", "Doc", "P", "1"));
-    Script("spooldata", "");
+    // Should the loop ask again, the second answer ends it instead of hanging.
+    Script("spooldata", std::vector<ScriptedAnswer>{{ScriptedServer::Ok("")}, {ServerError()}});
 
     EXPECT_EQ(Poll(), 1);
 
@@ -131,6 +135,7 @@ TEST_F(PollTest, FieldsBeyondTheNinthAreDropped)
     Script("spooldata", "x");
 
     EXPECT_EQ(Poll(), 0);
+    ASSERT_EQ(RequestsFor("printed").size(), 1u);
     EXPECT_EQ(RequestsFor("printed")[0].body, "<printed id='31'/>");
 }
 

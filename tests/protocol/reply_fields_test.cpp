@@ -55,6 +55,11 @@ const SplitCase kSplitCases[] = {
     {"line starting with a high byte", "OK\r\n\xE9t\xE9", {"OK", "\xE9t\xE9"}},
 };
 
+void PrintTo(const SplitCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class SplitReplyFieldsTest : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(SplitReplyFieldsTest, GivesTheFields)

@@ -15,5 +15,6 @@ char* XmlEscape(char* out, const char* text);
 
 // Writes the document and its NUL into out. A printer whose line does not fit
 // is left out and named in the event list. Returns 0, or 1 when a missing hide
-// flag could not be stored (reported through the client).
+// flag could not be stored or not even the opening line fits (reported through
+// the client).
 int BuildPrinterList(PrintClient* client, char* out, int32_t capacity);

@@ -1,0 +1,15 @@
+-- Completes the package that wixl builds from webprint.wxs with what wixl
+-- 0.101 cannot express. Run by build-packages.sh through msibuild, one
+-- statement per line; lines starting with -- are skipped.
+--
+-- Each setting is written only when its property is given, and stays when
+-- the package is removed or upgraded (16 = permanent, 4 = registry key path).
+UPDATE Component SET Attributes = 20, Condition = 'SERVER' WHERE Component = 'SettingServer'
+UPDATE Component SET Attributes = 20, Condition = 'PORT' WHERE Component = 'SettingPort'
+UPDATE Component SET Attributes = 20, Condition = 'POLL' WHERE Component = 'SettingPoll'
+UPDATE Component SET Attributes = 20, Condition = 'COMPUTER' WHERE Component = 'SettingComputer'
+-- The settings pass from msiexec's command line to the per-machine installation.
+UPDATE Property SET Value = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;SERVER;PORT;POLL;COMPUTER' WHERE Property = 'SecureCustomProperties'
+-- A plain shortcut to the program: an advertised one would start a repair of
+-- the settings components, without their properties, when a value is missing.
+UPDATE Shortcut SET Target = '[#webprint.exe]' WHERE Shortcut = 'StartMenuShortcut'

@@ -1,0 +1,354 @@
+; Setup program for the Tarnwick Web Printing client (webprint.exe).
+;
+; Built on Linux by installer/build-packages.sh:
+;   makensis -DVERSION=1.0.0 -DCLIENT_EXE=/path/webprint.exe -DOUTFILE=/path/setup.exe webprint.nsi
+;
+; Installs for the whole machine, starts the client at every logon through the
+; machine's Run key, and registers an uninstaller. A silent installation
+; (/S) takes the client's settings from /SERVER=, /PORT=, /POLL= and
+; /COMPUTER=; every parameter is checked before anything is installed.
+
+!ifndef VERSION | CLIENT_EXE | OUTFILE
+  !error "define VERSION, CLIENT_EXE and OUTFILE"
+!endif
+
+; ANSI, like the client: name lengths are counted in bytes of the system's
+; code page, which is what the client's 63-character fields hold.
+Unicode false
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+
+!define PRODUCT "Tarnwick Web Printing"
+!define MAKER "Morvelund"
+!define CLIENT_WINDOW_CLASS "TfrmMain"
+!define CLIENT_WINDOW_CAPTION "Tarnwick Web Printing Client"
+!define SETTINGS_KEY "SOFTWARE\Morvelund\Tarnwick Web Printing"
+!define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
+!define MAX_NAME_LENGTH 63
+; Exit code of a run stopped by a bad parameter (ERROR_INVALID_PARAMETER).
+!define EXIT_BAD_PARAMETER 87
+; How long to wait for a running client to end after it was asked to close.
+; A poll in progress holds the client's only thread for several seconds.
+!define CLIENT_EXIT_WAIT_MS 30000
+
+Name "${PRODUCT}"
+OutFile "${OUTFILE}"
+; 32-bit Program Files: the client is a 32-bit program.
+InstallDir "$PROGRAMFILES\${PRODUCT}"
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey ProductName "${PRODUCT}"
+VIAddVersionKey CompanyName "${MAKER}"
+VIAddVersionKey FileDescription "${PRODUCT} Setup"
+VIAddVersionKey FileVersion "${VERSION}"
+VIAddVersionKey ProductVersion "${VERSION}"
+VIAddVersionKey LegalCopyright "Copyright ${MAKER}"
+
+!include MUI2.nsh
+!include LogicLib.nsh
+!include FileFunc.nsh
+!include WinMessages.nsh
+
+!define MUI_FINISHPAGE_RUN "$INSTDIR\webprint.exe"
+!define MUI_FINISHPAGE_RUN_TEXT "Start the ${PRODUCT} Client now"
+!define MUI_UNCONFIRMPAGE_TEXT_TOP "The ${PRODUCT} Client will be closed and removed from this computer. \
+Its settings (server, port, poll frequency, computer name and printer choices) stay in the registry, \
+so a later installation uses them again."
+
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
+
+; Settings from the command line; empty when not given.
+Var Server
+Var Port
+Var Poll
+Var Computer
+
+; ---------------------------------------------------------------------------
+; Parameter checks
+; ---------------------------------------------------------------------------
+
+; Reports a bad parameter and ends the run without changing anything. Silent
+; runs cannot show a box, so the text also goes to standard error and to
+; %TEMP%\webprint-setup.log.
+; Stack in: message.
+Function FailParameter
+  Exch $0
+  Push $1
+  System::Call 'kernel32::GetStdHandle(i -12) p .r1'
+  ${If} $1 P<> 0
+  ${AndIf} $1 P<> -1
+    FileWrite $1 "webprint-setup: $0$\r$\n"
+  ${EndIf}
+  FileOpen $1 "$TEMP\webprint-setup.log" a
+  ${IfNot} ${Errors}
+    FileSeek $1 0 END
+    FileWrite $1 "webprint-setup ${VERSION}: $0$\r$\n"
+    FileClose $1
+  ${EndIf}
+  MessageBox MB_OK|MB_ICONSTOP "$0" /SD IDOK
+  SetErrorLevel ${EXIT_BAD_PARAMETER}
+  Quit
+FunctionEnd
+
+; Pushes 1 when every character of a text is one of the allowed characters
+; (compared case-sensitively), else 0.
+; Stack in: text, allowed characters (allowed on top).
+Function AllCharactersIn
+  Exch $1 ; allowed
+  Exch
+  Exch $0 ; text
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  StrCpy $5 1
+  StrCpy $2 0
+  ${Do}
+    StrCpy $3 $0 1 $2
+    ${IfThen} $3 == "" ${|} ${ExitDo} ${|}
+    StrCpy $4 0
+    ${Do}
+      StrCpy $5 $1 1 $4
+      ${If} $5 == ""
+        StrCpy $5 0
+        ${ExitDo}
+      ${EndIf}
+      ${If} $5 S== $3
+        StrCpy $5 1
+        ${ExitDo}
+      ${EndIf}
+      IntOp $4 $4 + 1
+    ${Loop}
+    ${IfThen} $5 = 0 ${|} ${ExitDo} ${|}
+    IntOp $2 $2 + 1
+  ${Loop}
+  StrCpy $0 $5
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+
+!macro CheckNumber PARAMETER VALUE MINIMUM MAXIMUM
+  ${If} ${VALUE} != ""
+    Push ${VALUE}
+    Push "0123456789"
+    Call AllCharactersIn
+    Pop $0
+    ; Without its leading zeros: NSIS reads a number that starts with 0 as octal.
+    StrCpy $1 ${VALUE}
+    ${Do}
+      StrCpy $2 $1 1
+      StrLen $3 $1
+      ${If} $2 != "0"
+      ${OrIf} $3 <= 1
+        ${ExitDo}
+      ${EndIf}
+      StrCpy $1 $1 "" 1
+    ${Loop}
+    ; Nine digits still fit the 32-bit comparison.
+    ${If} $0 = 0
+    ${OrIf} $3 > 9
+    ${OrIf} $1 < ${MINIMUM}
+    ${OrIf} $1 > ${MAXIMUM}
+      Push "${PARAMETER}${VALUE} is not a number from ${MINIMUM} to ${MAXIMUM}."
+      Call FailParameter
+    ${EndIf}
+    StrCpy ${VALUE} $1
+  ${EndIf}
+!macroend
+
+!macro CheckName PARAMETER VALUE
+  StrLen $0 ${VALUE}
+  ${If} $0 > ${MAX_NAME_LENGTH}
+    Push "${PARAMETER} is $0 characters long; at most ${MAX_NAME_LENGTH} are allowed."
+    Call FailParameter
+  ${EndIf}
+!macroend
+
+; Splits the command line into /NAME=VALUE parameters (a double quote anywhere
+; in a parameter starts or ends a quoted part, as in "/COMPUTER=Front Desk")
+; and keeps the four settings. /S and /NCRC are the setup program's own;
+; anything else is refused, so a mistyped name cannot go unnoticed.
+Function ReadParameters
+  ${GetParameters} $R0
+  StrCpy $R1 0 ; position in the command line
+  ${Do}
+    ; Skip blanks, then collect one parameter.
+    ${Do}
+      StrCpy $R2 $R0 1 $R1
+      ${IfThen} $R2 != " " ${|} ${ExitDo} ${|}
+      IntOp $R1 $R1 + 1
+    ${Loop}
+    ${IfThen} $R2 == "" ${|} ${ExitDo} ${|}
+    StrCpy $R3 "" ; the parameter without its quotes
+    StrCpy $R4 0  ; inside quotes
+    ${Do}
+      StrCpy $R2 $R0 1 $R1
+      ${IfThen} $R2 == "" ${|} ${ExitDo} ${|}
+      ${If} $R2 == '"'
+        IntOp $R4 $R4 ^ 1
+      ${ElseIf} $R2 == " "
+      ${AndIf} $R4 = 0
+        ${ExitDo}
+      ${Else}
+        StrCpy $R3 "$R3$R2"
+      ${EndIf}
+      IntOp $R1 $R1 + 1
+    ${Loop}
+
+    ${If} $R3 S== "/S"
+    ${OrIf} $R3 S== "/NCRC"
+      ${Continue}
+    ${EndIf}
+    StrCpy $R5 $R3 8
+    StrCpy $R6 $R3 6
+    StrCpy $R7 $R3 10
+    ${If} $R5 == "/SERVER="
+      StrCpy $Server $R3 "" 8
+      StrCpy $R8 $Server
+    ${ElseIf} $R6 == "/PORT="
+      StrCpy $Port $R3 "" 6
+      StrCpy $R8 $Port
+    ${ElseIf} $R6 == "/POLL="
+      StrCpy $Poll $R3 "" 6
+      StrCpy $R8 $Poll
+    ${ElseIf} $R7 == "/COMPUTER="
+      StrCpy $Computer $R3 "" 10
+      StrCpy $R8 $Computer
+    ${Else}
+      Push "Unknown parameter $R3. Known: /S /SERVER= /PORT= /POLL= /COMPUTER= /D=."
+      Call FailParameter
+    ${EndIf}
+    ${If} $R8 == ""
+      Push "$R3 needs a value."
+      Call FailParameter
+    ${EndIf}
+  ${Loop}
+FunctionEnd
+
+Function CheckParameters
+  !insertmacro CheckNumber "/PORT=" $Port 1 65535
+  !insertmacro CheckNumber "/POLL=" $Poll 1 86400
+  !insertmacro CheckName "/SERVER=" $Server
+  !insertmacro CheckName "/COMPUTER=" $Computer
+  ; The server is a host name or a dotted address: no scheme, port or path.
+  ${If} $Server != ""
+    Push $Server
+    Push "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789.-_"
+    Call AllCharactersIn
+    Pop $0
+    ${If} $0 = 0
+      Push "/SERVER=$Server is not a host name or address (give no scheme, port or path)."
+      Call FailParameter
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+; ---------------------------------------------------------------------------
+; Stopping a running client
+; ---------------------------------------------------------------------------
+
+; Asks every client window of this session to close, as the tray menu's Exit
+; does, and waits for its process to end so that its file can be replaced or
+; removed. A client that does not end in time is left running; its file is
+; then replaced or removed at the next restart.
+!macro StopClientFunction PREFIX
+Function ${PREFIX}StopClient
+  ${Do}
+    FindWindow $0 "${CLIENT_WINDOW_CLASS}" "${CLIENT_WINDOW_CAPTION}"
+    ${IfThen} $0 = 0 ${|} ${ExitDo} ${|}
+    System::Call 'user32::GetWindowThreadProcessId(p r0, *i .r1)'
+    ; SYNCHRONIZE access is enough to wait for the process.
+    System::Call 'kernel32::OpenProcess(i 0x00100000, i 0, i r1) p .r2'
+    System::Call 'user32::PostMessage(p r0, i ${WM_CLOSE}, p 0, p 0)'
+    DetailPrint "Closing the running ${PRODUCT} Client"
+    ${If} $2 P= 0
+      ${ExitDo}
+    ${EndIf}
+    System::Call 'kernel32::WaitForSingleObject(p r2, i ${CLIENT_EXIT_WAIT_MS}) i .r3'
+    System::Call 'kernel32::CloseHandle(p r2)'
+    ${IfThen} $3 <> 0 ${|} ${ExitDo} ${|}
+  ${Loop}
+FunctionEnd
+!macroend
+!insertmacro StopClientFunction ""
+!insertmacro StopClientFunction "un."
+
+; ---------------------------------------------------------------------------
+; Installation
+; ---------------------------------------------------------------------------
+
+Function .onInit
+  SetShellVarContext all
+  Call ReadParameters
+  Call CheckParameters
+FunctionEnd
+
+; Writes a setting only when it was given, so the client's own defaults apply
+; to the others.
+!macro WriteSettingText NAME VALUE
+  ${If} ${VALUE} != ""
+    WriteRegStr HKLM "${SETTINGS_KEY}" "${NAME}" ${VALUE}
+  ${EndIf}
+!macroend
+!macro WriteSettingNumber NAME VALUE
+  ${If} ${VALUE} != ""
+    WriteRegDWORD HKLM "${SETTINGS_KEY}" "${NAME}" ${VALUE}
+  ${EndIf}
+!macroend
+
+Section "Client"
+  Call StopClient
+  SetOutPath "$INSTDIR"
+  File "/oname=webprint.exe" "${CLIENT_EXE}"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+
+  !insertmacro WriteSettingText "Url" $Server
+  !insertmacro WriteSettingNumber "Port" $Port
+  !insertmacro WriteSettingNumber "PollFreq" $Poll
+  !insertmacro WriteSettingText "ComputerName" $Computer
+
+  WriteRegStr HKLM "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\webprint.exe"'
+  CreateShortcut "$SMPROGRAMS\${PRODUCT} Client.lnk" "$INSTDIR\webprint.exe"
+
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT} Client"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${MAKER}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" '"$INSTDIR\webprint.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+SectionEnd
+
+; ---------------------------------------------------------------------------
+; Uninstallation: the settings key stays.
+; ---------------------------------------------------------------------------
+
+Function un.onInit
+  SetShellVarContext all
+FunctionEnd
+
+Section "Uninstall"
+  Call un.StopClient
+  Delete /REBOOTOK "$INSTDIR\webprint.exe"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir /REBOOTOK "$INSTDIR"
+  Delete "$SMPROGRAMS\${PRODUCT} Client.lnk"
+  DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  DetailPrint "The settings stay in HKLM\${SETTINGS_KEY}."
+SectionEnd

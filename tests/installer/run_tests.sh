@@ -1,0 +1,241 @@
+#!/bin/bash
+# Installs, upgrades and removes both installation packages under 32-bit Wine
+# and checks what they leave on the machine: files, the Run entry, the Start
+# menu entry, the settings and their registry types.
+#   tests/installer/run_tests.sh [WIN32_BUILD_DIR]     (default: build/win32)
+# The packages are made from the build's webprint.exe and project version, in
+# build/installer-test/, which also holds a Wine prefix made afresh each run.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+
+build=${1:-build/win32}
+work=build/installer-test
+exe=$(find "$build" -name webprint.exe -type f -print -quit 2>/dev/null)
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt" 2>/dev/null)
+if [ -z "$exe" ] || [ -z "$version" ]; then
+    echo "$0: no webprint.exe or project version in $build; build it first" >&2
+    exit 1
+fi
+# An older release to upgrade from.
+old_version=0.0.1
+
+rm -rf "$work"
+mkdir -p "$work"
+packages=$work/packages
+installer/build-packages.sh "$exe" "$version" "$packages" >/dev/null || exit 1
+installer/build-packages.sh "$exe" "$old_version" "$packages" >/dev/null || exit 1
+setup=$packages/webprint-setup-$version.exe
+old_setup=$packages/webprint-setup-$old_version.exe
+msi=$packages/webprint-$version.msi
+old_msi=$packages/webprint-$old_version.msi
+
+. tools/wine-session.sh "$work"
+drive_c=$WINEPREFIX/drive_c
+
+settings_key='HKLM\SOFTWARE\Morvelund\Tarnwick Web Printing'
+run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+nsis_key="$uninstall_key\\Tarnwick Web Printing"
+program_dir="$drive_c/Program Files/Tarnwick Web Printing"
+program_exe='"C:\Program Files\Tarnwick Web Printing\webprint.exe"'
+common_shortcut="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tarnwick Web Printing Client.lnk"
+
+passed=0
+failed=0
+check() {
+    local what=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "ok    $what"
+    else
+        failed=$((failed + 1))
+        echo "FAIL  $what"
+    fi
+}
+section() { echo "== $*"; }
+
+# "TYPE DATA" of a registry value, nothing when it is missing.
+registry_value() {
+    wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+        sed -n "s/^    $2    \(REG_[A-Z_]*\)    \(.*\)$/\1 \2/p"
+}
+value_is() { [ "$(registry_value "$1" "$2")" = "$3" ]; }
+value_missing() { ! wine reg query "$1" /v "$2" >/dev/null 2>&1; }
+key_exists() { wine reg query "$1" >/dev/null 2>&1; }
+key_missing() { ! key_exists "$1"; }
+exists() { [ -e "$1" ]; }
+missing() { [ ! -e "$1" ]; }
+# Wine's msiexec puts the Start menu entry of a per-machine package in the
+# user's profile; Windows puts it in ProgramData.
+msi_shortcut_exists() {
+    local shortcut
+    for shortcut in "$common_shortcut" "$drive_c"/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs/Tarnwick\ Web\ Printing\ Client.lnk; do
+        [ -e "$shortcut" ] && return 0
+    done
+    return 1
+}
+msi_shortcut_missing() { ! msi_shortcut_exists; }
+same_file() { cmp -s "$1" "$2"; }
+status_is() { [ "$1" = "$2" ]; }
+output_has() { grep -q -- "$2" "$1"; }
+# A value of the version resource, which windres stores as UTF-16 text.
+exe_version_is() { strings -el "$1" | grep -A1 -x FileVersion | tail -1 | grep -qx "$2"; }
+
+# Bounded waits, polled in short steps.
+wait_until() {
+    local tries=$1
+    shift
+    while ! "$@"; do
+        tries=$((tries - 1))
+        [ "$tries" -gt 0 ] || return 1
+        sleep 0.1
+    done
+}
+process_ended() { ! kill -0 "$1" 2>/dev/null; }
+
+# Starts the installed client and waits until it has loaded its settings: it
+# writes Cipher back at every start, and the tests never set it.
+start_client() {
+    wine reg delete "$settings_key" /v Cipher /f >/dev/null 2>&1
+    wine "C:\\Program Files\\Tarnwick Web Printing\\webprint.exe" </dev/null >"$work/client.log" 2>&1 &
+    client=$!
+    wait_until 100 registry_value "$settings_key" Cipher >/dev/null
+}
+client_ended() { wait_until 150 process_ended "$client"; }
+
+product_code() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'; }
+
+run_setup() {
+    wine "$@" </dev/null >"$work/setup.out" 2>&1
+}
+
+# ---------------------------------------------------------------------------
+section "setup program: bad parameters change nothing"
+bad_parameters=(
+    "/PORT=abc|/PORT=abc is not a number"
+    "/PORT=70000|is not a number from 1 to 65535"
+    "/PORT=0|is not a number from 1 to 65535"
+    "/PORT=|/PORT= needs a value"
+    "/POLL=ten|/POLL=ten is not a number"
+    "/POLL=0|is not a number from 1 to 86400"
+    "/POLL=99999999999|is not a number from 1 to 86400"
+    "/SERVER=$(printf 's%.0s' {1..64})|/SERVER= is 64 characters long"
+    "/COMPUTER=$(printf 'c%.0s' {1..64})|/COMPUTER= is 64 characters long"
+    "/SERVER=http://print.example.com/|is not a host name or address"
+    "/SEVER=print.example.com|Unknown parameter /SEVER="
+)
+for case in "${bad_parameters[@]}"; do
+    parameter=${case%%|*}
+    message=${case#*|}
+    run_setup "$setup" /S /SERVER=localhost "$parameter"
+    status=$?
+    check "$parameter: exit code 87" status_is "$status" 87
+    check "$parameter: says why" output_has "$work/setup.out" "$message"
+done
+check "no program folder" missing "$program_dir"
+check "no settings key" key_missing "$settings_key"
+check "no Run entry" value_missing "$run_key" "Tarnwick Web Printing"
+check "no uninstall entry" key_missing "$nsis_key"
+
+# ---------------------------------------------------------------------------
+section "setup program: silent installation with settings"
+run_setup "$old_setup" /S /SERVER=localhost /PORT=9 /POLL=15 "/COMPUTER=Front Desk"
+check "exit code 0" status_is $? 0
+check "webprint.exe installed" same_file "$program_dir/webprint.exe" "$exe"
+check "uninstaller installed" exists "$program_dir/uninstall.exe"
+check "Start menu entry" exists "$common_shortcut"
+check "Run entry" value_is "$run_key" "Tarnwick Web Printing" "REG_SZ $program_exe"
+check "Url REG_SZ" value_is "$settings_key" Url "REG_SZ localhost"
+check "Port REG_DWORD" value_is "$settings_key" Port "REG_DWORD 0x9"
+check "PollFreq REG_DWORD" value_is "$settings_key" PollFreq "REG_DWORD 0xf"
+check "ComputerName REG_SZ" value_is "$settings_key" ComputerName "REG_SZ Front Desk"
+check "Cipher left to the client" value_missing "$settings_key" Cipher
+check "ShowStartUpPanel left to the client" value_missing "$settings_key" ShowStartUpPanel
+check "Add/Remove Programs entry" value_is "$nsis_key" DisplayVersion "REG_SZ $old_version"
+check "quiet uninstall command" value_is "$nsis_key" QuietUninstallString \
+    'REG_SZ "C:\Program Files\Tarnwick Web Printing\uninstall.exe" /S'
+
+run_setup "$setup" /S /SERVER=other.example.com /PORT=abc
+check "bad parameter over an installation: exit code 87" status_is $? 87
+check "bad parameter over an installation: Url kept" value_is "$settings_key" Url "REG_SZ localhost"
+
+# ---------------------------------------------------------------------------
+section "setup program: upgrade over a running client"
+start_client
+check "client started" status_is "$(registry_value "$settings_key" Cipher)" "REG_SZ k2vd9qa3m1t74p6n"
+run_setup "$setup" /S /POLL=45
+check "exit code 0" status_is $? 0
+check "running client closed" client_ended
+check "webprint.exe replaced" same_file "$program_dir/webprint.exe" "$exe"
+check "webprint.exe carries version $version" exe_version_is "$program_dir/webprint.exe" "$version"
+check "new version registered" value_is "$nsis_key" DisplayVersion "REG_SZ $version"
+check "PollFreq given again" value_is "$settings_key" PollFreq "REG_DWORD 0x2d"
+check "Url kept" value_is "$settings_key" Url "REG_SZ localhost"
+check "Port kept" value_is "$settings_key" Port "REG_DWORD 0x9"
+check "ComputerName kept" value_is "$settings_key" ComputerName "REG_SZ Front Desk"
+check "client's own values kept" value_is "$settings_key" Cipher "REG_SZ k2vd9qa3m1t74p6n"
+check "one Run entry" value_is "$run_key" "Tarnwick Web Printing" "REG_SZ $program_exe"
+
+# ---------------------------------------------------------------------------
+section "setup program: silent uninstallation"
+start_client
+# As Add/Remove Programs runs it: the uninstaller hands over to a copy of
+# itself and returns at once, so wait for the folder to go.
+run_setup "$program_dir/uninstall.exe" /S
+check "exit code 0" status_is $? 0
+check "program folder removed" wait_until 200 missing "$program_dir"
+check "running client closed" client_ended
+check "Run entry removed" value_missing "$run_key" "Tarnwick Web Printing"
+check "Start menu entry removed" missing "$common_shortcut"
+check "Add/Remove Programs entry removed" key_missing "$nsis_key"
+check "settings kept" value_is "$settings_key" Url "REG_SZ localhost"
+check "client's own values kept" value_is "$settings_key" Cipher "REG_SZ k2vd9qa3m1t74p6n"
+
+# ---------------------------------------------------------------------------
+section "MSI: bad properties change nothing"
+wine reg delete "$settings_key" /f >/dev/null 2>&1
+for property in PORT=abc PORT=70000 POLL=0 POLL=x; do
+    wine msiexec /i "$msi" /qn SERVER=localhost "$property" </dev/null >/dev/null 2>&1
+    check "$property: refused" test $? -ne 0
+done
+check "no program folder" missing "$program_dir"
+check "no settings key" key_missing "$settings_key"
+
+section "MSI: silent installation with properties"
+wine msiexec /i "$old_msi" /qn SERVER=print.example.com PORT=7001 </dev/null >/dev/null 2>&1
+check "exit code 0" status_is $? 0
+check "webprint.exe installed" same_file "$program_dir/webprint.exe" "$exe"
+check "Start menu entry" msi_shortcut_exists
+check "Run entry" value_is "$run_key" "Tarnwick Web Printing" "REG_SZ $program_exe"
+check "Url REG_SZ" value_is "$settings_key" Url "REG_SZ print.example.com"
+check "Port REG_DWORD" value_is "$settings_key" Port "REG_DWORD 0x1b59"
+check "PollFreq not given, not written" value_missing "$settings_key" PollFreq
+check "ComputerName not given, not written" value_missing "$settings_key" ComputerName
+old_product="$uninstall_key\\$(product_code "$old_msi")"
+check "registered" key_exists "$old_product"
+
+section "MSI: upgrade"
+wine msiexec /i "$msi" /qn POLL=20 </dev/null >/dev/null 2>&1
+check "exit code 0" status_is $? 0
+new_product="$uninstall_key\\$(product_code "$msi")"
+check "new version registered" key_exists "$new_product"
+check "older version removed" key_missing "$old_product"
+check "webprint.exe in place" same_file "$program_dir/webprint.exe" "$exe"
+check "PollFreq given" value_is "$settings_key" PollFreq "REG_DWORD 0x14"
+check "Url kept" value_is "$settings_key" Url "REG_SZ print.example.com"
+check "Port kept" value_is "$settings_key" Port "REG_DWORD 0x1b59"
+check "one Run entry" value_is "$run_key" "Tarnwick Web Printing" "REG_SZ $program_exe"
+
+section "MSI: silent removal"
+wine msiexec /x "$msi" /qn </dev/null >/dev/null 2>&1
+check "exit code 0" status_is $? 0
+check "program folder removed" missing "$program_dir"
+check "Run entry removed" value_missing "$run_key" "Tarnwick Web Printing"
+check "Start menu entry removed" msi_shortcut_missing
+check "unregistered" key_missing "$new_product"
+check "settings kept" value_is "$settings_key" Url "REG_SZ print.example.com"
+check "settings kept, types too" value_is "$settings_key" PollFreq "REG_DWORD 0x14"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,68 @@
+// The program's start: one client per session, the main window (whose
+// creation loads the settings), Windows Sockets 2.0, the poll timer and the
+// message loop, which runs until "Exit" closes the window.
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <memory>
+
+#include "app/exit_codes.h"
+#include "app/single_instance.h"
+#include "app/window_timer.h"
+#include "app/winsock_start.h"
+#include "settings/win32/registry_store.h"
+#include "ui/main_window.h"
+
+namespace {
+
+int RunMessageLoop(HWND window)
+{
+    MSG message;
+    BOOL received;
+    while ((received = GetMessageA(&message, nullptr, 0, 0)) != 0) {
+        if (received == -1)
+            return kExitStartUpFailure;
+        // Tab and the arrow keys move between the window's controls.
+        if (IsWindow(window) && IsDialogMessageA(window, &message))
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    SingleInstance session;
+    if (session.AnotherIsRunning()) {
+        ShowRunningInstance();
+        return kExitNormal;
+    }
+
+    INITCOMMONCONTROLSEX controls = {sizeof(controls),
+                                     ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_BAR_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+
+    // Declared before the window, so the key is closed after the window is
+    // gone and its tray icon removed.
+    RegistryStore settingsKey;
+    std::unique_ptr<TfrmMain> form = TfrmMain::Create(instance, settingsKey);
+    if (!form) {
+        MessageBoxA(nullptr, "Unable to create the main window", nullptr, MB_OK);
+        return kExitStartUpFailure;
+    }
+
+    const int socketsFailure = StartWindowsSockets(PlatformSocketsLibrary());
+    if (socketsFailure != kExitNormal)
+        return socketsFailure;
+
+    // Ticks start only now: a message box shown while the window was built
+    // runs a message loop of its own, which must not poll before the sockets
+    // are up. The first tick still comes a second after the loop starts.
+    WindowTimer timer(form->Handle());
+    form->ShowAtStart();
+    return RunMessageLoop(form->Handle());
+}

@@ -1,0 +1,24 @@
+// One client per session: two would race each other for the same jobs.
+#pragma once
+
+#include <windows.h>
+
+class SingleInstance {
+public:
+    // Takes the session's named mutex, or finds that another client has it.
+    SingleInstance();
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+
+    bool AnotherIsRunning() const { return anotherIsRunning_; }
+
+private:
+    HANDLE mutex_;
+    bool anotherIsRunning_;
+};
+
+// Asks the running client to show its window, as its "Properties" does. The
+// running client may still be building its window, so this waits for it a
+// few seconds at most. False when no window was found.
+bool ShowRunningInstance();

@@ -1,0 +1,143 @@
+// The display functions the poll reports through: progress, status text and
+// the spooler-events list, as the Status page shows them.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <climits>
+#include <string>
+
+#include "tests/ui/window_fixture.h"
+#include "ui/control_ids.h"
+#include "ui/display.h"
+
+namespace {
+
+using Display = WindowTest;
+
+struct ProgressCase {
+    int32_t position;
+    int32_t maximum;
+    const char* size;
+    const char* percent;
+    int barMaximum;
+    int barPosition;
+};
+
+const ProgressCase kProgressCases[] = {
+    {0, 0, "0", "0%", 0, 0},
+    {1, 10, "10", "10%", 10, 1},
+    {4, 10, "10", "40%", 10, 4},
+    {10, 10, "10", "100%", 10, 10},
+    {1, 3, "3", "33%", 3, 1},
+    // The product needs more than 32 bits.
+    {30000000, 60000000, "60000000", "50%", 60000000, 30000000},
+    {INT32_MAX, INT32_MAX, "2147483647", "100%", INT32_MAX, INT32_MAX},
+    {INT32_MAX, 1, "1", "214748364700%", 1, 1},
+    // Above the maximum the label goes past 100 and the bar stays full.
+    {15, 10, "10", "150%", 10, 10},
+    // Truncated toward zero.
+    {-3, 10, "10", "-30%", 10, 0},
+    {-1, 3, "3", "-33%", 3, 0},
+    // A maximum below the bar's minimum: the bar shows an empty range.
+    {5, -5, "-5", "0%", 0, 0},
+    {INT32_MIN, INT32_MIN, "-2147483648", "0%", 0, 0},
+};
+
+TEST_F(Display, ProgressLabelsAndBarFollowEachReport)
+{
+    Build();
+    EXPECT_EQ(Text(kLbProgress), "0 %");
+    EXPECT_EQ(Text(kLbSize), "0");
+    HWND bar = Control(kProgressBar1);
+    for (const ProgressCase& c : kProgressCases) {
+        SCOPED_TRACE(std::to_string(c.position) + " of " + std::to_string(c.maximum));
+        OnProgress(c.position, c.maximum);
+        EXPECT_EQ(Text(kLbSize), c.size);
+        EXPECT_EQ(Text(kLbProgress), c.percent);
+        EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, FALSE, 0), c.barMaximum);
+        EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, TRUE, 0), 0);
+        EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), c.barPosition);
+    }
+}
+
+TEST_F(Display, ProgressLabelsGrowToShowTheirWholeText)
+{
+    Build();
+    OnProgress(INT32_MAX, 1);
+    HWND label = Control(kLbProgress);
+    char text[32] = {};
+    GetWindowTextA(label, text, sizeof(text));
+    HDC dc = GetDC(label);
+    HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0)));
+    SIZE extent = {};
+    GetTextExtentPoint32A(dc, text, lstrlenA(text), &extent);
+    SelectObject(dc, previous);
+    ReleaseDC(label, dc);
+    RECT rect;
+    GetClientRect(label, &rect);
+    EXPECT_GE(rect.right, extent.cx);
+}
+
+TEST_F(Display, StatusTextIsShownAcrossTheStatusBar)
+{
+    Build();
+    HWND bar = Control(kStatusBar1);
+    OnStatus("Read socket timeout, server is maybe not active");
+    EXPECT_TRUE(SendMessageA(bar, SB_ISSIMPLE, 0, 0));
+    char text[128] = {};
+    // In simple mode the one text is read as part 0.
+    SendMessageA(bar, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(text));
+    EXPECT_STREQ(text, "Read socket timeout, server is maybe not active");
+}
+
+TEST_F(Display, TheEventListHoldsAtMost101Lines)
+{
+    Build();
+    HWND list = Control(kListBox1);
+    for (int line = 1; line <= 101; ++line)
+        OnLog(("line " + std::to_string(line)).c_str());
+    ASSERT_EQ(SendMessageA(list, LB_GETCOUNT, 0, 0), 101);
+
+    // The 102nd line starts a new, one-line list.
+    OnLog("line 102");
+    ASSERT_EQ(SendMessageA(list, LB_GETCOUNT, 0, 0), 1);
+    char text[32] = {};
+    SendMessageA(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    EXPECT_STREQ(text, "line 102");
+}
+
+TEST_F(Display, ANewLineLeavesSelectionAndScrollingAlone)
+{
+    BuildAndShow();
+    HWND list = Control(kListBox1);
+    for (int line = 1; line <= 60; ++line)
+        OnLog(("line " + std::to_string(line)).c_str());
+    SendMessageA(list, LB_SETCURSEL, 5, 0);
+    SendMessageA(list, LB_SETTOPINDEX, 3, 0);
+    OnLog("line 61");
+    EXPECT_EQ(SendMessageA(list, LB_GETCURSEL, 0, 0), 5);
+    EXPECT_EQ(SendMessageA(list, LB_GETTOPINDEX, 0, 0), 3);
+    EXPECT_EQ(SendMessageA(list, LB_GETCOUNT, 0, 0), 61);
+}
+
+TEST_F(Display, ClearLogEmptiesTheList)
+{
+    Build();
+    OnLog("connect() failed");
+    OnLog("WritePrinter failed");
+    ClearLog();
+    EXPECT_EQ(SendMessageA(Control(kListBox1), LB_GETCOUNT, 0, 0), 0);
+}
+
+TEST_F(Display, WithoutAWindowTheFunctionsDoNothing)
+{
+    Build();
+    form.reset();
+    ASSERT_EQ(frmMain, nullptr);
+    OnProgress(1, 2);
+    OnStatus("Connect");
+    OnLog("connect() failed");
+    ClearLog();
+}
+
+}  // namespace

@@ -1,0 +1,549 @@
+"""Tests of the reference print service, run as a separate process and spoken
+to over HTTP/1.1: with http.client, and with raw sockets that send exactly the
+bytes the client sends."""
+
+import http.client
+import json
+import os
+import random
+import re
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.parse
+from collections import namedtuple
+from pathlib import Path
+
+SCRIPT = Path(__file__).resolve().parents[1] / "print_service.py"
+PREFIXES = (
+    ".00010101000000000000/system/rmtprt.aspx?func=",
+    ".00010101000000000000/admin/rmtprt.$.aspx?func=",
+    ".00010101000000000000/.system/rmtprt.aspx?func=",
+)
+CLIENT_HEAD = (b"POST /%s HTTP/1.1\r\nContent-Length: %d\r\n"
+               b"User-Agent: Tarnwick Jan  9 2014\r\nConnection: Keep-Alive\r\n"
+               b"Host: 127.0.0.1\r\nContent-Type: application/xml\r\n\r\n")
+
+Response = namedtuple("Response", "status headers body chunks")
+
+
+def complement(data):
+    return bytes(255 - b for b in data)
+
+
+def printer_list(cpu, user, printers):
+    """The client's printer list document; printer names given already escaped."""
+    lines = [b"<list cpu='%s' user='%s'>" % (cpu, user)]
+    lines += [b" <printer name='%s' hide='%d'/>" % (name, hide) for name, hide in printers]
+    return b"\r\n".join(lines) + b"\r\n</list>"
+
+
+def spooldata(file_name, offset, blocksize=4096, cipher=b"0123456789abcdef"):
+    return b"<spooldata file='%s' offset='%d' blocksize='%d' encode='%s' />" % (
+        file_name, offset, blocksize, cipher)
+
+
+class RawClient:
+    """One keep-alive connection that speaks like the client and reads strictly."""
+
+    def __init__(self, port, path_number=1):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=10)
+        # The head and the body go out as two writes, as the client sends them.
+        self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.prefix = PREFIXES[path_number - 1].encode()
+        self.held = b""
+
+    def close(self):
+        self.sock.close()
+
+    def call(self, function, body=b""):
+        return self.post(self.prefix + function.encode(), body)
+
+    def post(self, path, body):
+        self.send(CLIENT_HEAD % (path, len(body)))
+        self.send(body)
+        return self.read_response()
+
+    def send(self, data):
+        self.sock.sendall(data)
+
+    def _fill(self):
+        data = self.sock.recv(65536)
+        if not data:
+            raise ConnectionError("connection closed by the service")
+        self.held += data
+
+    def _take(self, count):
+        while len(self.held) < count:
+            self._fill()
+        data, self.held = self.held[:count], self.held[count:]
+        return data
+
+    def _take_line(self):
+        while b"\r\n" not in self.held:
+            self._fill()
+        line, self.held = self.held.split(b"\r\n", 1)
+        return line
+
+    def read_response(self):
+        status_line = self._take_line()
+        match = re.fullmatch(rb"HTTP/1\.1 (\d{3}) .*", status_line)
+        assert match, status_line
+        headers = {}
+        while True:
+            line = self._take_line()
+            if not line:
+                break
+            name, value = line.split(b":", 1)
+            headers[name.decode().lower()] = value.strip().decode("latin-1")
+        if headers.get("transfer-encoding") == "chunked":
+            assert "content-length" not in headers, headers
+            body, chunks = b"", []
+            while True:
+                size_line = self._take_line()
+                assert re.fullmatch(rb"[0-9a-f]+", size_line), size_line
+                size = int(size_line, 16)
+                if size == 0:
+                    assert self._take_line() == b"", "no trailer expected"
+                    return Response(int(match.group(1)), headers, body, chunks)
+                body += self._take(size)
+                chunks.append(size)
+                assert self._take(2) == b"\r\n"
+        body = self._take(int(headers["content-length"]))
+        return Response(int(match.group(1)), headers, body, None)
+
+    def closed_by_peer(self):
+        """True when the service has closed the connection."""
+        try:
+            return self.sock.recv(1) == b""
+        except ConnectionError:
+            return True
+
+
+class Service:
+    """The service in a subprocess on a free port, on the given database."""
+
+    def __init__(self, db, log_path, options):
+        self.log = open(log_path, "ab")
+        self.process = subprocess.Popen(
+            [sys.executable, str(SCRIPT), "serve", "--port", "0", "--db", db, *options],
+            stdout=subprocess.PIPE, stderr=self.log)
+        line = self.process.stdout.readline().decode()
+        match = re.fullmatch(r"listening on 127\.0\.0\.1:(\d+)\n", line)
+        if not match:
+            self.stop()
+            raise AssertionError("service did not start: %r" % line)
+        self.port = int(match.group(1))
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait(10)
+        self.process.stdout.close()
+        self.log.close()
+
+
+class ServiceTest(unittest.TestCase):
+    options = ()
+
+    def setUp(self):
+        directory = tempfile.TemporaryDirectory()
+        self.addCleanup(directory.cleanup)
+        self.directory = directory.name
+        self.db = os.path.join(self.directory, "jobs.sqlite")
+        self.log_path = os.path.join(self.directory, "service.log")
+        self.service = self.start()
+
+    def start(self, *options):
+        service = Service(self.db, self.log_path, self.options + options)
+        self.addCleanup(service.stop)
+        return service
+
+    def restart(self):
+        self.service.stop()
+        self.service = self.start()
+
+    def client(self, service=None, path_number=1):
+        client = RawClient((service or self.service).port, path_number)
+        self.addCleanup(client.close)
+        return client
+
+    def http(self, method, target, body=None):
+        connection = http.client.HTTPConnection("127.0.0.1", self.service.port, timeout=10)
+        try:
+            connection.request(method, target, body)
+            response = connection.getresponse()
+            return response.status, response.read(), response
+        finally:
+            connection.close()
+
+    def state(self):
+        status, body, _ = self.http("GET", "/api/state")
+        self.assertEqual(status, 200)
+        return json.loads(body)
+
+    def register(self, client, cpu=b"PC01", printers=((b"Office Laser", 0),), user=b"JSMITH"):
+        response = client.call("printlist", printer_list(cpu, user, printers))
+        self.assertEqual(response.status, 200, response.body)
+        match = re.fullmatch(rb"OK\r\n(\d+)", response.body)
+        self.assertTrue(match, response.body)
+        return int(match.group(1))
+
+    def queue(self, data, computer=b"PC01", printer=b"Office Laser", name=b"Report", file_name=None):
+        query = {"computer": computer, "printer": printer, "name": name}
+        if file_name is not None:
+            query["file"] = file_name
+        status, body, _ = self.http("POST", "/jobs?" + urllib.parse.urlencode(query), data)
+        self.assertEqual(status, 201, body)
+        return int(body)
+
+    def query(self, client, token):
+        return client.call("qryspool", b"<qryspool cputok='%d'/>" % token)
+
+    def assertOneLineError(self, response, status):
+        self.assertEqual(response.status, status, response.body)
+        self.assertTrue(response.body)
+        self.assertNotRegex(response.body, rb"[\r\n]")
+
+
+class ServicePathTest(ServiceTest):
+    def test_only_the_chosen_prefix_answers(self):
+        for chosen in (1, 2, 3):
+            with self.subTest(path=chosen):
+                client = self.client(self.start("--path", str(chosen)))
+                for number, prefix in enumerate(PREFIXES, start=1):
+                    response = client.post(prefix.encode() + b"ping", b"")
+                    if number == chosen:
+                        self.assertEqual((response.status, response.body), (200, b"OK"))
+                    else:
+                        self.assertOneLineError(response, 404)
+
+    def test_unknown_targets_answer_404_on_the_same_connection(self):
+        client = self.client()
+        for path in (b"", b"jobs/x", PREFIXES[0].encode() + b"print",
+                     PREFIXES[0].encode() + b"PING", PREFIXES[0].encode()[:-5] + b"fn=ping"):
+            with self.subTest(path=path):
+                self.assertOneLineError(client.post(path, b""), 404)
+        self.assertEqual(client.call("ping").status, 200)
+        self.assertEqual(self.http("GET", "/nothing")[0], 404)
+
+
+class RegistrationTest(ServiceTest):
+    def test_reply_is_ok_and_a_positive_32_bit_token(self):
+        token = self.register(self.client())
+        self.assertTrue(0 < token < 2 ** 31)
+
+    def test_token_is_stable_per_computer_and_the_list_is_replaced(self):
+        client = self.client()
+        first = self.register(client, printers=((b"A", 0), (b"B", 1)))
+        again = self.register(client, printers=((b"C", 1),), user=b"OTHER")
+        other = self.register(client, cpu=b"PC02")
+        self.assertEqual(first, again)
+        self.assertNotEqual(first, other)
+        computer = [c for c in self.state()["computers"] if c["name"] == "PC01"][0]
+        self.assertEqual(computer["user"], "OTHER")
+        self.assertEqual(computer["printers"], [{"name": "C", "hidden": True}])
+        self.assertEqual(computer["registrations"], 2)
+
+    def test_token_survives_a_restart(self):
+        token = self.register(self.client())
+        self.queue(b"data")
+        self.restart()
+        client = self.client()
+        self.assertTrue(self.query(client, token).body.startswith(b"SPOOL\r\n"))
+        self.assertEqual(self.register(client), token)
+
+    def test_names_are_stored_as_the_client_meant_them(self):
+        # Printer names arrive escaped; computer and user names arrive raw.
+        self.register(self.client(), cpu=b"O'Neil & Co", user=b"J\xd6RG", printers=(
+            (b"R&amp;D Printer", 1), (b"&lt;Q&apos;s&gt; &quot;x&quot; &amp;amp;", 0),
+            (b"B\xfcro \x80", 0)))
+        (computer,) = self.state()["computers"]
+        self.assertEqual(computer["name"], "O'Neil & Co")
+        self.assertEqual(computer["user"], "J\xd6RG")
+        self.assertEqual(computer["printers"], [
+            {"name": "R&D Printer", "hidden": True},
+            {"name": "<Q's> \"x\" &amp;", "hidden": False},
+            {"name": "B\xfcro \x80", "hidden": False}])
+
+    def test_a_computer_without_printers_registers(self):
+        self.register(self.client(), printers=())
+        self.assertEqual(self.state()["computers"][0]["printers"], [])
+
+
+class QueryTest(ServiceTest):
+    def test_unknown_token_is_refused(self):
+        client = self.client()
+        self.register(client)
+        for token in (-1, 0, 12345):
+            self.assertOneLineError(self.query(client, token), 403)
+
+    def test_empty_queue_reply_does_not_begin_with_spool(self):
+        client = self.client()
+        token = self.register(client)
+        self.queue(b"for someone else", computer=b"PC02")
+        response = self.query(client, token)
+        self.assertEqual((response.status, response.body), (200, b"EMPTY"))
+
+    def test_oldest_job_is_offered_as_six_lines(self):
+        client = self.client()
+        token = self.register(client)
+        first = self.queue(b"x" * 512, computer=b"pc01")  # computer names ignore case
+        self.queue(b"later")
+        response = self.query(client, token)
+        self.assertEqual(response.status, 200)
+        self.assertEqual(response.body, b"SPOOL\r\njob%d.spl\r\n512\r\nReport\r\nOffice Laser\r\n%d"
+                         % (first, first))
+
+    def test_text_fields_are_escaped_with_the_five_entities(self):
+        client = self.client()
+        token = self.register(client)
+        job = self.queue(b"1234", printer=b"B\xfcro & Lager", name=b"R&D <draft> 'v2' \"final\"",
+                         file_name=b"it's & co.spl")
+        self.assertEqual(self.query(client, token).body,
+                         b"SPOOL\r\nit&apos;s &amp; co.spl\r\n4\r\n"
+                         b"R&amp;D &lt;draft&gt; &apos;v2&apos; &quot;final&quot;\r\n"
+                         b"B\xfcro &amp; Lager\r\n%d" % job)
+
+
+class SpoolDataTest(ServiceTest):
+    def setUp(self):
+        super().setUp()
+        self.data = random.Random(7).randbytes(10000)
+        self.job = self.queue(self.data, file_name=b"it's & co.spl")
+        self.file_name = b"it's & co.spl"
+        self.client_ = self.client()
+
+    def block(self, offset, blocksize=4096, cipher=b"0123456789abcdef"):
+        return self.client_.call("spooldata", spooldata(self.file_name, offset, blocksize, cipher))
+
+    def test_blocks_come_complemented_at_each_offset(self):
+        for offset, length in ((0, 4096), (4096, 4096), (8192, 1808)):
+            with self.subTest(offset=offset):
+                response = self.block(offset)
+                self.assertEqual(response.status, 200)
+                self.assertEqual(response.body, complement(self.data[offset:offset + length]))
+        job = self.state()["jobs"][0]
+        self.assertEqual((job["blocks_served"], job["state"]), (3, "queued"))
+
+    def test_block_length_is_the_smaller_of_blocksize_and_4096(self):
+        self.assertEqual(self.block(10, blocksize=100).body, complement(self.data[10:110]))
+        self.assertEqual(self.block(4000).body, complement(self.data[4000:8096]))
+        self.assertEqual(self.block(9999).body, complement(self.data[9999:]))
+        self.assertEqual(len(self.block(0, blocksize=65536).body), 4096)
+
+    def test_offsets_outside_the_file_are_refused(self):
+        for offset in (10000, 10001, 1 << 40, -1):
+            with self.subTest(offset=offset):
+                self.assertOneLineError(self.block(offset), 416)
+
+    def test_unknown_file_and_empty_block_size(self):
+        self.file_name = b"it's & co"
+        self.assertOneLineError(self.block(0), 404)
+        self.file_name = b"it's & co.spl"
+        self.assertOneLineError(self.block(0, blocksize=0), 400)
+
+    def test_cipher_may_hold_apostrophes_and_is_recorded(self):
+        self.assertEqual(self.block(0, cipher=b"a' b&c").status, 200)
+        self.assertEqual(self.state()["jobs"][0]["cipher"], "a' b&c")
+
+
+class PrintedTest(ServiceTest):
+    def test_job_stays_queued_until_printed_names_it(self):
+        client = self.client()
+        token = self.register(client)
+        job = self.queue(b"abc")
+        second = self.queue(b"def")
+        # A client that dies mid-job is offered the same job again.
+        self.assertEqual(self.query(client, token).body, self.query(client, token).body)
+        response = client.call("printed", b"<printed id='%d'/>" % job)
+        self.assertEqual((response.status, response.body), (200, b"OK"))
+        self.assertTrue(self.query(client, token).body.endswith(b"\r\n%d" % second))
+        self.assertOneLineError(client.call("printed", b"<printed id='%d'/>" % job), 404)
+        self.assertOneLineError(client.call("spooldata", spooldata(b"job%d.spl" % job, 0)), 404)
+        states = {j["id"]: (j["state"], j["acks"]) for j in self.state()["jobs"]}
+        self.assertEqual(states, {job: ("printed", 2), second: ("queued", 0)})
+
+    def test_unknown_job_ids(self):
+        client = self.client()
+        for job_id in (b"999", b"abc", b"", b"1'"):
+            with self.subTest(job_id=job_id):
+                self.assertOneLineError(client.call("printed", b"<printed id='%s'/>" % job_id), 404)
+
+
+class RestartTest(ServiceTest):
+    def test_job_survives_a_restart_mid_download(self):
+        data = random.Random(3).randbytes(9000)
+        token = self.register(self.client())
+        job = self.queue(data)
+        self.assertEqual(self.client().call("spooldata", spooldata(b"job%d.spl" % job, 0)).body,
+                         complement(data[:4096]))
+        self.restart()
+        client = self.client()
+        self.assertTrue(self.query(client, token).body.endswith(b"\r\n%d" % job))
+        self.assertEqual(client.call("spooldata", spooldata(b"job%d.spl" % job, 4096)).body,
+                         complement(data[4096:8192]))
+
+
+class SubmitTest(ServiceTest):
+    def submit(self, *arguments, data=None):
+        return subprocess.run([sys.executable, str(SCRIPT), "submit", *arguments, "--db", self.db],
+                              input=data, capture_output=True)
+
+    def test_command_line_submit_reaches_the_running_service(self):
+        path = os.path.join(self.directory, "page.prn")
+        with open(path, "wb") as out:
+            out.write(b"\x1b%-12345X")
+        result = self.submit(path, "--computer", "PC01", "--printer", "Büro", "--name", "Brief")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        job = int(result.stdout)
+        client = self.client()
+        # Texts are written in the client's code page, cp1252 by default.
+        self.assertEqual(self.query(client, self.register(client)).body,
+                         b"SPOOL\r\njob%d.spl\r\n9\r\nBrief\r\nB\xfcro\r\n%d" % (job, job))
+
+    def test_command_line_reads_standard_input_and_refuses_bad_names(self):
+        result = self.submit("-", "--computer", "PC01", "--printer", "P", "--name", "N", data=b"xy")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for printer in ("", " lead", "tab\there", "x" * 256):
+            with self.subTest(printer=printer):
+                result = self.submit("-", "--computer", "PC01", "--printer", printer, data=b"")
+                self.assertEqual(result.returncode, 1)
+                self.assertIn(b"printer", result.stderr)
+        self.assertEqual(len(self.state()["jobs"]), 1)
+
+    def test_http_submit_takes_percent_encoded_bytes(self):
+        status, body, _ = self.http("POST", "/jobs?computer=PC01&printer=B%FCro&name=a%26b", b"")
+        self.assertEqual(status, 201)
+        job = self.state()["jobs"][0]
+        self.assertEqual((job["id"], job["printer"], job["name"], job["size"]),
+                         (int(body), "B\xfcro", "a&b", 0))
+
+    def test_http_submit_errors(self):
+        self.assertEqual(self.http("POST", "/jobs?computer=PC01&printer=P", b"x")[0], 400)
+        self.queue(b"x", file_name=b"same.spl")
+        status, body, _ = self.http("POST", "/jobs?computer=PC01&printer=P&name=N&file=same.spl", b"")
+        self.assertEqual((status, body), (409, b"Spool file name already queued"))
+
+
+class StatusPageTest(ServiceTest):
+    def test_page_lists_everything_escaped(self):
+        self.register(self.client(), cpu=b"<b>PC", printers=(
+            (b"&lt;script&gt;alert(1)&lt;/script&gt;", 1), (b"Plain", 0)))
+        self.queue(b"x", computer=b"<b>PC", name=b"Q&A \"1\"")
+        status, page, response = self.http("GET", "/")
+        self.assertEqual(status, 200)
+        self.assertEqual(response.getheader("Content-Type"), "text/html; charset=utf-8")
+        self.assertNotIn(b"<script>", page)
+        self.assertNotIn(b"<b>", page)
+        for text in (b"&lt;script&gt;alert(1)&lt;/script&gt; (hidden)", b"Plain (exposed)",
+                     b"&lt;b&gt;PC", b"Q&amp;A &quot;1&quot;", b"queued"):
+            self.assertIn(text, page)
+
+
+class MalformedDocumentTest(ServiceTest):
+    CASES = (
+        ("printlist", b""),
+        ("printlist", b"garbage"),
+        ("printlist", b"<list cpu='PC01' user='U'>\r\n <printer name='P' hide='0'/>"),
+        ("printlist", b"<list cpu='PC01' user='U'>\r\n</list>\r\n"),
+        ("printlist", b"<list cpu='PC01' user='U'>\n</list>"),
+        ("printlist", b"<list cpu='' user='U'>\r\n</list>"),
+        ("printlist", b"<list cpu='PC01' user='U'>\r\n <printer name='P' hide='2'/>\r\n</list>"),
+        ("printlist", b"<list cpu='PC01' user='U'>\r\n <printer name='R&D' hide='0'/>\r\n</list>"),
+        ("printlist", b"<list cpu='PC01' user='U'>\r\n<printer name='P' hide='0'/>\r\n</list>"),
+        ("qryspool", b"<qryspool cputok='x'/>"),
+        ("qryspool", b"<qryspool/>"),
+        ("spooldata", b"<spooldata file='f' offset='0' blocksize='4096' />"),
+        ("spooldata", b"<spooldata file='f' offset='a' blocksize='4096' encode='c' />"),
+        ("printed", b"<printed/>"),
+    )
+
+    def test_documents_answer_400_and_keep_the_connection(self):
+        client = self.client()
+        for function, body in self.CASES:
+            with self.subTest(function=function, body=body):
+                self.assertOneLineError(client.call(function, body), 400)
+        self.assertEqual(client.call("ping").status, 200)
+        self.assertEqual(self.state()["computers"], [])
+
+    def test_broken_http_is_answered_then_closed(self):
+        for request, status in ((b"NONSENSE\r\n\r\n", 400),
+                                (b"POST /jobs HTTP/1.1\r\nHost: x\r\n\r\n", 411),
+                                (b"POST /jobs HTTP/1.1\r\nContent-Length: -1\r\n\r\n", 400)):
+            with self.subTest(request=request):
+                client = self.client()
+                client.send(request)
+                response = client.read_response()
+                self.assertOneLineError(response, status)
+                self.assertEqual(response.headers.get("connection"), "close")
+                self.assertTrue(client.closed_by_peer())
+
+
+class KeepAliveTest(ServiceTest):
+    def test_a_1_mib_job_travels_in_4096_byte_blocks_on_one_connection(self):
+        data = random.Random(1).randbytes(1 << 20)
+        job = self.queue(data)
+        connections_before = self.state()["connections"]
+        client = self.client()
+        token = self.register(client)
+        self.assertTrue(self.query(client, token).body.startswith(b"SPOOL"))
+        started = time.monotonic()
+        received = bytearray()
+        while len(received) < len(data):
+            response = client.call("spooldata", spooldata(b"job%d.spl" % job, len(received)))
+            self.assertEqual(response.status, 200)
+            received += response.body
+        elapsed = time.monotonic() - started
+        self.assertEqual(complement(received), data)
+        self.assertEqual(client.call("printed", b"<printed id='%d'/>" % job).status, 200)
+        state = self.state()
+        # The client's connection plus the state request itself.
+        self.assertEqual(state["connections"] - connections_before, 2)
+        self.assertEqual(state["jobs"][0]["blocks_served"], 256)
+        self.assertLess(elapsed, 10, "256 blocks should take well under a second")
+
+
+class ChunkedTest(ServiceTest):
+    options = ("--chunked", "--chunk-size", "1000")
+
+    def test_service_replies_are_chunked(self):
+        data = random.Random(5).randbytes(5000)
+        job = self.queue(data)
+        client = self.client()
+        token = self.register(client)
+        query = self.query(client, token)
+        self.assertEqual(query.chunks, [len(query.body)])
+        block = client.call("spooldata", spooldata(b"job%d.spl" % job, 0))
+        self.assertEqual(block.chunks, [1000, 1000, 1000, 1000, 96])
+        self.assertEqual(block.body, complement(data[:4096]))
+        missing = client.post(b"", b"")
+        self.assertEqual((missing.status, missing.chunks), (404, [9]))
+        self.assertEqual(client.call("ping").body, b"OK")
+
+    def test_submit_and_state_keep_content_length(self):
+        _, _, response = self.http("GET", "/api/state")
+        self.assertIsNotNone(response.getheader("Content-Length"))
+        self.assertIsNone(response.getheader("Transfer-Encoding"))
+
+
+class LogTest(ServiceTest):
+    def test_one_line_per_request(self):
+        client = self.client()
+        client.call("ping")
+        client.call("qryspool", b"<qryspool cputok='5'/>")
+        client.post(b"nowhere", b"")
+        self.service.stop()
+        with open(self.log_path, "rb") as log:
+            lines = log.read().splitlines()
+        self.assertEqual(len(lines), 3, lines)
+        self.assertRegex(lines[0], rb'"POST /\S+func=ping HTTP/1.1" 200 2 ping$')
+        self.assertRegex(lines[1], rb'" 403 22 Unknown computer token$')
+        self.assertRegex(lines[2], rb'"POST /nowhere HTTP/1.1" 404 9 Not found$')
+
+
+if __name__ == "__main__":
+    unittest.main()

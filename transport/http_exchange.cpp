@@ -268,7 +268,10 @@ int PrintClient::DecodeChunkedBody(char* buffer, int32_t* held)
         for (int crlf = 0; crlf < 2; ++crlf) {
             if (readAt == *held && !ContinueChunkedBody(buffer, held))
                 return 1;
-            ++readAt;
+            // Anything else here means the size line lied: the data taken
+            // would hold framing, or leave chunk data behind as framing.
+            if (buffer[readAt++] != "\r\n"[crlf])
+                return FailExchange("Invalid chunked reply");
         }
     }
 }

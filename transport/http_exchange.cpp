@@ -283,7 +283,11 @@ int PrintClient::httpRequest(const char* path, const char* extraHeader, const ch
     // Room for the response, and two NULs after the held data.
     char buffer[kReceiveRoom + 2];
 
-    if (!KeepAlive)
+    // Bytes already waiting on a kept connection answer no request of ours (a
+    // server that answered twice, or a reply that came after its time-out);
+    // read now, they would pass for this request's reply. A new connection
+    // leaves them behind, as it does the close of a server that went idle.
+    if (!KeepAlive || (Socket != kNoSocket && WaitReadable(Socket, 0) != 0))
         SocketConnect();
 
     int32_t bodyBytes = static_cast<int32_t>(strlen(body));

@@ -107,6 +107,13 @@ ClientProcess::~ClientProcess()
     CloseHandle(process_.hThread);
 }
 
+void ClientProcess::Release()
+{
+    CloseHandle(process_.hProcess);
+    CloseHandle(process_.hThread);
+    process_ = PROCESS_INFORMATION();
+}
+
 bool ClientProcess::Launch()
 {
     STARTUPINFOA startup = {};

@@ -44,6 +44,9 @@ public:
     // Waits for the process to end. False when it is still running.
     bool WaitForExit(DWORD* exitCode);
 
+    // Leaves the process running when this object goes.
+    void Release();
+
     HWND Window() const { return window_; }
     HWND Control(int id) const { return FindControl(window_, id); }
     DWORD ProcessId() const { return process_.dwProcessId; }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,12 @@ const Case kCases[] = {
     {"version 2.2 agreed", 0, MAKEWORD(2, 2), 100, "Unable to select version 2.0 WinSock DLL", 1},
     {"version 1.1 agreed", 0, MAKEWORD(1, 1), 100, "Unable to select version 2.0 WinSock DLL", 1},
 };
+
+// Test names in ctest show the case's name, not its bytes.
+void PrintTo(const Case& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class SocketsStart : public testing::TestWithParam<Case> {};
 

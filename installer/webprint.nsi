@@ -28,11 +28,14 @@ RequestExecutionLevel admin
 !define MAX_NAME_LENGTH 63
 ; Exit code of a run stopped by a bad parameter (ERROR_INVALID_PARAMETER).
 !define EXIT_BAD_PARAMETER 87
+; Exit code of a run that could not write the program (as when the script aborts).
+!define EXIT_NOT_WRITTEN 2
 ; How long to wait for a running client to end after it was asked to close.
 ; A poll in progress holds the client's only thread for several seconds.
 !define CLIENT_EXIT_WAIT_MS 30000
 
 Name "${PRODUCT}"
+BrandingText "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
 ; 32-bit Program Files: the client is a 32-bit program.
 InstallDir "$PROGRAMFILES\${PRODUCT}"
@@ -40,6 +43,7 @@ InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey ProductName "${PRODUCT}"
+BrandingText "${PRODUCT} ${VERSION}"
 VIAddVersionKey CompanyName "${MAKER}"
 VIAddVersionKey FileDescription "${PRODUCT} Setup"
 VIAddVersionKey FileVersion "${VERSION}"
@@ -74,28 +78,36 @@ Var Computer
 ; Parameter checks
 ; ---------------------------------------------------------------------------
 
-; Reports a bad parameter and ends the run without changing anything. Silent
-; runs cannot show a box, so the text also goes to standard error and to
+; Reports a failure and ends the run with an exit code. Silent runs cannot
+; show a box, so the text also goes to standard error and to
 ; %TEMP%\webprint-setup.log.
-; Stack in: message.
-Function FailParameter
+; Stack in: message, exit code (exit code on top).
+Function Fail
+  Exch $1
+  Exch
   Exch $0
-  Push $1
-  System::Call 'kernel32::GetStdHandle(i -12) p .r1'
-  ${If} $1 P<> 0
-  ${AndIf} $1 P<> -1
-    FileWrite $1 "webprint-setup: $0$\r$\n"
+  System::Call 'kernel32::GetStdHandle(i -12) p .r2'
+  ${If} $2 P<> 0
+  ${AndIf} $2 P<> -1
+    FileWrite $2 "webprint-setup: $0$\r$\n"
   ${EndIf}
-  FileOpen $1 "$TEMP\webprint-setup.log" a
+  FileOpen $2 "$TEMP\webprint-setup.log" a
   ${IfNot} ${Errors}
-    FileSeek $1 0 END
-    FileWrite $1 "webprint-setup ${VERSION}: $0$\r$\n"
-    FileClose $1
+    FileSeek $2 0 END
+    FileWrite $2 "webprint-setup ${VERSION}: $0$\r$\n"
+    FileClose $2
   ${EndIf}
   MessageBox MB_OK|MB_ICONSTOP "$0" /SD IDOK
-  SetErrorLevel ${EXIT_BAD_PARAMETER}
+  SetErrorLevel $1
   Quit
 FunctionEnd
+
+; A bad parameter stops the run before anything is installed.
+!macro FailParameter MESSAGE
+  Push "${MESSAGE}"
+  Push ${EXIT_BAD_PARAMETER}
+  Call Fail
+!macroend
 
 ; Pushes 1 when every character of a text is one of the allowed characters
 ; (compared case-sensitively), else 0.
@@ -160,8 +172,7 @@ FunctionEnd
     ${OrIf} $3 > 9
     ${OrIf} $1 < ${MINIMUM}
     ${OrIf} $1 > ${MAXIMUM}
-      Push "${PARAMETER}${VALUE} is not a number from ${MINIMUM} to ${MAXIMUM}."
-      Call FailParameter
+      !insertmacro FailParameter "${PARAMETER}${VALUE} is not a number from ${MINIMUM} to ${MAXIMUM}."
     ${EndIf}
     StrCpy ${VALUE} $1
   ${EndIf}
@@ -170,8 +181,7 @@ FunctionEnd
 !macro CheckName PARAMETER VALUE
   StrLen $0 ${VALUE}
   ${If} $0 > ${MAX_NAME_LENGTH}
-    Push "${PARAMETER} is $0 characters long; at most ${MAX_NAME_LENGTH} are allowed."
-    Call FailParameter
+    !insertmacro FailParameter "${PARAMETER} is $0 characters long; at most ${MAX_NAME_LENGTH} are allowed."
   ${EndIf}
 !macroend
 
@@ -226,12 +236,10 @@ Function ReadParameters
       StrCpy $Computer $R3 "" 10
       StrCpy $R8 $Computer
     ${Else}
-      Push "Unknown parameter $R3. Known: /S /SERVER= /PORT= /POLL= /COMPUTER= /D=."
-      Call FailParameter
+      !insertmacro FailParameter "Unknown parameter $R3. Known: /S /SERVER= /PORT= /POLL= /COMPUTER= /D=."
     ${EndIf}
     ${If} $R8 == ""
-      Push "$R3 needs a value."
-      Call FailParameter
+      !insertmacro FailParameter "$R3 needs a value."
     ${EndIf}
   ${Loop}
 FunctionEnd
@@ -248,8 +256,7 @@ Function CheckParameters
     Call AllCharactersIn
     Pop $0
     ${If} $0 = 0
-      Push "/SERVER=$Server is not a host name or address (give no scheme, port or path)."
-      Call FailParameter
+      !insertmacro FailParameter "/SERVER=$Server is not a host name or address (give no scheme, port or path)."
     ${EndIf}
   ${EndIf}
 FunctionEnd
@@ -310,7 +317,30 @@ FunctionEnd
 Section "Client"
   Call StopClient
   SetOutPath "$INSTDIR"
+  ; A client that could not be closed (in another user's session, or still
+  ; busy with a poll) keeps its file open. Windows lets a running program's
+  ; file be renamed, so it moves aside, to be deleted at the next restart;
+  ; the new file takes its place and starts at the next logon.
+  ${If} ${FileExists} "$INSTDIR\webprint.exe"
+    ClearErrors
+    Delete "$INSTDIR\webprint.exe"
+    ${If} ${Errors}
+      Delete "$INSTDIR\webprint.old"
+      Rename "$INSTDIR\webprint.exe" "$INSTDIR\webprint.old"
+      Delete /REBOOTOK "$INSTDIR\webprint.old"
+    ${EndIf}
+  ${EndIf}
+  ; Report a file that still cannot be written instead of skipping it, which
+  ; a silent run would otherwise do and still end with success.
+  SetOverwrite try
+  ClearErrors
   File "/oname=webprint.exe" "${CLIENT_EXE}"
+  ${If} ${Errors}
+    Push "Could not write $INSTDIR\webprint.exe; close the Tarnwick Web Printing Client and run the setup again."
+    Push ${EXIT_NOT_WRITTEN}
+    Call Fail
+  ${EndIf}
+  SetOverwrite on
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   !insertmacro WriteSettingText "Url" $Server
@@ -345,6 +375,7 @@ FunctionEnd
 Section "Uninstall"
   Call un.StopClient
   Delete /REBOOTOK "$INSTDIR\webprint.exe"
+  Delete /REBOOTOK "$INSTDIR\webprint.old"
   Delete "$INSTDIR\uninstall.exe"
   RMDir /REBOOTOK "$INSTDIR"
   Delete "$SMPROGRAMS\${PRODUCT} Client.lnk"

@@ -104,6 +104,14 @@ start_client() {
 }
 client_ended() { wait_until 150 process_ended "$client"; }
 
+# Wine's msiexec leaves a conditional component's registry values in place on
+# removal, so the settings' permanence is checked in the package itself:
+# every settings component has the permanent attribute (16).
+settings_permanent() {
+    local rows
+    rows=$(msiinfo export "$1" Component | tr -d '\r' | awk -F'\t' '$1 ~ /^Setting/ && int($4 / 16) % 2 == 1' | wc -l)
+    [ "$rows" -eq 4 ]
+}
 product_code() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'; }
 
 run_setup() {
@@ -178,6 +186,25 @@ check "client's own values kept" value_is "$settings_key" Cipher "REG_SZ k2vd9qa
 check "one Run entry" value_is "$run_key" "Tarnwick Web Printing" "REG_SZ $program_exe"
 
 # ---------------------------------------------------------------------------
+section "setup program: upgrade while a program holds webprint.exe open"
+# Stands for a client the setup program cannot close (another user's session,
+# a long poll): Wine's cmd.exe, installed as webprint.exe, waits on a pipe.
+cp "$drive_c/windows/system32/cmd.exe" "$program_dir/webprint.exe"
+mkfifo "$work/hold"
+wine "C:\\Program Files\\Tarnwick Web Printing\\webprint.exe" /c "echo holding& pause" \
+    <"$work/hold" >"$work/holder.out" 2>&1 &
+holder=$!
+exec 7>"$work/hold"
+wait_until 100 output_has "$work/holder.out" holding
+run_setup "$setup" /S
+check "exit code 0" status_is $? 0
+check "webprint.exe replaced" same_file "$program_dir/webprint.exe" "$exe"
+check "file in use moved aside" exists "$program_dir/webprint.old"
+# End of input ends the pause.
+exec 7>&-
+check "holder ended" wait_until 100 process_ended "$holder"
+
+# ---------------------------------------------------------------------------
 section "setup program: silent uninstallation"
 start_client
 # As Add/Remove Programs runs it: the uninstaller hands over to a copy of
@@ -203,6 +230,7 @@ check "no program folder" missing "$program_dir"
 check "no settings key" key_missing "$settings_key"
 
 section "MSI: silent installation with properties"
+check "settings components are permanent" settings_permanent "$msi"
 wine msiexec /i "$old_msi" /qn SERVER=print.example.com PORT=7001 </dev/null >/dev/null 2>&1
 check "exit code 0" status_is $? 0
 check "webprint.exe installed" same_file "$program_dir/webprint.exe" "$exe"

@@ -28,7 +28,8 @@ RequestExecutionLevel admin
 !define MAX_NAME_LENGTH 63
 ; Exit code of a run stopped by a bad parameter (ERROR_INVALID_PARAMETER).
 !define EXIT_BAD_PARAMETER 87
-; Exit code of a run that could not write the program (as when the script aborts).
+; Exit code of a run that could not write the program or its registry values
+; (as when the script aborts).
 !define EXIT_NOT_WRITTEN 2
 ; How long to wait for a running client to end after it was asked to close.
 ; A poll in progress holds the client's only thread for several seconds.
@@ -43,7 +44,6 @@ InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey ProductName "${PRODUCT}"
-BrandingText "${PRODUCT} ${VERSION}"
 VIAddVersionKey CompanyName "${MAKER}"
 VIAddVersionKey FileDescription "${PRODUCT} Setup"
 VIAddVersionKey FileVersion "${VERSION}"
@@ -75,7 +75,7 @@ Var Poll
 Var Computer
 
 ; ---------------------------------------------------------------------------
-; Parameter checks
+; Failures and parameter checks
 ; ---------------------------------------------------------------------------
 
 ; Reports a failure and ends the run with an exit code. Silent runs cannot
@@ -267,8 +267,9 @@ FunctionEnd
 
 ; Asks every client window of this session to close, as the tray menu's Exit
 ; does, and waits for its process to end so that its file can be replaced or
-; removed. A client that does not end in time is left running; its file is
-; then replaced or removed at the next restart.
+; removed. A client that does not end in time is left running; the
+; installation moves its file aside, the uninstallation removes it at the next
+; restart.
 !macro StopClientFunction PREFIX
 Function ${PREFIX}StopClient
   ${Do}
@@ -343,12 +344,18 @@ Section "Client"
   SetOverwrite on
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
+  ClearErrors
   !insertmacro WriteSettingText "Url" $Server
   !insertmacro WriteSettingNumber "Port" $Port
   !insertmacro WriteSettingNumber "PollFreq" $Poll
   !insertmacro WriteSettingText "ComputerName" $Computer
-
   WriteRegStr HKLM "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\webprint.exe"'
+  ${If} ${Errors}
+    Push "Could not write the settings or the Run entry in HKEY_LOCAL_MACHINE."
+    Push ${EXIT_NOT_WRITTEN}
+    Call Fail
+  ${EndIf}
+
   CreateShortcut "$SMPROGRAMS\${PRODUCT} Client.lnk" "$INSTDIR\webprint.exe"
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT} Client"

@@ -1,16 +1,29 @@
 #!/bin/bash
-# Builds the release packages from a clean build tree: webprint.exe for 32-bit
-# Windows, then the setup program and the MSI, into build/release/:
-#   webprint-setup-VERSION.exe, webprint-VERSION.msi and SHA256SUMS.
-# The version is the one in the top CMakeLists.txt.
+# Builds the release packages from a clean tree: the committed sources of HEAD
+# are exported and built afresh for 32-bit Windows, then webprint.exe is packed
+# into build/release/: webprint-setup-VERSION.exe, webprint-VERSION.msi and
+# SHA256SUMS. The version is the one in the top CMakeLists.txt.
+#   tools/release.sh [--working-tree]
+# --working-tree builds the sources as they are, uncommitted changes included,
+# for a trial.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+source=build/release-src
 build=build/release-win32
 out=build/release
-rm -rf "$build" "$out"
+rm -rf "$source" "$build" "$out"
 
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+if [ "${1:-}" = "--working-tree" ]; then
+    source=.
+    origin="working tree of $(git describe --always --dirty 2>/dev/null || echo "no git")"
+else
+    mkdir -p "$source"
+    git archive --format=tar HEAD | tar -x -C "$source"
+    origin="commit $(git rev-parse --short HEAD)"
+fi
+
+cmake -S "$source" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$(realpath "$source")/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target webprint -j2
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
@@ -20,6 +33,6 @@ if [ -z "$exe" ]; then
     exit 1
 fi
 
-installer/build-packages.sh "$exe" "$version" "$out"
+"$source/installer/build-packages.sh" "$exe" "$version" "$out"
 (cd "$out" && sha256sum "webprint-setup-$version.exe" "webprint-$version.msi" >SHA256SUMS)
-echo "release $version ($(git describe --always --dirty 2>/dev/null || echo "no git")) in $out"
+echo "release $version from the $origin in $out"

@@ -18,6 +18,8 @@ cmake --build --preset win32 -j2
 (
     . tools/wine-session.sh build/win32
     ctest --preset win32
+    echo "== end to end: reference service, webprint.exe under Wine, CUPS"
+    python3 tests/e2e/test_end_to_end.py -v
 )
 
 echo "== reference print service"

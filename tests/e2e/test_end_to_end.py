@@ -1,0 +1,198 @@
+"""The whole road of a job: the reference service hands it to the real
+webprint.exe under Wine, which prints it raw through Wine's spooler into a CUPS
+queue whose jobs land as files; every printout is compared byte for byte.
+
+Run by tools/test.sh inside its Wine session (WINEPREFIX and DISPLAY are set
+up there). Every wait has a deadline. The tests share one client and run in
+their numbered order: the later ones break the connection for good."""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+import urllib.parse
+import urllib.request
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BUILD = os.environ.get("WEBPRINT_BUILD", os.path.join(ROOT, "build", "win32"))
+CLIENT = os.path.join(BUILD, "app", "webprint.exe")
+PROBE = os.path.join(BUILD, "tests", "e2e", "window_probe.exe")
+SERVICE = os.path.join(ROOT, "tools", "print_service.py")
+KEY = r"HKLM\Software\Morvelund\Tarnwick Web Printing"
+COMPUTER = "E2E-PC"
+QUEUE = "webprint-e2e"
+HIDDEN_QUEUE = "webprint-e2e-hidden"
+DEADLINE = 120
+
+
+def job_bytes(size):
+    """Every byte value, in an order that changes from block to block."""
+    return bytes((i * 7 + i // 4096) & 0xFF for i in range(size))
+
+
+def wait_for(condition, what, seconds=DEADLINE):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        result = condition()
+        if result:
+            return result
+        time.sleep(0.1)
+    raise AssertionError(f"timed out waiting for {what}")
+
+
+def wine(*arguments, check=True):
+    return subprocess.run(["wine", *arguments], check=check, capture_output=True)
+
+
+@unittest.skipUnless(os.environ.get("WINEPREFIX") and os.path.exists(CLIENT),
+                     "needs the Win32 build and the test command's Wine session")
+class EndToEnd(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="webprint-e2e-")
+        cls.printed = os.path.join(BUILD, "e2e-printed")
+        shutil.rmtree(cls.printed, ignore_errors=True)
+        for queue in (QUEUE, HIDDEN_QUEUE):
+            subprocess.run(["bash", "-c", '. tools/cups-queue.sh "$0" "$1"', queue, cls.printed],
+                           cwd=ROOT, check=True)
+        cls.db = os.path.join(cls.work, "service.sqlite")
+        cls.port = 0
+        cls.service = None
+        cls.start_service()
+
+        wine("reg", "delete", KEY, "/f", check=False)
+        for name, kind, value in (("Url", "REG_SZ", "127.0.0.1"), ("Port", "REG_DWORD", str(cls.port)),
+                                  ("PollFreq", "REG_DWORD", "1"), ("ComputerName", "REG_SZ", COMPUTER),
+                                  ("ShowStartUpPanel", "REG_DWORD", "0"),
+                                  ("Printer:" + HIDDEN_QUEUE, "REG_DWORD", "1")):
+            wine("reg", "add", KEY, "/v", name, "/t", kind, "/d", value, "/f")
+        cls.client = subprocess.Popen(["wine", CLIENT], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    @classmethod
+    def tearDownClass(cls):
+        wine("taskkill", "/f", "/im", "webprint.exe", check=False)
+        cls.client.wait(timeout=30)
+        cls.stop_service()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    @classmethod
+    def start_service(cls):
+        """Starts the service on the same port each time, over the same database."""
+        cls.service_log = open(os.path.join(cls.work, "service.log"), "ab")
+        cls.service = subprocess.Popen(
+            ["python3", SERVICE, "serve", "--port", str(cls.port), "--db", cls.db],
+            stdout=subprocess.PIPE, stderr=cls.service_log, text=True)
+        line = cls.service.stdout.readline()
+        assert line.startswith("listening on"), line
+        cls.port = int(line.rsplit(":", 1)[1])
+
+    @classmethod
+    def stop_service(cls, sig=signal.SIGTERM):
+        cls.service.send_signal(sig)
+        cls.service.wait(timeout=30)
+        cls.service.stdout.close()
+        cls.service_log.close()
+
+    def state(self):
+        with urllib.request.urlopen(f"http://127.0.0.1:{self.port}/api/state", timeout=5) as answer:
+            return json.load(answer)
+
+    def job(self, job_id):
+        return next(job for job in self.state()["jobs"] if str(job["id"]) == str(job_id))
+
+    def submit(self, data, printer=QUEUE, name="e2e job"):
+        query = urllib.parse.urlencode({"computer": COMPUTER, "printer": printer, "name": name})
+        request = urllib.request.Request(f"http://127.0.0.1:{self.port}/jobs?{query}", data=data, method="POST")
+        with urllib.request.urlopen(request, timeout=30) as answer:
+            return answer.read().decode().strip()
+
+    def printouts(self):
+        names = (name for name in os.listdir(self.printed) if name.endswith(".prn"))
+        return {name: os.path.join(self.printed, name) for name in names}
+
+    def new_printouts(self, before, count):
+        """Waits for count printouts that were not there before, oldest first."""
+        def arrived():
+            new = sorted(set(self.printouts()) - before, key=lambda name: int(name[4:-4]))
+            return new if len(new) >= count else None
+        return [self.read(self.printouts()[name]) for name in wait_for(arrived, "the printout")]
+
+    @staticmethod
+    def read(path):
+        with open(path, "rb") as f:
+            return f.read()
+
+    def events(self):
+        return wine(PROBE, "events", check=False).stdout.decode(errors="replace").splitlines()
+
+    def wait_printed(self, job_id, seconds=DEADLINE):
+        wait_for(lambda: self.job(job_id)["state"] == "printed", f"job {job_id} to be printed", seconds)
+
+    def test_1_jobs_of_every_size_arrive_byte_for_byte_and_are_acknowledged_once(self):
+        for size in (0, 1, 4095, 4096, 4097, 10000, 1048576):
+            with self.subTest(size=size):
+                data = job_bytes(size)
+                before = set(self.printouts())
+                job_id = self.submit(data)
+                self.wait_printed(job_id)
+                # Wine hands an empty document nothing to print.
+                if size > 0:
+                    self.assertEqual(self.new_printouts(before, 1), [data])
+                self.assertEqual(self.job(job_id)["acks"], 1)
+
+    def test_2_printers_are_registered_with_their_hide_flags(self):
+        def registered():
+            computers = [c for c in self.state()["computers"] if c["name"] == COMPUTER]
+            return computers[0]["printers"] if computers else None
+        printers = {p["name"]: p["hidden"] for p in wait_for(registered, "the registration")}
+        self.assertIs(printers[HIDDEN_QUEUE], True)
+        self.assertIs(printers[QUEUE], False)
+
+    def test_3_a_job_for_a_missing_printer_fails_and_stays_queued(self):
+        job_id = self.submit(job_bytes(100), printer="no-such-printer")
+        wait_for(lambda: "OpenPrinter failed" in self.events(), "the failure in the event list")
+        job = self.job(job_id)
+        self.assertEqual((job["state"], job["acks"], job["blocks_served"]), ("queued", 0, 0))
+        # Out of the way of the other tests: acknowledge it as the client would.
+        request = urllib.request.Request(
+            f"http://127.0.0.1:{self.port}/{self.state()['prefix']}printed",
+            data=f"<printed id='{job_id}'/>".encode(), method="POST")
+        urllib.request.urlopen(request, timeout=5).close()
+
+    def test_4_a_service_restarted_mid_job_gets_the_whole_job_printed_once(self):
+        data = job_bytes(8 << 20)
+        before = set(self.printouts())
+        job_id = self.submit(data)
+        wait_for(lambda: self.job(job_id)["blocks_served"] >= 20, "the download to start")
+        type(self).stop_service(signal.SIGKILL)
+        type(self).start_service()
+        self.wait_printed(job_id)
+        self.assertEqual(self.job(job_id)["acks"], 1)
+        # Wine's spooler cannot discard the broken attempt: its part may arrive
+        # first, but only as an exact beginning of the job.
+        printouts = self.new_printouts(before, 1)
+        if printouts[-1] != data:
+            printouts = self.new_printouts(before, 2)
+        self.assertEqual(printouts[-1], data)
+        for partial in printouts[:-1]:
+            self.assertTrue(data.startswith(partial))
+
+    def test_5_a_server_that_is_down_is_reported_and_polled_until_it_is_back(self):
+        type(self).stop_service()
+        wait_for(lambda: "connect() failed" in self.events(), "the client to report the server down")
+        data = job_bytes(5000)
+        job_id = subprocess.run(
+            ["python3", SERVICE, "submit", "-", "--computer", COMPUTER, "--printer", QUEUE, "--db", self.db],
+            input=data, check=True, capture_output=True).stdout.decode().strip()
+        before = set(self.printouts())
+        type(self).start_service()
+        self.wait_printed(job_id)
+        self.assertEqual(self.new_printouts(before, 1), [data])
+
+
+if __name__ == "__main__":
+    unittest.main()

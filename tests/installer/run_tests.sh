@@ -61,7 +61,8 @@ registry_value() {
         sed -n "s/^    $2    \(REG_[A-Z_]*\)    \(.*\)$/\1 \2/p"
 }
 value_is() { [ "$(registry_value "$1" "$2")" = "$3" ]; }
-value_missing() { ! wine reg query "$1" /v "$2" >/dev/null 2>&1; }
+value_present() { wine reg query "$1" /v "$2" >/dev/null 2>&1; }
+value_missing() { ! value_present "$1" "$2"; }
 key_exists() { wine reg query "$1" >/dev/null 2>&1; }
 key_missing() { ! key_exists "$1"; }
 exists() { [ -e "$1" ]; }
@@ -100,7 +101,7 @@ start_client() {
     wine reg delete "$settings_key" /v Cipher /f >/dev/null 2>&1
     wine "C:\\Program Files\\Tarnwick Web Printing\\webprint.exe" </dev/null >"$work/client.log" 2>&1 &
     client=$!
-    wait_until 100 registry_value "$settings_key" Cipher >/dev/null
+    wait_until 100 value_present "$settings_key" Cipher
 }
 client_ended() { wait_until 150 process_ended "$client"; }
 
@@ -170,8 +171,7 @@ check "bad parameter over an installation: Url kept" value_is "$settings_key" Ur
 
 # ---------------------------------------------------------------------------
 section "setup program: upgrade over a running client"
-start_client
-check "client started" status_is "$(registry_value "$settings_key" Cipher)" "REG_SZ k2vd9qa3m1t74p6n"
+check "client started" start_client
 run_setup "$setup" /S /POLL=45
 check "exit code 0" status_is $? 0
 check "running client closed" client_ended
@@ -195,7 +195,7 @@ wine "C:\\Program Files\\Tarnwick Web Printing\\webprint.exe" /c "echo holding& 
     <"$work/hold" >"$work/holder.out" 2>&1 &
 holder=$!
 exec 7>"$work/hold"
-wait_until 100 output_has "$work/holder.out" holding
+check "holder started" wait_until 100 output_has "$work/holder.out" holding
 run_setup "$setup" /S
 check "exit code 0" status_is $? 0
 check "webprint.exe replaced" same_file "$program_dir/webprint.exe" "$exe"
@@ -206,7 +206,7 @@ check "holder ended" wait_until 100 process_ended "$holder"
 
 # ---------------------------------------------------------------------------
 section "setup program: silent uninstallation"
-start_client
+check "client started" start_client
 # As Add/Remove Programs runs it: the uninstaller hands over to a copy of
 # itself and returns at once, so wait for the folder to go.
 run_setup "$program_dir/uninstall.exe" /S

@@ -1,7 +1,6 @@
 #include "tests/hardening/forked_peer.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -80,20 +79,6 @@ bool ReadRequest(int connection, std::string* function)
 }
 
 }  // namespace
-
-int OpenDescriptors()
-{
-    int count = 0;
-    DIR* directory = opendir("/proc/self/fd");
-    if (directory == nullptr)
-        abort();
-    while (dirent* entry = readdir(directory)) {
-        if (entry->d_name[0] != '.')
-            ++count;
-    }
-    closedir(directory);
-    return count;
-}
 
 ForkedPeer::ForkedPeer(const std::vector<ScriptedResponse>& script)
 {

@@ -41,6 +41,3 @@ private:
     int requestLog_ = -1;
     uint16_t port_ = 0;
 };
-
-// Open descriptors of this process.
-int OpenDescriptors();

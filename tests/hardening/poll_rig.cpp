@@ -5,6 +5,7 @@
 
 #include "protocol/poll_cycle.h"
 #include "protocol/service_path.h"
+#include "tests/hardening/process_counts.h"
 #include "tests/support/doubles/inventory_double.h"
 #include "tests/support/doubles/spooler_double.h"
 #include "transport/print_client.h"

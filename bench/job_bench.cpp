@@ -1,0 +1,186 @@
+// A 16 MiB job downloaded block by block and printed to the spooler double
+// over loopback, against an ideal client that sends the same requests and
+// reads the same replies without looking at them. Their ratio is the share
+// of the wire's speed that the client keeps.
+#include <benchmark/benchmark.h>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bench/loopback_service.h"
+#include "protocol/poll_cycle.h"
+#include "protocol/service_path.h"
+#include "tests/support/doubles/display_recorder.h"
+#include "tests/support/doubles/spooler_double.h"
+#include "transport/print_client.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int32_t kJobSize = 16 << 20;
+constexpr char kPrefix[] = ".00010101000000000000/system/rmtprt.aspx?func=";
+constexpr char kCipher[] = "0123456789abcdef";
+
+const std::string& Job()
+{
+    static const std::string job = [] {
+        std::string bytes(kJobSize, '\0');
+        uint32_t state = 12345;
+        for (char& c : bytes) {
+            state = state * 1103515245u + 12345u;
+            c = static_cast<char>(state >> 24);
+        }
+        return bytes;
+    }();
+    return job;
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
+double Seconds(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double>(to - from).count();
+}
+
+// The client's poll: qryspool, every block, printed. Latencies are the times
+// between block progress reports: one request, its reply, and its printing.
+double ClientJob(const LoopbackService& service, std::vector<double>* latencies, bool check)
+{
+    KeepAlive = true;
+    ComputerToken = 1;
+    RegistrationCountdown = 5;
+    snprintf(ServicePrefix, sizeof ServicePrefix, "%s", kPrefix);
+    display_recorder::Reset();
+    spooler_double::Reset();
+    latencies->clear();
+    Clock::time_point last = Clock::now();
+    display_recorder::SetHook([&](const DisplayEvent& event) {
+        if (event.kind != DisplayEvent::Progress || event.maximum != kJobSize || event.position == 0)
+            return;
+        Clock::time_point now = Clock::now();
+        latencies->push_back(Seconds(last, now));
+        last = now;
+    });
+
+    PrintClient client;
+    display_recorder::Attach(&client);
+    client.Setup("127.0.0.1", service.Port(), "PC01", kCipher);
+    const Clock::time_point start = Clock::now();
+    last = start;
+    const int result = RunPollCycle(&client);
+    const double seconds = Seconds(start, Clock::now());
+    if (result != 0 || (check && spooler_double::WrittenBytes() != Job()))
+        abort();
+    return seconds;
+}
+
+// Writes a request as the client does: head, then body, in two sends.
+void SendRequest(int connection, const char* function, const char* body)
+{
+    char head[512];
+    int length = snprintf(head, sizeof head,
+                          "POST /%s%s HTTP/1.1\r\nContent-Length: %d\r\nUser-Agent: Tarnwick Jan  9 2014\r\n"
+                          "Connection: Keep-Alive\r\nHost: 127.0.0.1\r\nContent-Type: application/xml\r\n\r\n",
+                          kPrefix, function, static_cast<int>(strlen(body)));
+    if (send(connection, head, static_cast<size_t>(length), MSG_NOSIGNAL) != length ||
+        send(connection, body, strlen(body), MSG_NOSIGNAL) != static_cast<ssize_t>(strlen(body)))
+        abort();
+}
+
+// Reads exactly length bytes, looking at none of them.
+void ReadReply(int connection, char* buffer, int32_t length)
+{
+    for (int32_t held = 0; held < length;) {
+        ssize_t count = recv(connection, buffer + held, static_cast<size_t>(length - held), 0);
+        if (count <= 0)
+            abort();
+        held += static_cast<int32_t>(count);
+    }
+}
+
+double IdealJob(const LoopbackService& service, std::vector<double>* latencies)
+{
+    latencies->clear();
+    char reply[kReceiveRoom];
+    char document[512];
+    const Clock::time_point start = Clock::now();
+    int connection = socket(AF_INET, SOCK_STREAM, 0);
+    int on = 1;
+    setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(service.Port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        abort();
+
+    snprintf(document, sizeof document, "<qryspool cputok='%d'/>", 1);
+    SendRequest(connection, "qryspool", document);
+    ReadReply(connection, reply, LoopbackService::ReplyLength(static_cast<int32_t>(service.QueryBody().size())));
+    for (int32_t offset = 0; offset < kJobSize; offset += LoopbackService::kBlockSize) {
+        const Clock::time_point sent = Clock::now();
+        snprintf(document, sizeof document, "<spooldata file='%s' offset='%d' blocksize='%d' encode='%s' />",
+                 "job1.spl", static_cast<int>(offset), static_cast<int>(LoopbackService::kBlockSize), kCipher);
+        SendRequest(connection, "spooldata", document);
+        ReadReply(connection, reply, LoopbackService::ReplyLength(LoopbackService::kBlockSize));
+        latencies->push_back(Seconds(sent, Clock::now()));
+    }
+    SendRequest(connection, "printed", "<printed id='1'/>");
+    ReadReply(connection, reply, LoopbackService::ReplyLength(2));
+    close(connection);
+    return Seconds(start, Clock::now());
+}
+
+// Each iteration runs the client and the ideal client once, back to back, so
+// both meet the same machine load. The time reported is the client's.
+void WholeJob16MiB(benchmark::State& state)
+{
+    LoopbackService service(Job());
+    std::vector<double> clientLatencies;
+    std::vector<double> idealLatencies;
+    clientLatencies.reserve(kJobSize / LoopbackService::kBlockSize);
+    idealLatencies.reserve(kJobSize / LoopbackService::kBlockSize);
+    double clientSeconds = 0;
+    double idealSeconds = 0;
+    std::vector<double> clientMedians;
+    std::vector<double> idealMedians;
+    bool first = true;
+    for (auto _ : state) {
+        const double client = ClientJob(service, &clientLatencies, first);
+        first = false;
+        const double ideal = IdealJob(service, &idealLatencies);
+        state.SetIterationTime(client);
+        clientSeconds += client;
+        idealSeconds += ideal;
+        clientMedians.push_back(Median(clientLatencies));
+        idealMedians.push_back(Median(idealLatencies));
+    }
+    const double megabytes = static_cast<double>(kJobSize) / (1 << 20) * static_cast<double>(state.iterations());
+    state.SetBytesProcessed(static_cast<int64_t>(kJobSize) * state.iterations());
+    state.counters["client_MiB_per_s"] = megabytes / clientSeconds;
+    state.counters["ideal_MiB_per_s"] = megabytes / idealSeconds;
+    state.counters["ratio"] = idealSeconds / clientSeconds;
+    state.counters["client_median_us"] = Median(clientMedians) * 1e6;
+    state.counters["ideal_median_us"] = Median(idealMedians) * 1e6;
+}
+
+BENCHMARK(WholeJob16MiB)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(3.0);
+
+}  // namespace

@@ -1,0 +1,132 @@
+#include "bench/loopback_service.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr char kOkHead[] = "HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n";
+
+bool SendAll(int connection, const char* data, size_t length)
+{
+    while (length > 0) {
+        ssize_t sent = send(connection, data, length, MSG_NOSIGNAL);
+        if (sent <= 0)
+            return false;
+        data += sent;
+        length -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+// The number after "name" in text, or -1.
+long NumberAfter(const char* text, const char* name)
+{
+    const char* at = strstr(text, name);
+    return at == nullptr ? -1 : strtol(at + strlen(name), nullptr, 10);
+}
+
+}  // namespace
+
+LoopbackService::LoopbackService(const std::string& job) : complemented_(job)
+{
+    for (char& c : complemented_)
+        c = static_cast<char>(~c);
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(listener_, 16) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        abort();
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread(&LoopbackService::Run, this);
+}
+
+LoopbackService::~LoopbackService()
+{
+    // Wakes the blocked accept, which then fails and ends the thread.
+    shutdown(listener_, SHUT_RDWR);
+    thread_.join();
+    close(listener_);
+}
+
+std::string LoopbackService::QueryBody() const
+{
+    return "SPOOL\r\njob1.spl\r\n" + std::to_string(complemented_.size()) + "\r\nBenchmark\r\nOffice Laser\r\n1";
+}
+
+int32_t LoopbackService::ReplyLength(int32_t bodyLength)
+{
+    return snprintf(nullptr, 0, kOkHead, static_cast<int>(bodyLength)) + bodyLength;
+}
+
+void LoopbackService::Run()
+{
+    for (;;) {
+        int connection = accept(listener_, nullptr, nullptr);
+        if (connection < 0)
+            return;
+        int on = 1;
+        setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        Serve(connection);
+        close(connection);
+    }
+}
+
+void LoopbackService::Serve(int connection)
+{
+    const std::string query = QueryBody();
+    char request[16384];
+    size_t held = 0;
+    request[0] = 0;
+    char reply[kBlockSize + 128];
+    for (;;) {
+        // A whole request: head, then its Content-Length body.
+        char* headEnd = strstr(request, "\r\n\r\n");
+        long bodyLength = headEnd != nullptr ? NumberAfter(request, "Content-Length: ") : 0;
+        while (headEnd == nullptr || held < static_cast<size_t>(headEnd + 4 - request) + bodyLength) {
+            if (held == sizeof request - 1)
+                return;
+            ssize_t count = recv(connection, request + held, sizeof request - 1 - held, 0);
+            if (count <= 0)
+                return;
+            held += static_cast<size_t>(count);
+            request[held] = 0;
+            if (headEnd == nullptr && (headEnd = strstr(request, "\r\n\r\n")) != nullptr)
+                bodyLength = NumberAfter(request, "Content-Length: ");
+        }
+        const char* body = headEnd + 4;
+        const char* data = "OK";
+        long dataLength = 2;
+        if (strstr(request, "func=qryspool ") != nullptr) {
+            data = query.data();
+            dataLength = static_cast<long>(query.size());
+        } else if (strstr(request, "func=spooldata ") != nullptr) {
+            long offset = NumberAfter(body, "offset='");
+            long size = static_cast<long>(complemented_.size());
+            if (offset < 0 || offset >= size)
+                return;
+            data = complemented_.data() + offset;
+            dataLength = size - offset < kBlockSize ? size - offset : kBlockSize;
+        }
+        // Head and body leave in one send.
+        int headLength = snprintf(reply, sizeof reply, kOkHead, static_cast<int>(dataLength));
+        memcpy(reply + headLength, data, static_cast<size_t>(dataLength));
+        if (!SendAll(connection, reply, static_cast<size_t>(headLength + dataLength)))
+            return;
+        // Keeps whatever followed the request for the next one.
+        size_t used = static_cast<size_t>(body - request) + static_cast<size_t>(bodyLength);
+        memmove(request, request + used, held - used);
+        held -= used;
+        request[held] = 0;
+    }
+}

@@ -1,0 +1,140 @@
+// What reading a response costs the client: the head parse alone, and whole
+// exchanges of httpRequest (head-end search, parse, Content-Length or chunked
+// framing, copy out) over a socket pair, per MB of response.
+#include <benchmark/benchmark.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "transport/print_client.h"
+
+namespace {
+
+void Quiet(const char*) {}
+void QuietProgress(int32_t, int32_t) {}
+
+const char kHead[] =
+    "HTTP/1.1 200 OK\r\nServer: PrintService/1.0\r\nDate: Mon, 07 Dec 2026 10:00:00 GMT\r\n"
+    "Content-Type: application/octet-stream\r\nContent-Length: 4096";
+
+void ParseHead(benchmark::State& state)
+{
+    // The head as the exchange leaves it: its end marker overwritten by a NUL.
+    std::vector<char> head(kHead, kHead + sizeof kHead);
+    head.resize(sizeof kHead + 3);
+    ResponseHead parsed;
+    for (auto _ : state) {
+        PrintClient::ParseResponseHead(&parsed, head.data(), head.data() + sizeof kHead + 3);
+        benchmark::DoNotOptimize(parsed);
+    }
+    if (parsed.StatusCode != 200 || parsed.ContentLength != 4096)
+        abort();
+    state.SetBytesProcessed(static_cast<int64_t>(sizeof kHead + 3) * state.iterations());
+}
+BENCHMARK(ParseHead);
+
+std::string Body(size_t length)
+{
+    std::string body(length, '\0');
+    for (size_t i = 0; i < length; ++i)
+        body[i] = static_cast<char>(i * 7);
+    return body;
+}
+
+std::string ContentLengthResponse(size_t bodyLength, size_t)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(bodyLength) + "\r\n\r\n" + Body(bodyLength);
+}
+
+std::string ChunkedResponse(size_t bodyLength, size_t chunkLength)
+{
+    const std::string body = Body(bodyLength);
+    std::string response = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (size_t at = 0; at < bodyLength; at += chunkLength) {
+        const size_t length = std::min(chunkLength, bodyLength - at);
+        char size[16];
+        snprintf(size, sizeof size, "%zx\r\n", length);
+        response += size + body.substr(at, length) + "\r\n";
+    }
+    return response + "0\r\n\r\n";
+}
+
+// Answers each request on its socket with the response, whole, in one send,
+// until the client's end closes.
+void Answer(int peer, const std::string& response)
+{
+    std::string request;
+    char buffer[8192];
+    for (;;) {
+        ssize_t count = recv(peer, buffer, sizeof buffer, 0);
+        if (count <= 0)
+            return;
+        request.append(buffer, static_cast<size_t>(count));
+        // Every request ends with the same body.
+        if (request.size() < 4 || request.compare(request.size() - 4, 4, "<x/>") != 0)
+            continue;
+        request.clear();
+        if (send(peer, response.data(), response.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(response.size()))
+            return;
+    }
+}
+
+// One exchange per iteration over a socket pair: the request goes out, the
+// response comes back whole, and the client reads it. The round trip is in
+// every figure alike; what differs between the cases is the reading.
+template <std::string (*Response)(size_t, size_t)>
+void ReadResponse(benchmark::State& state)
+{
+    const size_t bodyLength = static_cast<size_t>(state.range(0));
+    const std::string response = Response(bodyLength, static_cast<size_t>(state.range(1)));
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0)
+        abort();
+    int buffer = 1 << 20;
+    setsockopt(ends[1], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+    setsockopt(ends[0], SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    std::thread peer(Answer, ends[1], std::cref(response));
+    KeepAlive = true;
+    TransportTimeouts = {1000, 1000};
+    std::vector<char> body(bodyLength);
+    {
+        PrintClient client;
+        client.OnProgress = QuietProgress;
+        client.OnStatus = Quiet;
+        client.OnLog = Quiet;
+        client.Setup("127.0.0.1", 7000, "PC01", "cipher");
+        client.Socket = ends[0];
+        for (auto _ : state) {
+            int32_t length = 0;
+            if (client.httpRequest("path", "Content-Type: application/xml", "<x/>", nullptr, 0, body.data(),
+                                   static_cast<int32_t>(bodyLength), &length) != 0 ||
+                length != static_cast<int32_t>(bodyLength))
+                abort();
+        }
+    }
+    peer.join();
+    close(ends[1]);
+    state.SetBytesProcessed(static_cast<int64_t>(response.size()) * state.iterations());
+}
+
+BENCHMARK_TEMPLATE(ReadResponse, ContentLengthResponse)
+    ->ArgNames({"body", ""})
+    ->UseRealTime()
+    ->Args({4096, 0})
+    ->Args({60000, 0});
+BENCHMARK_TEMPLATE(ReadResponse, ChunkedResponse)
+    ->ArgNames({"body", "chunk"})
+    ->UseRealTime()
+    ->Args({4096, 1024})
+    ->Args({4096, 64})
+    ->Args({60000, 4096});
+
+}  // namespace

@@ -8,24 +8,26 @@
 
 namespace {
 
+struct ClassSearch {
+    const char* className;
+    HWND found;
+};
+
+BOOL CALLBACK MatchClass(HWND child, LPARAM context)
+{
+    ClassSearch* search = reinterpret_cast<ClassSearch*>(context);
+    char name[64];
+    GetClassNameA(child, name, sizeof name);
+    if (lstrcmpiA(name, search->className) != 0)
+        return TRUE;
+    search->found = child;
+    return FALSE;
+}
+
 HWND FindChildOfClass(HWND parent, const char* className)
 {
-    struct Search {
-        const char* className;
-        HWND found;
-    } search{className, nullptr};
-    EnumChildWindows(
-        parent,
-        [](HWND child, LPARAM context) -> BOOL {
-            Search* s = reinterpret_cast<Search*>(context);
-            char name[64];
-            GetClassNameA(child, name, sizeof name);
-            if (lstrcmpiA(name, s->className) != 0)
-                return TRUE;
-            s->found = child;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    ClassSearch search{className, nullptr};
+    EnumChildWindows(parent, MatchClass, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

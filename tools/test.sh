@@ -22,5 +22,8 @@ cmake --build --preset win32 -j2
     python3 tests/e2e/test_end_to_end.py -v
 )
 
+echo "== installers under Wine"
+tests/installer/run_tests.sh build/win32
+
 echo "== reference print service"
 python3 -m unittest discover -s tools/tests

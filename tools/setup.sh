@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="cmake g++ make googletest libbenchmark-dev clang libclang-rt-14-dev
-g++-mingw-w64-i686 wine wine32:i386 xvfb xauth xdotool x11-utils imagemagick
+g++-mingw-w64-i686 wine wine32:i386 fonts-wine xvfb xauth xdotool x11-utils imagemagick
 cups libcups2:i386 nsis wixl msitools python3 procps"
 
 missing=""

@@ -31,7 +31,16 @@ fi
 # A persistent server saves about two seconds per Wine process.
 wineserver -p </dev/null >/dev/null 2>&1
 wineboot </dev/null >/dev/null 2>&1
-# One virtual desktop, so the window and the tray icon share it and other Win32
-# programs can find them.
-wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ /d 1024x768 /f >/dev/null 2>&1
+if [ ! -e "$WINEPREFIX/webprint-desktop" ]; then
+    # One virtual desktop, so the window and the tray icon share it and other
+    # Win32 programs can find them; Wine then draws the window frames too.
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ /d 1024x768 /f >/dev/null 2>&1
+    # Windows-like fonts: Debian's Wine does not take them from its data folder.
+    cp /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+    touch "$WINEPREFIX/webprint-desktop"
+    # The desktop settings take effect with a new server.
+    wineserver -k 2>/dev/null || true
+    wineserver -p </dev/null >/dev/null 2>&1
+    wineboot </dev/null >/dev/null 2>&1
+fi

@@ -28,8 +28,10 @@ if [ "${2:-}" != "user-display" ] || [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/n
     for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 fi
 
-# A persistent server saves about two seconds per Wine process.
-wineserver -p </dev/null >/dev/null 2>&1
+# A persistent server saves about two seconds per Wine process. The server
+# needs the prefix folder; wineboot fills it on the first run.
+mkdir -p "$WINEPREFIX"
+wineserver -p </dev/null >/dev/null 2>&1 || true
 wineboot </dev/null >/dev/null 2>&1
 if [ ! -e "$WINEPREFIX/webprint-desktop" ]; then
     # One virtual desktop, so the window and the tray icon share it and other
@@ -41,6 +43,6 @@ if [ ! -e "$WINEPREFIX/webprint-desktop" ]; then
     touch "$WINEPREFIX/webprint-desktop"
     # The desktop settings take effect with a new server.
     wineserver -k 2>/dev/null || true
-    wineserver -p </dev/null >/dev/null 2>&1
+    wineserver -p </dev/null >/dev/null 2>&1 || true
     wineboot </dev/null >/dev/null 2>&1
 fi

@@ -31,5 +31,6 @@ for target in "${targets[@]}"; do
         echo "$target: finding, input in $build/findings/" >&2
         exit 1
     }
-    grep -E '^stat::(number_of_executed_units|peak_rss_mb)|^#[0-9]+ *DONE' "$build/$target.log" || true
+    awk -v target="$target" '/^stat::number_of_executed_units/ {runs = $2} /^stat::peak_rss_mb/ {rss = $2}
+        END {printf "%s: %d runs, no finding (peak RSS %d MB)\n", target, runs, rss}' "$build/$target.log"
 done

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "protocol/complement.h"
 #include "protocol/printer_list.h"
 #include "protocol/reply_fields.h"
 #include "protocol/service_path.h"
@@ -152,8 +153,7 @@ int PrintJob(PrintClient* client, char* const* fields, char* document, unsigned 
         // An empty block would ask for the same offset again without end.
         if (result != 0 || received <= 0)
             return FailJob(client, handle, JobStage::BlocksStarted, "httpRequest failed");
-        for (int32_t i = 0; i < received; ++i)
-            block[i] = static_cast<unsigned char>(~block[i]);
+        ComplementBlock(block, received);
         uint32_t written = 0;
         if (!spooler::WritePrinter(handle, block, static_cast<uint32_t>(received), &written))
             return FailJob(client, handle, JobStage::BlocksStarted, "WritePrinter failed");

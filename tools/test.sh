@@ -12,6 +12,9 @@ cmake --preset native-asan >/dev/null
 cmake --build --preset native-asan -j2
 ctest --preset native-asan
 
+echo "== fuzzing, briefly: tools/fuzz.sh SECONDS runs longer"
+tools/fuzz.sh 30
+
 echo "== Win32 build under Wine"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j2

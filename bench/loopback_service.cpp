@@ -1,5 +1,7 @@
 #include "bench/loopback_service.h"
 
+#include "tests/support/loopback_peer.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -14,18 +16,6 @@ namespace {
 
 constexpr char kOkHead[] = "HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n";
 
-bool SendAll(int connection, const char* data, size_t length)
-{
-    while (length > 0) {
-        ssize_t sent = send(connection, data, length, MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
-        data += sent;
-        length -= static_cast<size_t>(sent);
-    }
-    return true;
-}
-
 // The number after "name" in text, or -1.
 long NumberAfter(const char* text, const char* name)
 {
@@ -39,15 +29,7 @@ LoopbackService::LoopbackService(const std::string& job) : complemented_(job)
 {
     for (char& c : complemented_)
         c = static_cast<char>(~c);
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(listener_, 16) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        abort();
-    port_ = ntohs(address.sin_port);
+    listener_ = ListenOnLoopback(16, &port_);
     thread_ = std::thread(&LoopbackService::Run, this);
 }
 

@@ -9,7 +9,6 @@
 // closes the connection once the last reply is sent.
 // Flags: bit 0 keep-alive off; bit 1 a token is held (no registration);
 // bit 2 the service path is already known (no ping).
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -30,23 +29,13 @@
 #include "tests/support/doubles/display_recorder.h"
 #include "tests/support/doubles/inventory_double.h"
 #include "tests/support/doubles/spooler_double.h"
+#include "tests/hardening/process_counts.h"
+#include "tests/support/loopback_peer.h"
 #include "transport/print_client.h"
 
 namespace {
 
 using spooler_double::Call;
-
-int OpenDescriptors()
-{
-    int count = 0;
-    DIR* directory = opendir("/proc/self/fd");
-    while (dirent* entry = readdir(directory)) {
-        if (entry->d_name[0] != '.')
-            ++count;
-    }
-    closedir(directory);
-    return count;
-}
 
 // Answers every request on every connection with the next scripted reply;
 // Settle waits until the client's connections have all been taken and ended.
@@ -54,15 +43,9 @@ class ReplayPeer {
 public:
     ReplayPeer()
     {
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(listener_, 64) != 0 ||
-            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            abort();
-        port_ = ntohs(address.sin_port);
+        listener_ = ListenOnLoopback(64, &port_);
+        // Accepting runs until no connection is waiting.
+        fcntl(listener_, F_SETFL, fcntl(listener_, F_GETFL) | O_NONBLOCK);
         wake_ = eventfd(0, EFD_NONBLOCK);
         thread_ = std::thread(&ReplayPeer::Run, this);
     }
@@ -120,40 +103,15 @@ private:
         }
     }
 
-    // Reads a request head and its Content-Length body; false at the end of
-    // the connection.
-    static bool ReadRequest(int connection, std::string* head)
-    {
-        std::string data;
-        size_t headEnd = std::string::npos;
-        size_t bodyLength = 0;
-        while (headEnd == std::string::npos || data.size() < headEnd + 4 + bodyLength) {
-            char buffer[4096];
-            ssize_t count = recv(connection, buffer, sizeof buffer, 0);
-            if (count <= 0)
-                return false;
-            data.append(buffer, static_cast<size_t>(count));
-            if (headEnd == std::string::npos && (headEnd = data.find("\r\n\r\n")) != std::string::npos) {
-                size_t field = data.find("Content-Length: ");
-                if (field < headEnd)
-                    bodyLength = strtoul(data.c_str() + field + 16, nullptr, 10);
-            }
-        }
-        *head = data.substr(0, headEnd);
-        return true;
-    }
-
     void Serve(int connection)
     {
         std::string head;
-        while (ReadRequest(connection, &head)) {
+        std::string body;
+        while (ReadWholeRequest(connection, &head, &body)) {
             std::string reply;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
-                size_t function = head.find("func=");
-                functions_.push_back(function == std::string::npos
-                                         ? std::string()
-                                         : head.substr(function + 5, head.find(' ', function) - function - 5));
+                functions_.push_back(RequestFunction(head));
                 if (next_ == replies_.size())
                     return;
                 reply = replies_[next_++];

@@ -1,5 +1,7 @@
 #include "tests/hardening/forked_peer.h"
 
+#include "tests/support/loopback_peer.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -12,39 +14,14 @@
 
 namespace {
 
-void SendAll(int connection, const char* data, size_t length)
-{
-    while (length > 0) {
-        ssize_t sent = send(connection, data, length, MSG_NOSIGNAL);
-        if (sent <= 0)
-            return;
-        data += sent;
-        length -= static_cast<size_t>(sent);
-    }
-}
-
-// Reads one request, head and Content-Length body; false at the end of the
-// connection. *function is what follows "func=" in the request line.
+// Reads one request; *function is what follows "func=" in the request line.
 bool ReadRequest(int connection, std::string* function)
 {
-    std::string data;
-    size_t headEnd = std::string::npos;
-    size_t bodyLength = 0;
-    while (headEnd == std::string::npos || data.size() < headEnd + 4 + bodyLength) {
-        char buffer[8192];
-        ssize_t count = recv(connection, buffer, sizeof buffer, 0);
-        if (count <= 0)
-            return false;
-        data.append(buffer, static_cast<size_t>(count));
-        if (headEnd == std::string::npos && (headEnd = data.find("\r\n\r\n")) != std::string::npos) {
-            size_t field = data.find("Content-Length: ");
-            if (field < headEnd)
-                bodyLength = strtoul(data.c_str() + field + 16, nullptr, 10);
-        }
-    }
-    size_t start = data.find("func=");
-    size_t end = data.find(' ', start);
-    *function = start < end && end != std::string::npos ? data.substr(start + 5, end - start - 5) : std::string();
+    std::string head;
+    std::string body;
+    if (!ReadWholeRequest(connection, &head, &body))
+        return false;
+    *function = RequestFunction(head);
     return true;
 }
 
@@ -82,15 +59,7 @@ bool ReadRequest(int connection, std::string* function)
 
 ForkedPeer::ForkedPeer(const std::vector<ScriptedResponse>& script)
 {
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(listener, 16) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        abort();
-    port_ = ntohs(address.sin_port);
+    int listener = ListenOnLoopback(16, &port_);
     int log[2];
     if (pipe(log) != 0)
         abort();

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "transport/decimal.h"
+#include "tests/support/loopback_peer.h"
 
 namespace {
 
@@ -57,23 +57,9 @@ ReadOutcome ReadRequest(SocketHandle connection, const bool& stopping, std::mute
         data.append(chunk, static_cast<size_t>(count));
         if (headEnd == std::string::npos) {
             headEnd = data.find("\r\n\r\n");
-            if (headEnd != std::string::npos) {
-                size_t field = data.find("Content-Length: ");
-                if (field != std::string::npos && field < headEnd)
-                    bodyLength = static_cast<size_t>(DecimalValue(data.c_str() + field + 16));
-            }
+            if (headEnd != std::string::npos)
+                bodyLength = AnnouncedLength(data.substr(0, headEnd));
         }
-    }
-}
-
-void SendAll(SocketHandle connection, const char* data, size_t length)
-{
-    while (length > 0) {
-        int sent = send(connection, data, static_cast<int>(length), kSendFlags);
-        if (sent <= 0)
-            return;
-        data += sent;
-        length -= static_cast<size_t>(sent);
     }
 }
 
@@ -81,21 +67,7 @@ void SendAll(SocketHandle connection, const char* data, size_t length)
 
 ScriptedServer::ScriptedServer(ScriptedHandler handler) : handler_(std::move(handler))
 {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address;
-    memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener_, 16) != 0)
-        abort();
-#ifdef _WIN32
-    int length = sizeof address;
-#else
-    socklen_t length = sizeof address;
-#endif
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    listener_ = ListenOnLoopback(16, &port_);
     thread_ = std::thread(&ScriptedServer::Run, this);
 }
 

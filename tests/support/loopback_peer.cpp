@@ -1,0 +1,71 @@
+#include "tests/support/loopback_peer.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "transport/decimal.h"
+
+SocketHandle ListenOnLoopback(int backlog, uint16_t* port)
+{
+    SocketHandle listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+#ifdef _WIN32
+    int length = sizeof address;
+#else
+    socklen_t length = sizeof address;
+#endif
+    if (listener == kNoSocket || bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        listen(listener, backlog) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        abort();
+    *port = ntohs(address.sin_port);
+    return listener;
+}
+
+size_t AnnouncedLength(const std::string& head)
+{
+    size_t field = head.find("Content-Length: ");
+    return field == std::string::npos ? 0 : static_cast<size_t>(DecimalValue(head.c_str() + field + 16));
+}
+
+bool ReadWholeRequest(SocketHandle connection, std::string* head, std::string* body)
+{
+    std::string data;
+    size_t headEnd = std::string::npos;
+    size_t bodyLength = 0;
+    while (headEnd == std::string::npos || data.size() < headEnd + 4 + bodyLength) {
+        char buffer[8192];
+        int count = recv(connection, buffer, sizeof buffer, 0);
+        if (count <= 0)
+            return false;
+        data.append(buffer, static_cast<size_t>(count));
+        if (headEnd == std::string::npos && (headEnd = data.find("\r\n\r\n")) != std::string::npos)
+            bodyLength = AnnouncedLength(data.substr(0, headEnd));
+    }
+    *head = data.substr(0, headEnd);
+    *body = data.substr(headEnd + 4, bodyLength);
+    return true;
+}
+
+bool SendAll(SocketHandle connection, const char* data, size_t length)
+{
+    while (length > 0) {
+        int sent = send(connection, data, static_cast<int>(length), kSendFlags);
+        if (sent <= 0)
+            return false;
+        data += sent;
+        length -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+std::string RequestFunction(const std::string& head)
+{
+    size_t start = head.find("func=");
+    if (start == std::string::npos)
+        return std::string();
+    size_t end = head.find(' ', start);
+    return end == std::string::npos ? std::string() : head.substr(start + 5, end - start - 5);
+}

@@ -1,0 +1,23 @@
+// Pieces every loopback peer of the tests, fuzzers and benchmarks needs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "transport/socket_shim.h"
+
+// A socket listening on 127.0.0.1 at a free port; aborts when there is none.
+SocketHandle ListenOnLoopback(int backlog, uint16_t* port);
+
+// Blocks until one request is whole: head up to the empty line (without it)
+// and its Content-Length body. False when the connection ends first.
+bool ReadWholeRequest(SocketHandle connection, std::string* head, std::string* body);
+
+// Sends all of data unless the connection fails; false then.
+bool SendAll(SocketHandle connection, const char* data, size_t length);
+
+// What follows "func=" in a request line, up to its blank; empty without one.
+std::string RequestFunction(const std::string& head);
+
+// The Content-Length announced in a request head, 0 when there is none.
+size_t AnnouncedLength(const std::string& head);

@@ -4,7 +4,7 @@
 // its controls are the window's own. The controls that the panel and the tab
 // control cover (the maker's notice, "Local port:", Label8, Image1) are never
 // seen and are not built; Image1's icon is the tray icon.
-constexpr ControlSpec kControlTable[kControlCount] = {
+constexpr ControlEntry kControlTable[kControlCount] = {
     {kBtnOk, "btnOK", ControlKind::PushButton, 0, 8, 294, 75, 25, "&OK", false},
 
     {kTbStatus, "tbStatus", ControlKind::TabPage, kPageControl1, 0, 0, 0, 0, "Status", false},

@@ -6,7 +6,7 @@
 
 enum class ControlKind { PushButton, TabControl, TabPage, StatusBar, Label, Edit, ListBox, CheckList, ProgressBar };
 
-struct ControlSpec {
+struct ControlEntry {
     ControlId id;
     const char* name;
     ControlKind kind;
@@ -22,7 +22,7 @@ struct ControlSpec {
 // In creation order, which is also the tab order: the OK button first, then
 // each page followed by its controls, then the tab control and the status bar.
 constexpr int kControlCount = 25;
-extern const ControlSpec kControlTable[kControlCount];
+extern const ControlEntry kControlTable[kControlCount];
 
 // The window's client area at 96 dots per inch.
 constexpr int kClientWidth = 374;

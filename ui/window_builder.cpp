@@ -70,12 +70,12 @@ void AddPages(HWND window, HWND tabControl, const HWND handles[])
 {
     int index = 0;
     for (int row = 0; row < kControlCount; ++row) {
-        const ControlSpec& spec = kControlTable[row];
-        if (spec.kind != ControlKind::TabPage)
+        const ControlEntry& entry = kControlTable[row];
+        if (entry.kind != ControlKind::TabPage)
             continue;
         TCITEMA item = {};
         item.mask = TCIF_TEXT;
-        item.pszText = const_cast<char*>(spec.text);
+        item.pszText = const_cast<char*>(entry.text);
         SendMessageA(tabControl, TCM_INSERTITEMA, index++, reinterpret_cast<LPARAM>(&item));
     }
     // The page area lies below the tabs, so it is known once they are in.
@@ -90,11 +90,11 @@ void AddPages(HWND window, HWND tabControl, const HWND handles[])
     }
 }
 
-void FinishControl(const ControlSpec& spec, HWND control, const Scale& scale, HWND window, const HWND handles[])
+void FinishControl(const ControlEntry& entry, HWND control, const Scale& scale, HWND window, const HWND handles[])
 {
-    switch (spec.kind) {
+    switch (entry.kind) {
     case ControlKind::Label:
-        SetLabelText(control, spec.text);
+        SetLabelText(control, entry.text);
         break;
     case ControlKind::ListBox:
     case ControlKind::CheckList: {
@@ -183,28 +183,28 @@ HWND CreateMainWindow(HINSTANCE instance, const Scale& scale, void* creationData
 bool BuildControls(HWND window, HINSTANCE instance, const Scale& scale, HFONT font, HWND handles[])
 {
     for (int row = 0; row < kControlCount; ++row) {
-        const ControlSpec& spec = kControlTable[row];
-        const KindTraits traits = TraitsOf(spec.kind);
-        const bool onWindow = spec.parent == 0 || spec.kind == ControlKind::TabPage;
-        const int parentRow = onWindow ? -1 : ControlRow(spec.parent);
+        const ControlEntry& entry = kControlTable[row];
+        const KindTraits traits = TraitsOf(entry.kind);
+        const bool onWindow = entry.parent == 0 || entry.kind == ControlKind::TabPage;
+        const int parentRow = onWindow ? -1 : ControlRow(entry.parent);
         if (!onWindow && (parentRow < 0 || parentRow >= row))
             return false;
         const HWND parent = onWindow ? window : handles[parentRow];
         // The OK button lies above the pages, the pages above the tab control.
         DWORD style = WS_CHILD | traits.style | (onWindow ? WS_CLIPSIBLINGS : 0);
-        if (spec.kind != ControlKind::TabPage)
+        if (entry.kind != ControlKind::TabPage)
             style |= WS_VISIBLE;
-        if (spec.disabled)
+        if (entry.disabled)
             style |= WS_DISABLED;
         const HWND control = CreateWindowExA(
-            traits.exStyle | ReadingOrder(), traits.className, spec.text, style, scale.Pixels(spec.left),
-            scale.Pixels(spec.top), scale.Pixels(spec.width), scale.Pixels(spec.height), parent,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
+            traits.exStyle | ReadingOrder(), traits.className, entry.text, style, scale.Pixels(entry.left),
+            scale.Pixels(entry.top), scale.Pixels(entry.width), scale.Pixels(entry.height), parent,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)), instance, nullptr);
         if (control == nullptr)
             return false;
         handles[row] = control;
         SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-        FinishControl(spec, control, scale, window, handles);
+        FinishControl(entry, control, scale, window, handles);
     }
     return true;
 }

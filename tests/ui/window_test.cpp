@@ -72,26 +72,26 @@ TEST_F(MainWindow, EveryControlOfTheTableSitsOnItsParentWhereTheTableSays)
 {
     Build();
     const Scale scale = ScreenScale();
-    for (const ControlSpec& spec : kControlTable) {
-        if (spec.kind == ControlKind::TabPage)
+    for (const ControlEntry& entry : kControlTable) {
+        if (entry.kind == ControlKind::TabPage)
             continue;
-        SCOPED_TRACE(spec.name);
-        HWND control = Control(spec.id);
+        SCOPED_TRACE(entry.name);
+        HWND control = Control(entry.id);
         ASSERT_NE(control, nullptr);
-        EXPECT_EQ(GetDlgCtrlID(control), spec.id);
-        HWND parent = spec.parent == 0 ? Window() : Control(static_cast<ControlId>(spec.parent));
+        EXPECT_EQ(GetDlgCtrlID(control), entry.id);
+        HWND parent = entry.parent == 0 ? Window() : Control(static_cast<ControlId>(entry.parent));
         ASSERT_EQ(GetParent(control), parent);
         const RECT rect = RectIn(control, parent);
-        EXPECT_EQ(rect.left, scale.Pixels(spec.left));
-        EXPECT_EQ(rect.top, scale.Pixels(spec.top));
-        if (spec.kind == ControlKind::Label) {
+        EXPECT_EQ(rect.left, scale.Pixels(entry.left));
+        EXPECT_EQ(rect.top, scale.Pixels(entry.top));
+        if (entry.kind == ControlKind::Label) {
             char text[64] = {};
             GetWindowTextA(control, text, sizeof(text));
-            EXPECT_STREQ(text, spec.text);
+            EXPECT_STREQ(text, entry.text);
             continue;
         }
-        EXPECT_EQ(rect.right - rect.left, scale.Pixels(spec.width));
-        EXPECT_EQ(rect.bottom - rect.top, scale.Pixels(spec.height));
+        EXPECT_EQ(rect.right - rect.left, scale.Pixels(entry.width));
+        EXPECT_EQ(rect.bottom - rect.top, scale.Pixels(entry.height));
     }
     EXPECT_FALSE(IsWindowEnabled(Control(kEdUser)));
 }

@@ -8,6 +8,7 @@
 #include "protocol/reply_fields.h"
 #include "protocol/service_path.h"
 #include "protocol/spooler.h"
+#include "transport/ascii.h"
 #include "transport/decimal.h"
 #include "transport/print_client.h"
 
@@ -85,21 +86,6 @@ int FailJob(PrintClient* client, spooler::PrinterHandle handle, JobStage stage, 
         spooler::ClosePrinter(handle);
     }
     return EndPoll(client, text);
-}
-
-// Only the first five bytes count, letters in either case; the NUL of a
-// shorter reply never matches.
-bool IsJobWaiting(const char* reply)
-{
-    static const char kMarker[] = "SPOOL";
-    for (int i = 0; i < 5; ++i) {
-        unsigned char c = static_cast<unsigned char>(reply[i]);
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<unsigned char>(c - 'a' + 'A');
-        if (c != static_cast<unsigned char>(kMarker[i]))
-            return false;
-    }
-    return true;
 }
 
 int Register(PrintClient* client, char* document, char* reply, char** fields)
@@ -219,7 +205,9 @@ int RunPollCycle(PrintClient* client)
         LogCleared = true;
     }
 
-    if (!IsJobWaiting(reply)) {
+    // Only the first five bytes count, letters in either case; whatever
+    // follows them on the line does not matter.
+    if (!StartsWithNoCase(reply, "SPOOL")) {
         client->SocketClose();
         client->OnProgress(0, 0);
         client->OnStatus("Empty queue");

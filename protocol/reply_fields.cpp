@@ -1,5 +1,9 @@
 #include "protocol/reply_fields.h"
 
+#include <cstring>
+
+#include "transport/ascii.h"
+
 namespace {
 
 // Bytes are compared as unsigned: 0x80-0xFF are letters of the ANSI code page
@@ -7,22 +11,6 @@ namespace {
 bool IsSeparator(unsigned char c)
 {
     return c >= 0x01 && c <= 0x1F;
-}
-
-unsigned char LowerAscii(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
-// True when text begins with entity, letters compared without case. The NUL
-// at the end of text never matches, so a cut-off entity is no match.
-bool StartsWithEntity(const unsigned char* text, const char* entity)
-{
-    for (; *entity != 0; ++text, ++entity) {
-        if (LowerAscii(*text) != static_cast<unsigned char>(*entity))
-            return false;
-    }
-    return true;
 }
 
 struct Entity {
@@ -35,14 +23,6 @@ const Entity kEntities[] = {
     {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&apos;", '\''}, {"&quot;", '"'},
 };
 
-int Length(const char* text)
-{
-    int length = 0;
-    while (text[length] != 0)
-        ++length;
-    return length;
-}
-
 }  // namespace
 
 char* XmlUnescape(char* out, const char* text)
@@ -53,7 +33,8 @@ char* XmlUnescape(char* out, const char* text)
         const Entity* found = nullptr;
         if (*read == '&') {
             for (const Entity& entity : kEntities) {
-                if (StartsWithEntity(read, entity.text)) {
+                // A cut-off entity meets the text's NUL and is no match.
+                if (StartsWithNoCase(reinterpret_cast<const char*>(read), entity.text)) {
                     found = &entity;
                     break;
                 }
@@ -63,7 +44,7 @@ char* XmlUnescape(char* out, const char* text)
         // "&amp;lt;" stays "&lt;".
         if (found != nullptr) {
             *write++ = found->character;
-            read += Length(found->text);
+            read += strlen(found->text);
         } else {
             *write++ = static_cast<char>(*read++);
         }

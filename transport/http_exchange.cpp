@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "transport/ascii.h"
 #include "transport/decimal.h"
 #include "transport/print_client.h"
 
@@ -64,20 +65,6 @@ char* FindHeadEnd(char* buffer, int32_t held)
     return nullptr;
 }
 
-char LowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool StartsWithNoCase(const char* text, const char* prefix)
-{
-    for (; *prefix != 0; ++text, ++prefix) {
-        if (LowerAscii(*text) != LowerAscii(*prefix))
-            return false;
-    }
-    return true;
-}
-
 // Copies [from, to) into out, cut to fit, and ends it with a NUL.
 void CopyCut(char* out, size_t capacity, const char* from, const char* to)
 {
@@ -86,17 +73,6 @@ void CopyCut(char* out, size_t capacity, const char* from, const char* to)
         length = capacity - 1;
     memcpy(out, from, length);
     out[length] = 0;
-}
-
-int HexValue(unsigned char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 }  // namespace
@@ -243,7 +219,7 @@ int PrintClient::DecodeChunkedBody(char* buffer, int32_t* held)
             if (c == '\n')
                 break;
             inExtension = inExtension || c == ';';
-            int digit = HexValue(c);
+            int digit = HexDigitValue(c);
             if (inExtension || digit < 0)
                 continue;
             if (size > (kReceiveRoom - digit) / 16)

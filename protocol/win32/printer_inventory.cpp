@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "protocol/printer_inventory.h"
+#include "transport/ascii.h"
 
 namespace {
 
@@ -56,9 +57,7 @@ const char* WindowsUserName()
         userName[0] = 0;
     // The C locale's upper case: only the ASCII letters change; bytes of the
     // ANSI code page stay as they are.
-    for (char* c = userName; *c != 0; ++c) {
-        if (*c >= 'a' && *c <= 'z')
-            *c = static_cast<char>(*c - 'a' + 'A');
-    }
+    for (char* c = userName; *c != 0; ++c)
+        *c = static_cast<char>(UpperAscii(static_cast<unsigned char>(*c)));
     return userName;
 }

@@ -283,7 +283,6 @@ int PrintClient::httpRequest(const char* path, const char* extraHeader, const ch
         // One pass per response: an interim 100 is dropped with everything held.
         held = 0;
         char* bodyStart = nullptr;
-        bool parsed = false;
         for (;;) {
             int count = ReceiveMore(buffer, &held, TransportTimeouts.headMilliseconds);
             if (count == -2) {
@@ -295,12 +294,11 @@ int PrintClient::httpRequest(const char* path, const char* extraHeader, const ch
                 ReleaseConnection();
                 return 1;
             }
-            if (bodyStart == nullptr)
+            if (bodyStart == nullptr) {
+                // The head is parsed once, as soon as its end is found.
                 bodyStart = FindHeadEnd(buffer, held);
-            if (bodyStart == nullptr)
-                continue;
-            if (!parsed) {
-                parsed = true;
+                if (bodyStart == nullptr)
+                    continue;
                 if (ParseResponseHead(&Head, buffer, bodyStart) != 0) {
                     ReleaseConnection();
                     return 1;

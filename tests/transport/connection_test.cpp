@@ -1,4 +1,5 @@
 // The connection's life: keep-alive, time-outs, closed peers, refusals.
+#include "tests/support/loopback_peer.h"
 #include "tests/transport/client_fixture.h"
 
 namespace {
@@ -127,21 +128,12 @@ TEST_F(ClientTest, AnUnresolvableHostIsReportedOnceAndLeavesNoSocket)
 
 TEST_F(ClientTest, ARefusedConnectionIsReported)
 {
-    SocketHandle unused = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(unused, reinterpret_cast<sockaddr*>(&address), sizeof address);
-#ifdef _WIN32
-    int length = sizeof address;
-#else
-    socklen_t length = sizeof address;
-#endif
-    getsockname(unused, reinterpret_cast<sockaddr*>(&address), &length);
-    ASSERT_EQ(client.Setup("127.0.0.1", ntohs(address.sin_port), "PC01", ""), 0);
+    // A port that was just free again: nobody listens there.
+    uint16_t port;
+    CloseSocket(ListenOnLoopback(1, &port));
+    ASSERT_EQ(client.Setup("127.0.0.1", port, "PC01", ""), 0);
     EXPECT_EQ(client.SocketConnect(), 1);
     EXPECT_EQ(Reports::log, std::vector<std::string>{"connect() failed"});
-    CloseSocket(unused);
 }
 
 TEST_F(ClientTest, SetupRefusesTextsLongerThanTheirFields)

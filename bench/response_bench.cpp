@@ -14,12 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include "tests/hardening/paired_client.h"
+#include "tests/support/loopback_peer.h"
 #include "transport/print_client.h"
 
 namespace {
-
-void Quiet(const char*) {}
-void QuietProgress(int32_t, int32_t) {}
 
 const char kHead[] =
     "HTTP/1.1 200 OK\r\nServer: PrintService/1.0\r\nDate: Mon, 07 Dec 2026 10:00:00 GMT\r\n"
@@ -71,19 +70,9 @@ std::string ChunkedResponse(size_t bodyLength, size_t chunkLength)
 // until the client's end closes.
 void Answer(int peer, const std::string& response)
 {
-    std::string request;
-    char buffer[8192];
-    for (;;) {
-        ssize_t count = recv(peer, buffer, sizeof buffer, 0);
-        if (count <= 0)
-            return;
-        request.append(buffer, static_cast<size_t>(count));
-        // Every request ends with the same body.
-        if (request.size() < 4 || request.compare(request.size() - 4, 4, "<x/>") != 0)
-            continue;
-        request.clear();
-        if (send(peer, response.data(), response.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(response.size()))
-            return;
+    std::string head;
+    std::string body;
+    while (ReadWholeRequest(peer, &head, &body) && SendAll(peer, response.data(), response.size())) {
     }
 }
 
@@ -95,25 +84,18 @@ void ReadResponse(benchmark::State& state)
 {
     const size_t bodyLength = static_cast<size_t>(state.range(0));
     const std::string response = Response(bodyLength, static_cast<size_t>(state.range(1)));
-    int ends[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0)
-        abort();
-    int buffer = 1 << 20;
-    setsockopt(ends[1], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
-    setsockopt(ends[0], SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-    std::thread peer(Answer, ends[1], std::cref(response));
     KeepAlive = true;
     TransportTimeouts = {1000, 1000};
     std::vector<char> body(bodyLength);
+    int peerEnd;
+    std::thread peer;
     {
         PrintClient client;
-        client.OnProgress = QuietProgress;
-        client.OnStatus = Quiet;
-        client.OnLog = Quiet;
-        // Port 0: should the client ever drop the pair and connect anew, it
-        // reaches nobody.
-        client.Setup("127.0.0.1", 0, "PC01", "cipher");
-        client.Socket = ends[0];
+        peerEnd = WireToSocketPair(&client);
+        int buffer = 1 << 20;
+        setsockopt(peerEnd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+        setsockopt(client.Socket, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+        peer = std::thread(Answer, peerEnd, std::cref(response));
         for (auto _ : state) {
             int32_t length = 0;
             if (client.httpRequest("path", "Content-Type: application/xml", "<x/>", nullptr, 0, body.data(),
@@ -122,8 +104,9 @@ void ReadResponse(benchmark::State& state)
                 abort();
         }
     }
+    // Destroying the client closed its end, which ends the peer.
     peer.join();
-    close(ends[1]);
+    close(peerEnd);
     state.SetBytesProcessed(static_cast<int64_t>(response.size()) * state.iterations());
 }
 

@@ -10,7 +10,6 @@
 //
 // Flags: bit 0 a second exchange follows on the same connection; bit 1 the
 // body output is small (16 bytes); bit 2 a head output is given (64 bytes).
-#include <fcntl.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -23,18 +22,11 @@
 #include <thread>
 #include <vector>
 
+#include "tests/hardening/paired_client.h"
+#include "tests/support/loopback_peer.h"
 #include "transport/print_client.h"
 
 namespace {
-
-void CheckText(const char* text)
-{
-    // Reading the text whole lets ASan see a report that is not terminated.
-    if (strlen(text) > 65535)
-        abort();
-}
-
-void IgnoreProgress(int32_t, int32_t) {}
 
 struct Piece {
     const uint8_t* data;
@@ -46,13 +38,8 @@ struct Piece {
 void Feed(int peer, int client, const std::vector<Piece>& pieces, const std::atomic<bool>& done)
 {
     for (const Piece& piece : pieces) {
-        size_t sent = 0;
-        while (sent < piece.size) {
-            ssize_t count = send(peer, piece.data + sent, piece.size - sent, MSG_NOSIGNAL);
-            if (count <= 0)
-                return;
-            sent += static_cast<size_t>(count);
-        }
+        if (!SendAll(peer, reinterpret_cast<const char*>(piece.data), piece.size))
+            return;
         // The client's descriptor stays valid until this thread is joined:
         // the fuzzer thread opens nothing while the exchange runs, so a number
         // closed by the client is not reused (ioctl then fails).
@@ -87,24 +74,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (at < size)
         pieces.push_back({data + at, size - at});
 
-    int ends[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0)
-        abort();
-
     KeepAlive = true;
     // Short, yet long enough for the feeding thread to follow each read.
     TransportTimeouts = {20, 20};
     std::atomic<bool> done(false);
+    int peerEnd;
     {
         PrintClient client;
-        client.OnProgress = IgnoreProgress;
-        client.OnStatus = CheckText;
-        client.OnLog = CheckText;
-        // Port 0 refuses at once: a client that drops this connection (bytes
-        // left over from the first exchange) and connects anew reaches nobody.
-        client.Setup("127.0.0.1", 0, "PC01", "cipher");
-        client.Socket = ends[0];
-        std::thread feeder(Feed, ends[1], ends[0], std::cref(pieces), std::cref(done));
+        // A client that drops this connection (bytes left over from the first
+        // exchange) and connects anew reaches nobody.
+        peerEnd = WireToSocketPair(&client);
+        std::thread feeder(Feed, peerEnd, client.Socket, std::cref(pieces), std::cref(done));
 
         const int32_t bodyCapacity = (flags & 2) != 0 ? 16 : 65536;
         const int32_t headCapacity = 64;
@@ -129,6 +109,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         feeder.join();
         // Destroying the client closes its end when it is still open.
     }
-    close(ends[1]);
+    close(peerEnd);
     return 0;
 }

@@ -116,7 +116,7 @@ private:
                     return;
                 reply = replies_[next_++];
             }
-            if (send(connection, reply.data(), reply.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(reply.size()))
+            if (!SendAll(connection, reply.data(), reply.size()))
                 return;
             // Nothing more will come: closing now spares the client its
             // time-out when the last reply is cut short.

@@ -12,7 +12,6 @@ namespace {
 SpoolerTally Tally;
 DisplayTally Shown;
 uint64_t DocumentChecksum = kChecksumStart;
-uint64_t DocumentLength = 0;
 int PrinterToken;
 
 void Keep(char (&into)[256], const char* text)
@@ -64,7 +63,6 @@ bool OpenPrinterA(const char* printerName, PrinterHandle* handle)
 uint32_t StartDocPrinterA(PrinterHandle, uint32_t, const DocInfo1*)
 {
     DocumentChecksum = kChecksumStart;
-    DocumentLength = 0;
     return 1;
 }
 
@@ -76,7 +74,6 @@ bool StartPagePrinter(PrinterHandle)
 bool WritePrinter(PrinterHandle, const void* data, uint32_t length, uint32_t* written)
 {
     DocumentChecksum = Checksum(DocumentChecksum, static_cast<const unsigned char*>(data), length);
-    DocumentLength += length;
     *written = length;
     return true;
 }
@@ -90,7 +87,6 @@ bool EndDocPrinter(PrinterHandle)
 {
     ++Tally.documentsEnded;
     Tally.lastChecksum = DocumentChecksum;
-    Tally.lastLength = DocumentLength;
     return true;
 }
 

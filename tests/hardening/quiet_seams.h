@@ -13,7 +13,6 @@ struct SpoolerTally {
     int documentsAborted = 0;
     int handlesOpen = 0;          // opened and not yet closed
     uint64_t lastChecksum = 0;    // of the last document ended
-    uint64_t lastLength = 0;
 };
 
 struct DisplayTally {

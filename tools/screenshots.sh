@@ -40,11 +40,6 @@ job=$(python3 tools/print_service.py submit "$work/invoice.prn" --computer "$com
     --name "Invoice 2024-117.pdf" --db "$work/service.sqlite")
 
 . tools/wine-session.sh "$build"
-# Wine's own stand-ins for the Windows interface fonts, when installed
-# (fonts-wine), give the window the metrics it has on Windows.
-if [ -d /usr/share/wine/fonts ]; then
-    cp -n /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-fi
 
 key='HKLM\Software\Morvelund\Tarnwick Web Printing'
 wine reg delete "$key" /f >/dev/null 2>&1 || true

@@ -2,9 +2,6 @@
 
 #include "ui/main_window.h"
 
-// The display functions carry no context: they reach the window through
-// frmMain, and do nothing while there is no window.
-
 void OnProgress(int32_t position, int32_t maximum)
 {
     if (frmMain != nullptr)

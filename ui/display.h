@@ -1,5 +1,6 @@
 // The main window's display functions. They take no context: they find the
-// window through frmMain. A poll's client gets the first three as callbacks.
+// window through frmMain, and do nothing while there is none. A poll's client
+// gets the first three as callbacks.
 #pragma once
 
 #include <cstdint>

@@ -7,6 +7,7 @@
 #include "ui/progress_labels.h"
 #include "ui/resource_ids.h"
 #include "ui/tray_icon.h"
+#include "ui/window_builder.h"
 
 TfrmMain* frmMain = nullptr;
 
@@ -16,23 +17,14 @@ namespace {
 // empties the list first.
 const LRESULT kLogLinesKept = 100;
 
+// The edits in SettingsEdit's order.
+constexpr ControlId kSettingsEdits[] = {kEdUrl, kEdPort, kEdPollFreq, kEdCpu, kEdCipher, kEdUser};
+static_assert(sizeof(kSettingsEdits) / sizeof(kSettingsEdits[0]) == static_cast<size_t>(SettingsEdit::User) + 1,
+              "one edit for each SettingsEdit");
+
 ControlId EditOf(SettingsEdit edit)
 {
-    switch (edit) {
-    case SettingsEdit::Url:
-        return kEdUrl;
-    case SettingsEdit::Port:
-        return kEdPort;
-    case SettingsEdit::PollFreq:
-        return kEdPollFreq;
-    case SettingsEdit::Cpu:
-        return kEdCpu;
-    case SettingsEdit::Cipher:
-        return kEdCipher;
-    case SettingsEdit::User:
-        return kEdUser;
-    }
-    return kEdUrl;
+    return kSettingsEdits[static_cast<int>(edit)];
 }
 
 // Shared icons at the system's sizes, released by the system.
@@ -75,15 +67,15 @@ std::unique_ptr<TfrmMain> TfrmMain::Create(HINSTANCE instance, SettingsStore& st
 
 bool TfrmMain::Build(HINSTANCE instance)
 {
-    scale_ = ScreenScale();
-    bigIcon_ = LoadPrinterIcon(instance, GetSystemMetrics(SM_CXICON));
+    const Scale scale = ScreenScale();
+    const HICON bigIcon = LoadPrinterIcon(instance, GetSystemMetrics(SM_CXICON));
     trayIcon_ = LoadPrinterIcon(instance, GetSystemMetrics(SM_CXSMICON));
-    if (!RegisterWindowClasses(instance, WindowProc, bigIcon_, trayIcon_))
+    if (!RegisterWindowClasses(instance, WindowProc, bigIcon, trayIcon_))
         return false;
-    if (CreateMainWindow(instance, scale_, this) == nullptr)
+    if (CreateMainWindow(instance, scale, this) == nullptr)
         return false;
-    font_ = CreateWindowFont(scale_);
-    if (!BuildControls(window_, instance, scale_, font_, controls_))
+    font_ = CreateWindowFont(scale);
+    if (!BuildControls(window_, instance, scale, font_, controls_))
         return false;
     AttachCheckList(Control(kCheckListBox1), this);
     // The shell sends this when it starts again; its tray starts empty.

@@ -11,7 +11,6 @@
 #include "settings/settings_form.h"
 #include "ui/check_list.h"
 #include "ui/control_table.h"
-#include "ui/window_builder.h"
 
 class SettingsStore;
 
@@ -81,9 +80,7 @@ private:
     AlertFunction alert_;
     HWND window_ = nullptr;
     HWND controls_[kControlCount] = {};
-    Scale scale_ = {96};
     HFONT font_ = nullptr;
-    HICON bigIcon_ = nullptr;
     HICON trayIcon_ = nullptr;  // Image1's picture
     HMENU popMenu_ = nullptr;
     UINT taskbarCreated_ = 0;

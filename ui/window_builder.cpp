@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 namespace {
 
 const char kPageClass[] = "TTabSheet";
@@ -105,8 +107,7 @@ void FinishControl(const ControlEntry& entry, HWND control, const Scale& scale, 
         GetTextMetricsA(dc, &metrics);
         SelectObject(dc, previous);
         ReleaseDC(control, dc);
-        const int height = scale.Pixels(kItemHeight) > metrics.tmHeight ? scale.Pixels(kItemHeight) : metrics.tmHeight;
-        SendMessageA(control, LB_SETITEMHEIGHT, 0, height);
+        SendMessageA(control, LB_SETITEMHEIGHT, 0, std::max<LONG>(scale.Pixels(kItemHeight), metrics.tmHeight));
         break;
     }
     case ControlKind::ProgressBar:

@@ -6,34 +6,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ui/control_ids.h"
+
 namespace {
-
-struct ClassSearch {
-    const char* className;
-    HWND found;
-};
-
-BOOL CALLBACK MatchClass(HWND child, LPARAM context)
-{
-    ClassSearch* search = reinterpret_cast<ClassSearch*>(context);
-    char name[64];
-    GetClassNameA(child, name, sizeof name);
-    if (lstrcmpiA(name, search->className) != 0)
-        return TRUE;
-    search->found = child;
-    return FALSE;
-}
-
-HWND FindChildOfClass(HWND parent, const char* className)
-{
-    ClassSearch search{className, nullptr};
-    EnumChildWindows(parent, MatchClass, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
 
 int PrintEvents(HWND window)
 {
-    HWND list = FindChildOfClass(window, "ListBox");
+    // The list lies on the Status page, which is a child of the window.
+    HWND list = GetDlgItem(GetDlgItem(window, kTbStatus), kListBox1);
     if (list == nullptr)
         return 2;
     LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
@@ -54,7 +34,7 @@ int PrintEvents(HWND window)
 
 int main(int argc, char** argv)
 {
-    HWND window = FindWindowA("TfrmMain", nullptr);
+    HWND window = FindWindowA(kMainWindowClass, nullptr);
     if (window == nullptr)
         return 2;
     if (argc == 2 && strcmp(argv[1], "events") == 0)

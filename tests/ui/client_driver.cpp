@@ -120,10 +120,8 @@ bool ClientProcess::Launch()
     startup.cb = sizeof(startup);
     startup.lpDesktop = const_cast<char*>(kTestDesktopName);
     std::string commandLine = std::string("\"") + executable_ + "\"";
-    if (!CreateProcessA(executable_, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process_))
-        return false;
-    return true;
+    return CreateProcessA(executable_, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process_) != FALSE;
 }
 
 bool ClientProcess::Start()

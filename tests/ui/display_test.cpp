@@ -14,6 +14,13 @@ namespace {
 
 using Display = WindowTest;
 
+// Logs "line 1" to "line count".
+void LogLines(int count)
+{
+    for (int line = 1; line <= count; ++line)
+        OnLog(("line " + std::to_string(line)).c_str());
+}
+
 struct ProgressCase {
     int32_t position;
     int32_t maximum;
@@ -94,8 +101,7 @@ TEST_F(Display, TheEventListHoldsAtMost101Lines)
 {
     Build();
     HWND list = Control(kListBox1);
-    for (int line = 1; line <= 101; ++line)
-        OnLog(("line " + std::to_string(line)).c_str());
+    LogLines(101);
     ASSERT_EQ(SendMessageA(list, LB_GETCOUNT, 0, 0), 101);
 
     // The 102nd line starts a new, one-line list.
@@ -110,8 +116,7 @@ TEST_F(Display, ANewLineLeavesSelectionAndScrollingAlone)
 {
     BuildAndShow();
     HWND list = Control(kListBox1);
-    for (int line = 1; line <= 60; ++line)
-        OnLog(("line " + std::to_string(line)).c_str());
+    LogLines(60);
     SendMessageA(list, LB_SETCURSEL, 5, 0);
     SendMessageA(list, LB_SETTOPINDEX, 3, 0);
     OnLog("line 61");

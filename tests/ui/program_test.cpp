@@ -4,7 +4,6 @@
 
 #include <windows.h>
 #include <commctrl.h>
-#include <shellapi.h>
 #include <winspool.h>
 
 #include <cctype>
@@ -13,6 +12,7 @@
 
 #include "tests/ui/client_driver.h"
 #include "tests/ui/test_desktop.h"
+#include "tests/ui/tray_probe.h"
 #include "ui/control_ids.h"
 #include "ui/tray_icon.h"
 
@@ -88,16 +88,6 @@ std::vector<std::string> InstalledPrinters()
 bool Ticked(HWND list, int index)
 {
     return SendMessageA(list, LB_GETITEMDATA, index, 0) == 1;
-}
-
-// Whether the shell holds the client's icon: only an existing icon can be modified.
-bool TrayIconExists(HWND window)
-{
-    NOTIFYICONDATAA data = {};
-    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    data.hWnd = window;
-    data.uID = kTrayIconId;
-    return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
 }
 
 HWND VisiblePopupMenu()

@@ -2,9 +2,9 @@
 // OK, the tray icon and "Exit".
 #include <windows.h>
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include "settings/client_settings.h"
+#include "tests/ui/tray_probe.h"
 #include "tests/ui/window_fixture.h"
 #include "ui/control_ids.h"
 #include "ui/tray_icon.h"
@@ -24,15 +24,6 @@ RECT RectIn(HWND control, HWND parent)
 bool Shown(HWND control)
 {
     return (GetWindowLongA(control, GWL_STYLE) & WS_VISIBLE) != 0;
-}
-
-bool TrayIconExists(HWND window)
-{
-    NOTIFYICONDATAA data = {};
-    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    data.hWnd = window;
-    data.uID = kTrayIconId;
-    return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
 }
 
 void ClickOk(HWND button)
@@ -243,12 +234,8 @@ TEST_F(MainWindow, CompleteSettingsOpenOnTheStatusPage)
 TEST_F(MainWindow, TheIconComesBackWhenTheShellStartsAgain)
 {
     BuildAndShow();
-    NOTIFYICONDATAA data = {};
-    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    data.hWnd = Window();
-    data.uID = kTrayIconId;
     // A shell that starts again has an empty tray.
-    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &data));
+    ASSERT_TRUE(NotifyTray(Window(), nullptr, TrayAction::Delete));
     ASSERT_FALSE(TrayIconExists(Window()));
     SendMessageA(Window(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
     EXPECT_TRUE(TrayIconExists(Window()));

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "tests/hardening/poll_rig.h"
+#include "tests/support/loopback_peer.h"
 #include "tests/support/doubles/display_recorder.h"
 #include "tests/support/doubles/spooler_double.h"
 

@@ -6,6 +6,7 @@
 #include "protocol/poll_cycle.h"
 #include "protocol/service_path.h"
 #include "tests/hardening/process_counts.h"
+#include "tests/support/loopback_peer.h"
 #include "tests/support/doubles/inventory_double.h"
 #include "tests/support/doubles/spooler_double.h"
 #include "transport/print_client.h"
@@ -13,22 +14,6 @@
 const std::string kJobBytes = "hello job!";
 const std::vector<std::string> kJobBlocks = {"hello ", "job!"};
 const char* const kRequestNames[5] = {"printlist", "qryspool", "spooldata", "spooldata", "printed"};
-
-std::string OkResponse(const std::string& body)
-{
-    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
-std::string ChunkedResponse(const std::vector<std::string>& pieces)
-{
-    std::string response = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
-    for (const std::string& piece : pieces) {
-        char size[16];
-        snprintf(size, sizeof size, "%zx\r\n", piece.size());
-        response += size + piece + "\r\n";
-    }
-    return response + "0\r\n\r\n";
-}
 
 std::string Complemented(const std::string& bytes)
 {

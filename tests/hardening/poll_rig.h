@@ -13,8 +13,6 @@
 extern const std::string kJobBytes;
 extern const std::vector<std::string> kJobBlocks;
 
-std::string OkResponse(const std::string& body);
-std::string ChunkedResponse(const std::vector<std::string>& pieces);
 // Every byte inverted, as the service sends spool data.
 std::string Complemented(const std::string& bytes);
 

@@ -86,7 +86,7 @@ TEST_F(PollTest, RegistersOnTheFirstTwelfthAndTwentyThirdConnectedPoll)
 
 TEST_F(PollTest, AFailedRegistrationWithoutATokenRegistersAgainOnTheNextPoll)
 {
-    Script("printlist", std::vector<ScriptedAnswer>{{ServerError()}, {ScriptedServer::Ok("OK\r\n23")}});
+    Script("printlist", std::vector<ScriptedAnswer>{{ServerError()}, {OkResponse("OK\r\n23")}});
 
     EXPECT_EQ(Poll(), 1);
     EXPECT_EQ(ComputerToken, -1);
@@ -275,7 +275,7 @@ TEST_F(PollTest, DecodedValuesGoBackUnescaped)
 TEST_F(PollTest, FailureLinesStayUntilTheNextAnsweredQuery)
 {
     Poll();
-    Script("qryspool", std::vector<ScriptedAnswer>{{ServerError()}, {ScriptedServer::Ok("EMPTY")}});
+    Script("qryspool", std::vector<ScriptedAnswer>{{ServerError()}, {OkResponse("EMPTY")}});
     NewEvents();
 
     EXPECT_EQ(Poll(), 1);

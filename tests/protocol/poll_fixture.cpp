@@ -65,7 +65,7 @@ void PollTest::Script(const std::string& function, std::vector<ScriptedAnswer> a
 void PollTest::Script(const std::string& function, const std::string& okBody)
 {
     ScriptedAnswer answer;
-    answer.bytes = ScriptedServer::Ok(okBody);
+    answer.bytes = OkResponse(okBody);
     Script(function, std::vector<ScriptedAnswer>{answer});
 }
 
@@ -75,7 +75,7 @@ void PollTest::ServeBlocks(const std::string& data, const std::vector<size_t>& s
     size_t offset = 0;
     for (size_t size : sizes) {
         ScriptedAnswer answer;
-        answer.bytes = ScriptedServer::Ok(Complement(data.substr(offset, size)));
+        answer.bytes = OkResponse(Complement(data.substr(offset, size)));
         answers.push_back(answer);
         offset += size;
     }

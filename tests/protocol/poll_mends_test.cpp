@@ -47,7 +47,7 @@ TEST_F(PollTest, AnEmptyBlockEndsTheJobAsAFailedBlockRequest)
 {
     Script("qryspool", JobReply("f", "10", "Doc", "P", "1"));
     // Should the loop ask again, the second answer ends it instead of hanging.
-    Script("spooldata", std::vector<ScriptedAnswer>{{ScriptedServer::Ok("")}, {ServerError()}});
+    Script("spooldata", std::vector<ScriptedAnswer>{{OkResponse("")}, {ServerError()}});
 
     EXPECT_EQ(Poll(), 1);
 
@@ -213,7 +213,7 @@ TEST_F(PollTest, AJobFailingAfterItsFirstBlockIsDiscardedBeforeItEnds)
     const std::string data(5000, 'd');
     Script("qryspool", JobReply("f", "5000", "Doc", "P", "1"));
     Script("spooldata",
-           std::vector<ScriptedAnswer>{{ScriptedServer::Ok(Complement(data.substr(0, 4096)))}, {ServerError()}});
+           std::vector<ScriptedAnswer>{{OkResponse(Complement(data.substr(0, 4096)))}, {ServerError()}});
 
     EXPECT_EQ(Poll(), 1);
 

@@ -36,7 +36,7 @@ ScriptedHandler ServiceUnder(const std::string& prefix)
     return [prefix](const ScriptedRequest& request) {
         ScriptedAnswer answer;
         if (request.path == prefix + "ping")
-            answer.bytes = ScriptedServer::Ok("pong");
+            answer.bytes = OkResponse("pong");
         else
             answer.bytes = "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here.";
         return answer;

@@ -28,11 +28,11 @@ ScriptedAnswer Reply(const ScriptedRequest& request)
 {
     ScriptedAnswer answer;
     if (EndsWith(request.path, "func=ping"))
-        answer.bytes = ScriptedServer::Ok("");
+        answer.bytes = OkResponse("");
     else if (EndsWith(request.path, "func=printlist"))
-        answer.bytes = ScriptedServer::Ok("OK\r\n3");
+        answer.bytes = OkResponse("OK\r\n3");
     else if (EndsWith(request.path, "func=qryspool"))
-        answer.bytes = ScriptedServer::Ok("SPOOL\r\njob.spl\r\n3\r\nDoc\r\nNo Such Printer 7f3a\r\n9");
+        answer.bytes = OkResponse("SPOOL\r\njob.spl\r\n3\r\nDoc\r\nNo Such Printer 7f3a\r\n9");
     else
         answer.bytes = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
     return answer;

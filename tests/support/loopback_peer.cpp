@@ -1,5 +1,6 @@
 #include "tests/support/loopback_peer.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,6 +23,22 @@ SocketHandle ListenOnLoopback(int backlog, uint16_t* port)
         abort();
     *port = ntohs(address.sin_port);
     return listener;
+}
+
+std::string OkResponse(const std::string& body)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string ChunkedResponse(const std::vector<std::string>& pieces)
+{
+    std::string response = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (const std::string& piece : pieces) {
+        char size[16];
+        snprintf(size, sizeof size, "%zx\r\n", piece.size());
+        response += size + piece + "\r\n";
+    }
+    return response + "0\r\n\r\n";
 }
 
 size_t AnnouncedLength(const std::string& head)

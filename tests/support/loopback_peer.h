@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "transport/socket_shim.h"
 
@@ -18,6 +19,11 @@ bool SendAll(SocketHandle connection, const char* data, size_t length);
 
 // What follows "func=" in a request line, up to its blank; empty without one.
 std::string RequestFunction(const std::string& head);
+
+// A whole response with status 200: the body framed by Content-Length, or sent
+// as one chunk per piece.
+std::string OkResponse(const std::string& body);
+std::string ChunkedResponse(const std::vector<std::string>& pieces);
 
 // The Content-Length announced in a request head, 0 when there is none.
 size_t AnnouncedLength(const std::string& head);

@@ -100,11 +100,6 @@ int ScriptedServer::ClosedByClient()
     return closedByClient_;
 }
 
-std::string ScriptedServer::Ok(const std::string& body)
-{
-    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
 void ScriptedServer::Run()
 {
     std::vector<std::thread> workers;

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/loopback_peer.h"
 #include "transport/socket_shim.h"
 
 struct ScriptedRequest {
@@ -40,9 +41,6 @@ public:
     int Connections();
     // Connections the client closed (the server saw the end of its stream).
     int ClosedByClient();
-
-    // A whole response with status 200 and a Content-Length body.
-    static std::string Ok(const std::string& body);
 
 private:
     void Run();

@@ -57,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(Responses, BrokenResponseTest, ::testing::ValuesIn(kBro
 
 TEST_F(ClientTest, ABodyLargerThanTheCallersBufferFails)
 {
-    ScriptedServer server(Answer(ScriptedServer::Ok("0123456789")));
+    ScriptedServer server(Answer(OkResponse("0123456789")));
     SetUpFor(server);
     ASSERT_EQ(client.SocketConnect(), 0);
     char small[10] = {};
@@ -75,7 +75,7 @@ TEST_F(ClientTest, ABodyLargerThanTheCallersBufferFails)
 
 TEST_F(ClientTest, AHeadLargerThanTheCallersBufferFails)
 {
-    ScriptedServer server(Answer(ScriptedServer::Ok("")));
+    ScriptedServer server(Answer(OkResponse("")));
     SetUpFor(server);
     ASSERT_EQ(client.SocketConnect(), 0);
     char head[8];

@@ -9,7 +9,7 @@ const std::vector<std::string> kClosedPeer = {"Partner program has issued a clos
 
 TEST_F(ClientTest, KeepAliveCarriesRequestsOverOneConnectionAndLeavesItOpen)
 {
-    ScriptedServer server(Answer(ScriptedServer::Ok("pong")));
+    ScriptedServer server(Answer(OkResponse("pong")));
     SetUpFor(server);
     ASSERT_EQ(client.SocketConnect(), 0);
     SocketHandle first = client.Socket;
@@ -29,7 +29,7 @@ TEST_F(ClientTest, AClosedPeerTurnsKeepAliveOffForGood)
         answer.closeAfter = closeFirst;
         closeFirst = false;
         if (!answer.closeAfter)
-            answer.bytes = ScriptedServer::Ok("pong");
+            answer.bytes = OkResponse("pong");
         return answer;
     });
     SetUpFor(server);
@@ -77,7 +77,7 @@ TEST_F(ClientTest, AFailedSendIsReportedBeforeTheFailedRead)
 
 TEST_F(ClientTest, ReleaseClosesOnlyOnceKeepAliveIsOff)
 {
-    ScriptedServer server(Answer(ScriptedServer::Ok("")));
+    ScriptedServer server(Answer(OkResponse("")));
     SetUpFor(server);
     ASSERT_EQ(client.SocketConnect(), 0);
     client.ReleaseConnection();
@@ -91,7 +91,7 @@ TEST_F(ClientTest, ReleaseClosesOnlyOnceKeepAliveIsOff)
 
 TEST_F(ClientTest, ConnectingAgainClosesTheEarlierConnection)
 {
-    ScriptedServer server(Answer(ScriptedServer::Ok("")));
+    ScriptedServer server(Answer(OkResponse("")));
     SetUpFor(server);
     ASSERT_EQ(client.SocketConnect(), 0);
     ASSERT_EQ(client.SocketConnect(), 0);
@@ -105,14 +105,14 @@ TEST_F(ClientTest, ConnectingAgainClosesTheEarlierConnection)
 
 TEST_F(ClientTest, APortAbove65535UsesItsLow16Bits)
 {
-    ScriptedServer server(Answer(ScriptedServer::Ok("")));
+    ScriptedServer server(Answer(OkResponse("")));
     ASSERT_EQ(client.Setup("127.0.0.1", 65536 + server.Port(), "PC01", ""), 0);
     EXPECT_EQ(client.SocketConnect(), 0);
 }
 
 TEST_F(ClientTest, AHostNameIsResolved)
 {
-    ScriptedServer server(Answer(ScriptedServer::Ok("")));
+    ScriptedServer server(Answer(OkResponse("")));
     ASSERT_EQ(client.Setup("localhost", server.Port(), "PC01", ""), 0);
     EXPECT_EQ(client.SocketConnect(), 0);
 }

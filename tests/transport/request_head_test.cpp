@@ -21,7 +21,7 @@ class RequestHeadTest : public ClientTest, public ::testing::WithParamInterface<
 TEST_P(RequestHeadTest, SendsTheHeadLinesInOrderAndTheBodyAsIs)
 {
     const HeadCase& c = GetParam();
-    ScriptedServer server(Answer(ScriptedServer::Ok("")));
+    ScriptedServer server(Answer(OkResponse("")));
     SetUpFor(server);
     ASSERT_EQ(client.SocketConnect(), 0);
     ASSERT_EQ(client.httpRequest("a/b?func=ping", c.extraHeader, c.body, nullptr, 0, nullptr, 0, nullptr), 0);
@@ -51,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ClientTest, ThePathIsSentUnescaped)
 {
-    ScriptedServer server(Answer(ScriptedServer::Ok("")));
+    ScriptedServer server(Answer(OkResponse("")));
     SetUpFor(server);
     ASSERT_EQ(client.SocketConnect(), 0);
     client.httpRequest(".0001/admin/rmtprt.$.aspx?func=ping", nullptr, "", nullptr, 0, nullptr, 0, nullptr);

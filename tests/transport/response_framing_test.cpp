@@ -91,7 +91,7 @@ TEST_F(ClientTest, ContinueInAnEarlierReadIsSkipped)
     ScriptedServer server([](const ScriptedRequest&) {
         ScriptedAnswer answer;
         std::string interim = "HTTP/1.1 100 Continue\r\n\r\n";
-        answer.bytes = interim + ScriptedServer::Ok("done");
+        answer.bytes = interim + OkResponse("done");
         answer.pieceSize = interim.size();
         answer.pauseMilliseconds = 50;
         return answer;

@@ -35,7 +35,8 @@ std::string ChunkedResponse(const std::vector<std::string>& pieces)
     std::string response = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
     for (const std::string& piece : pieces) {
         char size[16];
-        snprintf(size, sizeof size, "%zx\r\n", piece.size());
+        // %lx: the Windows runtime of older systems has no %zx.
+        snprintf(size, sizeof size, "%lx\r\n", static_cast<unsigned long>(piece.size()));
         response += size + piece + "\r\n";
     }
     return response + "0\r\n\r\n";

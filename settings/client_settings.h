@@ -1,11 +1,8 @@
-// The process-wide current settings and the rules that load, edit and store
-// them in the settings key.
+// The process-wide current settings, and when they are complete enough to poll.
 #pragma once
 
 #include <cstdint>
 #include <string>
-
-class SettingsStore;
 
 struct SettingsValues {
     std::string Url;

@@ -28,14 +28,6 @@ SettingsOutcome FailedWrite(const std::string& valueName)
     return {SettingsOutcome::WriteFailed, "Failed to set data for '" + valueName + "'"};
 }
 
-std::string ReadTextOrEmpty(SettingsStore& store, const char* name)
-{
-    std::string text;
-    if (!store.ReadText(name, &text))
-        text.clear();
-    return text;
-}
-
 // A missing integer takes its default, which is written back. False when
 // that write failed.
 bool LoadInteger(SettingsStore& store, const char* name, int32_t defaultValue, int32_t* setting)
@@ -73,7 +65,7 @@ SettingsOutcome LoadSettingsAtStart(SettingsStore& store, SettingsView& view, bo
 
     // Written back always, so the name found at the first start stays in use
     // even when the computer is renamed later.
-    ClientSettings.ComputerName = ReadTextOrEmpty(store, kComputerName);
+    ClientSettings.ComputerName = store.ReadText(kComputerName);
     if (ClientSettings.ComputerName.empty())
         ClientSettings.ComputerName = ComputerNameOfThisPc();
     view.SetEditText(SettingsEdit::Cpu, ClientSettings.ComputerName);
@@ -90,12 +82,12 @@ SettingsOutcome LoadSettingsAtStart(SettingsStore& store, SettingsView& view, bo
         return FailedWrite(kPollFreq);
     view.SetEditText(SettingsEdit::PollFreq, std::to_string(ClientSettings.PollFreq));
 
-    ClientSettings.Url = ReadTextOrEmpty(store, kUrl);
+    ClientSettings.Url = store.ReadText(kUrl);
     view.SetEditText(SettingsEdit::Url, ClientSettings.Url);
     if (!store.WriteText(kUrl, ClientSettings.Url))
         return FailedWrite(kUrl);
 
-    ClientSettings.Cipher = ReadTextOrEmpty(store, kCipher);
+    ClientSettings.Cipher = store.ReadText(kCipher);
     if (ClientSettings.Cipher.empty())
         ClientSettings.Cipher = kDefaultCipher;
     view.SetEditText(SettingsEdit::Cipher, ClientSettings.Cipher);

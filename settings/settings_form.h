@@ -2,7 +2,6 @@
 // view of the window so it runs and is tested without one.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 class SettingsStore;

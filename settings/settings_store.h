@@ -11,8 +11,8 @@ public:
     // Present only when the value exists and is an integer (REG_DWORD).
     virtual bool ReadInteger(const char* name, int32_t* value) = 0;
     // A string value (REG_SZ or REG_EXPAND_SZ, unexpanded) up to its first NUL;
-    // false (and an empty text) when missing, of another type or unreadable.
-    virtual bool ReadText(const char* name, std::string* value) = 0;
+    // empty when missing, of another type or unreadable.
+    virtual std::string ReadText(const char* name) = 0;
     // Both replace a value of any other type; false when the write failed.
     virtual bool WriteInteger(const char* name, int32_t value) = 0;
     virtual bool WriteText(const char* name, const std::string& value) = 0;

@@ -292,10 +292,8 @@ def acknowledge(db, text):
             raise ServiceError(404, "Unknown job")
         # Every acknowledgement is counted, so a repeated one shows in the state.
         db.execute("UPDATE jobs SET acks = acks + 1 WHERE id = ?", (job_id,))
-        if row[0] != "queued":
-            already_printed = True
-        else:
-            already_printed = False
+        already_printed = row[0] != "queued"
+        if not already_printed:
             db.execute("UPDATE jobs SET state = 'printed', printed_at = ? WHERE id = ?",
                        (now(), job_id))
             db.execute("DELETE FROM job_data WHERE job_id = ?", (job_id,))
@@ -372,9 +370,8 @@ def shown(text):
 
 
 def status_page(state, path_number):
-    rows = []
-    rows.append("<h2>Computers</h2><table border='1'><tr><th>Computer</th><th>User</th>"
-                "<th>Token</th><th>Registered</th><th>Last query</th><th>Printers</th></tr>")
+    rows = ["<h2>Computers</h2><table border='1'><tr><th>Computer</th><th>User</th>"
+           "<th>Token</th><th>Registered</th><th>Last query</th><th>Printers</th></tr>"]
     for computer in state["computers"]:
         printers = "<br>".join(
             "%s (%s)" % (shown(printer["name"]), "hidden" if printer["hidden"] else "exposed")
@@ -518,6 +515,7 @@ class Handler(BaseHTTPRequestHandler):
         # Only the replies on the client's side of the service are chunked;
         # the status page, the state and job submission keep Content-Length.
         chunked = self.command == "POST" and target != "/jobs" and self.server.chunk_size > 0
+        # The outer try covers the error replies too: the peer may be gone by then.
         try:
             try:
                 route(target, query, body, chunked)
@@ -642,6 +640,13 @@ def submit(args):
     return 0
 
 
+def positive(text):
+    value = int(text)
+    if value <= 0:
+        raise argparse.ArgumentTypeError("must be positive")
+    return value
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -655,7 +660,7 @@ def main(argv=None):
                               help="which service path prefix answers")
     serve_parser.add_argument("--chunked", action="store_true",
                               help="send service replies with chunked transfer coding")
-    serve_parser.add_argument("--chunk-size", type=int, default=1000,
+    serve_parser.add_argument("--chunk-size", type=positive, default=1000,
                               help="largest chunk with --chunked")
     serve_parser.set_defaults(run=serve)
 
@@ -671,8 +676,6 @@ def main(argv=None):
     submit_parser.set_defaults(run=submit)
 
     args = parser.parse_args(argv)
-    if getattr(args, "chunk_size", 1) <= 0:
-        parser.error("--chunk-size must be positive")
     return args.run(args)
 
 

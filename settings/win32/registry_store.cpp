@@ -40,25 +40,23 @@ bool RegistryStore::ReadInteger(const char* name, int32_t* value)
     return true;
 }
 
-bool RegistryStore::ReadText(const char* name, std::string* value)
+std::string RegistryStore::ReadText(const char* name)
 {
-    value->clear();
     if (key_ == nullptr)
-        return false;
+        return std::string();
     DWORD type = REG_NONE;
     DWORD size = 0;
     if (RegQueryValueExA(key_, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0)
-        return false;
+        return std::string();
     // One spare byte, so a value stored without its NUL still ends in one.
     std::vector<char> data(size + 1, '\0');
     DWORD held = size;
     // REG_EXPAND_SZ is taken as stored: RegQueryValueExA does not expand it.
     if (RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &held) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ))
-        return false;
-    value->assign(data.data());
-    return !value->empty();
+        return std::string();
+    return std::string(data.data());
 }
 
 bool RegistryStore::WriteInteger(const char* name, int32_t value)

@@ -23,7 +23,7 @@ public:
     void Close();
 
     bool ReadInteger(const char* name, int32_t* value) override;
-    bool ReadText(const char* name, std::string* value) override;
+    std::string ReadText(const char* name) override;
     bool WriteInteger(const char* name, int32_t value) override;
     bool WriteText(const char* name, const std::string& value) override;
 

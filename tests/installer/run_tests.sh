@@ -4,12 +4,14 @@
 # menu entry, the settings and their registry types.
 #   tests/installer/run_tests.sh [WIN32_BUILD_DIR]     (default: build/win32)
 # The packages are made from the build's webprint.exe and project version, in
-# build/installer-test/, which also holds a Wine prefix made afresh each run.
+# WIN32_BUILD_DIR-installer-test/, which also holds a Wine prefix made afresh
+# each run. It lies beside the build, not in it, so the installed copy of
+# webprint.exe is never taken for the build's own.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 
 build=${1:-build/win32}
-work=build/installer-test
+work=${build%/}-installer-test
 exe=$(find "$build" -name webprint.exe -type f -print -quit 2>/dev/null)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt" 2>/dev/null)
 if [ -z "$exe" ] || [ -z "$version" ]; then
@@ -113,7 +115,13 @@ settings_permanent() {
     rows=$(msiinfo export "$1" Component | tr -d '\r' | awk -F'\t' '$1 ~ /^Setting/ && int($4 / 16) % 2 == 1' | wc -l)
     [ "$rows" -eq 4 ]
 }
-product_code() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'; }
+# The package's entry under the Uninstall key; nothing when the package has no
+# product code, so that "registered" cannot pass on the Uninstall key itself.
+product_key() {
+    local code
+    code=$(msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')
+    [ -n "$code" ] && echo "$uninstall_key\\$code"
+}
 
 run_setup() {
     wine "$@" </dev/null >"$work/setup.out" 2>&1
@@ -240,13 +248,13 @@ check "Url REG_SZ" value_is "$settings_key" Url "REG_SZ print.example.com"
 check "Port REG_DWORD" value_is "$settings_key" Port "REG_DWORD 0x1b59"
 check "PollFreq not given, not written" value_missing "$settings_key" PollFreq
 check "ComputerName not given, not written" value_missing "$settings_key" ComputerName
-old_product="$uninstall_key\\$(product_code "$old_msi")"
+old_product=$(product_key "$old_msi")
 check "registered" key_exists "$old_product"
 
 section "MSI: upgrade"
 wine msiexec /i "$msi" /qn POLL=20 </dev/null >/dev/null 2>&1
 check "exit code 0" status_is $? 0
-new_product="$uninstall_key\\$(product_code "$msi")"
+new_product=$(product_key "$msi")
 check "new version registered" key_exists "$new_product"
 check "older version removed" key_missing "$old_product"
 check "webprint.exe in place" same_file "$program_dir/webprint.exe" "$exe"

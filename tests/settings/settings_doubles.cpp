@@ -19,15 +19,13 @@ bool MemoryStore::ReadInteger(const char* name, int32_t* value)
     return true;
 }
 
-bool MemoryStore::ReadText(const char* name, std::string* value)
+std::string MemoryStore::ReadText(const char* name)
 {
-    value->clear();
     const auto found = values.find(name);
     if (found == values.end() ||
         (found->second.type != StoredValue::Text && found->second.type != StoredValue::ExpandText))
-        return false;
-    *value = found->second.text.c_str();
-    return !value->empty();
+        return std::string();
+    return found->second.text.c_str();
 }
 
 bool MemoryStore::WriteAllowed(const char* name)

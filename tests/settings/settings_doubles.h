@@ -34,7 +34,7 @@ public:
     std::vector<std::string> writes;      // every write attempted, in order
 
     bool ReadInteger(const char* name, int32_t* value) override;
-    bool ReadText(const char* name, std::string* value) override;
+    std::string ReadText(const char* name) override;
     bool WriteInteger(const char* name, int32_t value) override;
     bool WriteText(const char* name, const std::string& value) override;
 

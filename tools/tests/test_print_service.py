@@ -313,8 +313,8 @@ class SpoolDataTest(ServiceTest):
     def setUp(self):
         super().setUp()
         self.data = random.Random(7).randbytes(10000)
-        self.job = self.queue(self.data, file_name=b"it's & co.spl")
         self.file_name = b"it's & co.spl"
+        self.queue(self.data, file_name=self.file_name)
         self.client_ = self.client()
 
     def block(self, offset, blocksize=4096, cipher=b"0123456789abcdef"):
@@ -524,10 +524,14 @@ class ChunkedTest(ServiceTest):
         self.assertEqual((missing.status, missing.chunks), (404, [9]))
         self.assertEqual(client.call("ping").body, b"OK")
 
-    def test_submit_and_state_keep_content_length(self):
-        _, _, response = self.http("GET", "/api/state")
-        self.assertIsNotNone(response.getheader("Content-Length"))
-        self.assertIsNone(response.getheader("Transfer-Encoding"))
+    def test_submit_state_and_status_page_keep_content_length(self):
+        for method, target, body in (("POST", "/jobs?computer=PC01&printer=P&name=N", b"x"),
+                                     ("POST", "/jobs?computer=PC01", b"x"),
+                                     ("GET", "/api/state", None), ("GET", "/", None)):
+            with self.subTest(method=method, target=target):
+                _, _, response = self.http(method, target, body)
+                self.assertIsNotNone(response.getheader("Content-Length"))
+                self.assertIsNone(response.getheader("Transfer-Encoding"))
 
 
 class LogTest(ServiceTest):

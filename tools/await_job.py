@@ -2,9 +2,10 @@
 """Waits until the reference service saw a job acknowledged and its printout
 landed in a capture folder, then checks it byte for byte.
 
-  await_job.py --port P --job ID --folder DIR --expect FILE [--timeout S]
+  await_job.py --port P --job ID --folder DIR --expect FILE [--queue Q] [--timeout S]
 
-Prints the printout's path; exits 1 on a mismatch or when the time runs out.
+Prints the printout's path; exits 1 on a mismatch, when the time runs out, or
+at once when CUPS gives up on a job of queue Q, with CUPS's reason.
 """
 
 import argparse
@@ -13,6 +14,8 @@ import os
 import sys
 import time
 import urllib.request
+
+from cups_watch import QueueWatch
 
 
 def job_state(port, job_id):
@@ -30,8 +33,16 @@ def main():
     parser.add_argument("--job", required=True)
     parser.add_argument("--folder", required=True)
     parser.add_argument("--expect", required=True)
+    parser.add_argument("--queue")
     parser.add_argument("--timeout", type=float, default=120)
     args = parser.parse_args()
+    watch = QueueWatch(args.queue) if args.queue else None
+
+    def cups_failed():
+        reason = watch.failure() if watch else None
+        if reason:
+            print(reason, file=sys.stderr)
+        return reason
 
     with open(args.expect, "rb") as f:
         expected = f.read()
@@ -40,6 +51,8 @@ def main():
         job = job_state(args.port, args.job)
         if job is not None and job["state"] == "printed":
             break
+        if cups_failed():
+            return 1
         time.sleep(0.2)
     else:
         print("the job was not printed in time", file=sys.stderr)
@@ -55,6 +68,8 @@ def main():
                     if f.read() == expected:
                         print(path)
                         return 0
+        if cups_failed():
+            return 1
         time.sleep(0.2)
     print("no printout matches the job byte for byte", file=sys.stderr)
     return 1

@@ -1,23 +1,38 @@
-# Sourced by the run and test scripts: makes sure CUPS runs and has a raw queue
-# whose jobs land as files in a folder.
-#   . tools/cups-queue.sh QUEUE FOLDER
+#!/bin/bash
+# Makes sure CUPS runs and has a raw queue whose jobs land as files job-N.prn
+# in a capture folder, checks with a one-byte job that they do, and prints the
+# folder. The folder is emptied first.
+#   folder=$(tools/cups-queue.sh QUEUE [FOLDER])
+# FOLDER defaults to /var/spool/webprint-capture/QUEUE: CUPS's backends run as
+# the lp user, who cannot enter a checkout inside a private folder, so
+# printouts land in the spool and callers link to them or read them there.
 # A queue without a PPD is raw: bytes pass unchanged. CUPS must run before any
 # Wine program starts, since Wine reads the queue list once per process.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+queue=$1
+folder=${2:-/var/spool/webprint-capture/$queue}
 
-cups_queue_name=$1
-cups_queue_folder=$2
-mkdir -p "$cups_queue_folder"
-# The backend runs as the lp user.
-chmod 1777 "$cups_queue_folder"
-install -m 0755 "$(dirname "${BASH_SOURCE[0]:-$0}")/cups/webprint-capture" /usr/lib/cups/backend/webprint-capture
+install -m 0755 "$here/cups/webprint-capture" /usr/lib/cups/backend/webprint-capture
+mkdir -p "$(dirname "$folder")"
+install -d -o lp -g lp -m 0755 "$folder"
 
 cups_running() { lpstat -r 2>/dev/null | grep -q "is running"; }
-cups_started_here=""
 if ! cups_running; then
     cupsd
-    cups_started_here=1
     for _ in $(seq 100); do cups_running && break; sleep 0.1; done
 fi
-lpadmin -p "$cups_queue_name" -E -v "webprint-capture:$cups_queue_folder"
-cupsenable "$cups_queue_name" 2>/dev/null || true
-cupsaccept "$cups_queue_name" 2>/dev/null || true
+# A job the backend cannot write is aborted, with the backend's reason, rather
+# than retried with the queue stopped.
+lpadmin -p "$queue" -E -v "webprint-capture:$folder" -o printer-error-policy=abort-job
+cupsenable "$queue"
+cupsaccept "$queue"
+# Jobs and job history of earlier runs go: a failed job in the queue is one of this run.
+cancel -a -x "$queue"
+rm -f "$folder"/job-*.prn "$folder"/job-*.prn.part
+
+python3 "$here/cups_watch.py" probe "$queue" "$folder" || {
+    echo "$0: jobs for the CUPS queue $queue do not reach $folder" >&2
+    exit 1
+}
+echo "$folder"

@@ -15,11 +15,15 @@ port=${WEBPRINT_PORT:-7000}
 computer=WEBPRINT-DEMO
 queue=webprint-demo
 run=$root/build/run
-printed=$run/printed
 mkdir -p "$run"
-rm -f "$run/service.sqlite" "$printed"/*.prn
+rm -f "$run/service.sqlite"
 
-. tools/cups-queue.sh "$queue" "$printed"
+lpstat -r 2>/dev/null | grep -q "is running" && cups_started_here="" || cups_started_here=1
+# The printouts land in CUPS's spool, which its backend can reach wherever the
+# checkout is; build/run/printed points there.
+printed=$(tools/cups-queue.sh "$queue")
+rm -rf "$run/printed"
+ln -s "$printed" "$run/printed"
 
 python3 tools/print_service.py serve --port "$port" --db "$run/service.sqlite" \
     >"$run/service.out" 2>"$run/service.log" &
@@ -48,7 +52,8 @@ wine reg add "$key" /v ShowStartUpPanel /t REG_DWORD /d 1 /f >/dev/null
 wine build/win32/app/webprint.exe >/dev/null 2>&1 &
 echo "webprint.exe runs on display $DISPLAY, polling 127.0.0.1:$port every 5 seconds."
 
-if printout=$(python3 tools/await_job.py --port "$port" --job "$job" --folder "$printed" --expect "$run/sample.prn"); then
+if printout=$(python3 tools/await_job.py --port "$port" --job "$job" --folder "$printed" --expect "$run/sample.prn" \
+    --queue "$queue"); then
     echo "The sample job was printed to $printout and matches the job byte for byte."
 else
     echo "The sample job did not arrive; see $run/service.log." >&2
@@ -58,7 +63,7 @@ cat <<EOT
 
 Status page:   http://127.0.0.1:$port/
 More jobs:     python3 tools/print_service.py submit FILE --computer $computer --printer $queue --db $run/service.sqlite
-Printouts:     $printed/
+Printouts:     $run/printed/ (that is, $printed/)
 Press Ctrl-C to stop the client, the service and everything else started here.
 EOT
 wait "$service"

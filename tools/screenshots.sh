@@ -21,7 +21,8 @@ mkdir -p "$out" "$work"
 queue=Office-Laser
 computer=RECEPTION-PC
 
-. tools/cups-queue.sh "$queue" "$work/printed"
+lpstat -r 2>/dev/null | grep -q "is running" && cups_started_here="" || cups_started_here=1
+printed=$(tools/cups-queue.sh "$queue")
 
 python3 tools/print_service.py serve --port 0 --db "$work/service.sqlite" >"$work/service.out" 2>"$work/service.log" &
 service=$!
@@ -49,7 +50,8 @@ wine reg add "$key" /v ComputerName /t REG_SZ /d "$computer" /f >/dev/null
 
 driver=$build/tests/ui/screenshot_driver.exe
 wine "$driver" start "$(winepath -w "$build/app/webprint.exe")"
-python3 tools/await_job.py --port "$port" --job "$job" --folder "$work/printed" --expect "$work/invoice.prn" >/dev/null
+python3 tools/await_job.py --port "$port" --job "$job" --folder "$printed" --expect "$work/invoice.prn" \
+    --queue "$queue" >/dev/null
 
 page=0
 for name in status settings printers; do

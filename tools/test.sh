@@ -6,6 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/setup.sh
+# Fails in seconds, with CUPS's reason, when print jobs cannot reach a capture folder.
+tools/cups-queue.sh webprint-e2e >/dev/null
 
 echo "== native build (ASan + UBSan)"
 cmake --preset native-asan >/dev/null

@@ -11,6 +11,7 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -18,10 +19,13 @@ import urllib.parse
 import urllib.request
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+from cups_watch import QueueWatch  # noqa: E402
 BUILD = os.environ.get("WEBPRINT_BUILD", os.path.join(ROOT, "build", "win32"))
 CLIENT = os.path.join(BUILD, "app", "webprint.exe")
 PROBE = os.path.join(BUILD, "tests", "e2e", "window_probe.exe")
 SERVICE = os.path.join(ROOT, "tools", "print_service.py")
+CUPS_QUEUE = os.path.join(ROOT, "tools", "cups-queue.sh")
 KEY = r"HKLM\Software\Morvelund\Tarnwick Web Printing"
 COMPUTER = "E2E-PC"
 QUEUE = "webprint-e2e"
@@ -34,14 +38,23 @@ def job_bytes(size):
     return bytes((i * 7 + i // 4096) & 0xFF for i in range(size))
 
 
-def wait_for(condition, what, seconds=DEADLINE):
+def wait_for(condition, what, seconds=DEADLINE, watch=None):
+    """Waits for condition; a job the watched CUPS queue gave up on ends the wait at once."""
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
         result = condition()
         if result:
             return result
+        reason = watch.failure() if watch else None
+        if reason:
+            raise AssertionError(f"waiting for {what}: {reason}")
         time.sleep(0.1)
     raise AssertionError(f"timed out waiting for {what}")
+
+
+def capture_queue(queue, folder=None):
+    """Sets up a capture queue; its folder, or the script's answer when jobs cannot reach it."""
+    return subprocess.run([CUPS_QUEUE, queue] + ([folder] if folder else []), capture_output=True, text=True)
 
 
 def wine(*arguments, check=True):
@@ -54,11 +67,11 @@ class EndToEnd(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="webprint-e2e-")
-        cls.printed = os.path.join(BUILD, "e2e-printed")
-        shutil.rmtree(cls.printed, ignore_errors=True)
-        for queue in (QUEUE, HIDDEN_QUEUE):
-            subprocess.run(["bash", "-c", '. tools/cups-queue.sh "$0" "$1"', queue, cls.printed],
-                           cwd=ROOT, check=True)
+        for queue in (HIDDEN_QUEUE, QUEUE):
+            answer = capture_queue(queue)
+            assert answer.returncode == 0, answer.stderr
+        cls.printed = answer.stdout.strip()
+        cls.watch = QueueWatch(QUEUE)
         cls.db = os.path.join(cls.work, "service.sqlite")
         cls.port = 0
         cls.service = None
@@ -119,7 +132,7 @@ class EndToEnd(unittest.TestCase):
         def arrived():
             new = sorted(set(self.printouts()) - before, key=lambda name: int(name[4:-4]))
             return new if len(new) >= count else None
-        return [self.read(self.printouts()[name]) for name in wait_for(arrived, "the printout")]
+        return [self.read(self.printouts()[name]) for name in wait_for(arrived, "the printout", watch=self.watch)]
 
     @staticmethod
     def read(path):
@@ -130,7 +143,7 @@ class EndToEnd(unittest.TestCase):
         return wine(PROBE, "events", check=False).stdout.decode(errors="replace").splitlines()
 
     def wait_printed(self, job_id, seconds=DEADLINE):
-        wait_for(lambda: self.job(job_id)["state"] == "printed", f"job {job_id} to be printed", seconds)
+        wait_for(lambda: self.job(job_id)["state"] == "printed", f"job {job_id} to be printed", seconds, self.watch)
 
     def test_1_jobs_of_every_size_arrive_byte_for_byte_and_are_acknowledged_once(self):
         for size in (0, 1, 4095, 4096, 4097, 10000, 1048576):
@@ -192,6 +205,20 @@ class EndToEnd(unittest.TestCase):
         type(self).start_service()
         self.wait_printed(job_id)
         self.assertEqual(self.new_printouts(before, 1), [data])
+
+
+class BrokenCaptureQueue(unittest.TestCase):
+    def test_a_queue_whose_backend_cannot_write_fails_at_once_with_the_reason_cups_gives(self):
+        queue = "webprint-e2e-broken"
+        private = tempfile.mkdtemp(prefix="webprint-e2e-")
+        self.addCleanup(shutil.rmtree, private)
+        self.addCleanup(subprocess.run, ["lpadmin", "-x", queue])
+        reason = "user lp cannot write job-"
+        answer = capture_queue(queue, os.path.join(private, "printed"))
+        self.assertNotEqual(answer.returncode, 0)
+        self.assertIn(reason, answer.stderr)
+        with self.assertRaisesRegex(AssertionError, f"waiting for the printout: CUPS job {queue}-.*{reason}"):
+            wait_for(lambda: False, "the printout", watch=QueueWatch(queue))
 
 
 if __name__ == "__main__":

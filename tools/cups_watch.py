@@ -17,8 +17,9 @@ import time
 
 JOBS_TEST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "cups", "jobs.test")
 ERROR_LOG = "/var/log/cups/error_log"
-# Job states from which a job does not print without someone stepping in.
-GIVEN_UP = {"aborted", "canceled", "processing-stopped", "pending-held"}
+# Job states from which a job does not print without someone stepping in; a
+# held job too, unless CUPS holds it only while it is still receiving it.
+GIVEN_UP = {"aborted", "canceled", "processing-stopped"}
 PROBE_SECONDS = 30
 
 
@@ -70,7 +71,7 @@ class QueueWatch:
         if reason:
             return f"CUPS stopped the queue {self.queue}: {reason}"
         for job_id, (state, reasons, message) in jobs(self.queue).items():
-            if state in GIVEN_UP:
+            if state in GIVEN_UP or (state == "pending-held" and "job-incoming" not in reasons):
                 return f"CUPS job {self.queue}-{job_id} is {state}: {message or logged(job_id) or reasons}"
         return None
 

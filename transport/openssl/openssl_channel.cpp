@@ -25,6 +25,9 @@ struct TlsChannel {
     bool Failed;
     // close_notify is sent only if the socket takes it at once.
     bool Closing;
+    // The socket read its end: OpenSSL asks before it takes a read of 0 bytes
+    // for a close.
+    bool EndOfStream;
 };
 
 namespace {
@@ -47,13 +50,18 @@ int SocketRead(BIO* bio, char* buffer, int size)
     ssize_t count = recv(channel->Socket, buffer, static_cast<size_t>(size), MSG_DONTWAIT);
     if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         BIO_set_retry_read(bio);
+    channel->EndOfStream = count == 0;
     return static_cast<int>(count);
 }
 
-long SocketControl(BIO*, int command, long, void*)
+long SocketControl(BIO* bio, int command, long, void*)
 {
     // Writes go straight to the socket: nothing is ever held to flush.
-    return command == BIO_CTRL_FLUSH ? 1 : 0;
+    if (command == BIO_CTRL_FLUSH)
+        return 1;
+    if (command == BIO_CTRL_EOF)
+        return static_cast<TlsChannel*>(BIO_get_data(bio))->EndOfStream ? 1 : 0;
+    return 0;
 }
 
 int SocketCreate(BIO* bio)
@@ -194,7 +202,7 @@ TlsChannel* TlsOpen(SocketHandle socketHandle, const char* host, int timeoutMill
 {
     SetReason(reason, reasonCapacity, "");
     SSL_CTX* context = SSL_CTX_new(TLS_client_method());
-    TlsChannel* channel = new (std::nothrow) TlsChannel{nullptr, socketHandle, timeoutMilliseconds, false, false};
+    TlsChannel* channel = new (std::nothrow) TlsChannel{nullptr, socketHandle, timeoutMilliseconds, false, false, false};
     BIO* bio = SocketMethod() != nullptr ? BIO_new(SocketMethod()) : nullptr;
     bool ready = context != nullptr && channel != nullptr && bio != nullptr &&
                  SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) == 1 &&

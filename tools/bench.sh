@@ -43,6 +43,13 @@ rows += [
     ("Median request latency, client", "%.0f us" % job["client_median_us"]),
     ("Median request latency, ideal client", "%.0f us" % job["ideal_median_us"]),
 ]
+tls = runs["WholeJob16MiBTls/min_time:3.000/manual_time"]
+rows += [
+    ("16 MiB job over TLS, client (handshake included)", "%.0f MiB/s" % tls["tls_MiB_per_s"]),
+    ("16 MiB job in plain TCP, same run", "%.0f MiB/s" % tls["plain_MiB_per_s"]),
+    ("TLS / plain", "%.2f" % tls["ratio"]),
+    ("TLS handshakes per poll", "%.0f" % tls["handshakes_per_poll"]),
+]
 width = max(len(name) for name, _ in rows)
 print("| %-*s | %s |" % (width, "Measure", "Median of 3 runs"))
 print("|-%s-|-%s-|" % ("-" * width, "-" * 16))

@@ -299,9 +299,17 @@ int PrintClient::httpRequest(const char* path, const char* extraHeader, const ch
         return 1;
     }
     // A failed send has reported itself and closed the socket; the first read
-    // below then fails and ends the exchange.
-    SocketSend(buffer, headBytes);
-    SocketSend(body, bodyBytes);
+    // below then fails and ends the exchange. Inside TLS, head and body leave
+    // as one record when they fit: the server then wakes and decrypts once per
+    // request, where two records cost a quarter of the throughput on loopback.
+    // The bytes inside are the same.
+    if (UseTls && bodyBytes <= kReceiveRoom - headBytes) {
+        memcpy(buffer + headBytes, body, static_cast<size_t>(bodyBytes));
+        SocketSend(buffer, headBytes + bodyBytes);
+    } else {
+        SocketSend(buffer, headBytes);
+        SocketSend(body, bodyBytes);
+    }
 
     int32_t held;
     do {

@@ -59,6 +59,7 @@ SSL_CTX* TestServerContext(const std::string& name, int maxVersion)
         SSL_CTX_use_PrivateKey_file(context, TestCertificateFile(name + ".key").c_str(), SSL_FILETYPE_PEM) != 1 ||
         SSL_CTX_set_max_proto_version(context, maxVersion) != 1)
         abort();
+    SSL_CTX_set_read_ahead(context, 1);
     if (maxVersion != 0 && maxVersion < TLS1_2_VERSION) {
         // Old versions are refused at the default security level.
         SSL_CTX_set_security_level(context, 0);
@@ -162,9 +163,9 @@ void TlsFront::Relay(SocketHandle connection)
     bool backendClosed = false;
     while (!Stopping()) {
         pollfd sockets[2] = {{connection, POLLIN, 0}, {backend, POLLIN, 0}};
-        if (SSL_pending(ssl) == 0 && poll(sockets, 2, kPollMilliseconds) <= 0)
+        if (SSL_has_pending(ssl) == 0 && poll(sockets, 2, kPollMilliseconds) <= 0)
             continue;
-        if (SSL_pending(ssl) > 0 || sockets[0].revents != 0) {
+        if (SSL_has_pending(ssl) == 1 || sockets[0].revents != 0) {
             int count = SSL_read(ssl, buffer, sizeof buffer);
             if (count <= 0)
                 break;

@@ -143,3 +143,22 @@ TEST_F(TlsPollTest, AServerEndingTheConnectionMidReplyFailsThePoll)
 }
 
 }  // namespace
+
+TEST_F(TlsPollTest, ASendThatCannotGoOutFailsWithoutEndingTheProgram)
+{
+    StartFront(TlsFrontOptions());
+    client_.reset(new PrintClient);
+    client_->Setup("localhost", front_->Port(), "PC01", kCipher);
+    client_->UseTls = true;
+    display_recorder::Attach(client_.get());
+    ASSERT_EQ(client_->SocketConnect(), 0);
+    // Every send on the connection now fails with EPIPE, which on Linux also
+    // raises SIGPIPE unless the send asks it not to.
+    shutdown(client_->Socket, SHUT_WR);
+
+    EXPECT_EQ(client_->SocketSend("POST", 4), 1);
+
+    EXPECT_EQ(Events(), (EventList{StatusEvent("write() failed"), LogEvent("write() failed"),
+                                StatusEvent("SO_ERROR was"), LogEvent("SO_ERROR was")}));
+    EXPECT_EQ(client_->Socket, kNoSocket);
+}

@@ -28,10 +28,11 @@ protected:
 
     void StartFront(const TlsFrontOptions& options) { front_.reset(new TlsFront(server_->Port(), options)); }
 
-    int PollOverTls(const char* host)
+    // Against the TLS server, or another port.
+    int PollOverTls(const char* host, uint16_t port = 0)
     {
         client_.reset(new PrintClient);
-        client_->Setup(host, front_->Port(), "PC01", kCipher);
+        client_->Setup(host, port != 0 ? port : front_->Port(), "PC01", kCipher);
         client_->UseTls = true;
         display_recorder::Attach(client_.get());
         return RunPollCycle(client_.get());
@@ -106,6 +107,11 @@ TEST_F(TlsPollTest, RefusesAServerItCannotVerifyBeforeSendingAnything)
         EXPECT_EQ(front_->Connections(), 1);
         EXPECT_EQ(front_->BytesReceived(), 0u) << "nothing may follow a failed handshake";
     }
+
+    // A plain service waits for a request and never answers the hello: the
+    // head time-out ends the handshake.
+    EXPECT_EQ(PollOverTls("127.0.0.1", server_->Port()), 1);
+    EXPECT_EQ(Events()[Events().size() - 2], LogEvent("TLS handshake failed: no answer from server in time"));
     EXPECT_TRUE(server_->Requests().empty());
 }
 

@@ -22,12 +22,12 @@ struct TlsChannel {
     // Waits inside a send (a TLS 1.2 renegotiation may need a read there).
     int TimeoutMilliseconds;
     // After a fatal error OpenSSL must not be used for that connection again.
-    bool Failed;
+    bool Failed = false;
     // close_notify is sent only if the socket takes it at once.
-    bool Closing;
+    bool Closing = false;
     // The socket read its end: OpenSSL asks before it takes a read of 0 bytes
     // for a close.
-    bool EndOfStream;
+    bool EndOfStream = false;
 };
 
 namespace {
@@ -97,29 +97,31 @@ bool IsDottedAddress(const char* host)
     return strspn(host, "0123456789.") == strlen(host);
 }
 
-// The reason for a failed certificate check, or null when the failure was
-// not the certificate's.
-const char* CertificateReason(long verifyResult)
+// Explains why the certificate check refused the server.
+void DescribeCertificate(long verifyResult, const char* host, char* reason, int capacity)
 {
     switch (verifyResult) {
-    case X509_V_OK:
-        return nullptr;
     case X509_V_ERR_CERT_HAS_EXPIRED:
-        return "certificate expired";
+        SetReason(reason, capacity, "certificate expired");
+        return;
     case X509_V_ERR_CERT_NOT_YET_VALID:
-        return "certificate not yet valid";
+        SetReason(reason, capacity, "certificate not yet valid");
+        return;
     case X509_V_ERR_HOSTNAME_MISMATCH:
     case X509_V_ERR_IP_ADDRESS_MISMATCH:
-        return "certificate does not name %s";
+        SetReason(reason, capacity, "certificate does not name %s", host);
+        return;
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
     case X509_V_ERR_CERT_UNTRUSTED:
-        return "certificate not trusted";
+        SetReason(reason, capacity, "certificate not trusted");
+        return;
     default:
-        return "certificate rejected";
+        SetReason(reason, capacity, "certificate rejected (%s)", X509_verify_cert_error_string(verifyResult));
+        return;
     }
 }
 
@@ -152,7 +154,8 @@ void DescribeFailure(SSL* ssl, int error, char* reason, int capacity)
             break;
         }
         if (code >= SSL_AD_REASON_OFFSET) {
-            SetReason(reason, capacity, "alert from server: %s", SSL_alert_desc_string_long(code - SSL_AD_REASON_OFFSET));
+            const char* alert = SSL_alert_desc_string_long(code - SSL_AD_REASON_OFFSET);
+            SetReason(reason, capacity, "alert from server: %s", alert);
             return;
         }
     }
@@ -200,9 +203,9 @@ void FreeChannel(TlsChannel* channel)
 TlsChannel* TlsOpen(SocketHandle socketHandle, const char* host, int timeoutMilliseconds,
                     char* reason, int reasonCapacity)
 {
-    SetReason(reason, reasonCapacity, "");
+    SetReason(reason, reasonCapacity, "TLS library not usable");
     SSL_CTX* context = SSL_CTX_new(TLS_client_method());
-    TlsChannel* channel = new (std::nothrow) TlsChannel{nullptr, socketHandle, timeoutMilliseconds, false, false, false};
+    TlsChannel* channel = new (std::nothrow) TlsChannel{nullptr, socketHandle, timeoutMilliseconds};
     BIO* bio = SocketMethod() != nullptr ? BIO_new(SocketMethod()) : nullptr;
     bool ready = context != nullptr && channel != nullptr && bio != nullptr &&
                  SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) == 1 &&
@@ -235,8 +238,6 @@ TlsChannel* TlsOpen(SocketHandle socketHandle, const char* host, int timeoutMill
             ready = X509_VERIFY_PARAM_set1_host(check, host, 0) == 1 &&
                     SSL_set_tlsext_host_name(channel->Ssl, host) == 1;
         }
-    } else {
-        SetReason(reason, reasonCapacity, "TLS library not usable");
     }
     // The channel holds its own reference to the context.
     SSL_CTX_free(context);
@@ -250,10 +251,11 @@ TlsChannel* TlsOpen(SocketHandle socketHandle, const char* host, int timeoutMill
     int error;
     if (Drive(channel, timeoutMilliseconds, &error, [&] { return SSL_connect(channel->Ssl); }) > 0)
         return channel;
+    long verifyResult = SSL_get_verify_result(channel->Ssl);
     if (error == SSL_ERROR_WANT_READ) {
         SetReason(reason, reasonCapacity, "no answer from server in time");
-    } else if (const char* certificate = CertificateReason(SSL_get_verify_result(channel->Ssl))) {
-        SetReason(reason, reasonCapacity, certificate, host);
+    } else if (verifyResult != X509_V_OK) {
+        DescribeCertificate(verifyResult, host, reason, reasonCapacity);
     } else {
         DescribeFailure(channel->Ssl, error, reason, reasonCapacity);
     }

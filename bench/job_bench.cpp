@@ -1,7 +1,8 @@
 // A 16 MiB job downloaded block by block and printed to the spooler double
 // over loopback, against an ideal client that sends the same requests and
 // reads the same replies without looking at them. Their ratio is the share
-// of the wire's speed that the client keeps.
+// of the wire's speed that the client keeps. The same job over TLS against it
+// in plain TCP gives the share of throughput that TLS keeps.
 #include <benchmark/benchmark.h>
 
 #include <netinet/in.h>
@@ -22,6 +23,7 @@
 #include "protocol/service_path.h"
 #include "tests/support/doubles/display_recorder.h"
 #include "tests/support/doubles/spooler_double.h"
+#include "tests/support/tls_front.h"
 #include "transport/print_client.h"
 
 namespace {
@@ -61,7 +63,7 @@ double Seconds(Clock::time_point from, Clock::time_point to)
 
 // The client's poll: qryspool, every block, printed. Latencies are the times
 // between block progress reports: one request, its reply, and its printing.
-double ClientJob(const LoopbackService& service, std::vector<double>* latencies, bool check)
+double ClientJob(const LoopbackService& service, std::vector<double>* latencies, bool check, bool tls = false)
 {
     KeepAlive = true;
     ComputerToken = 1;
@@ -82,6 +84,7 @@ double ClientJob(const LoopbackService& service, std::vector<double>* latencies,
     PrintClient client;
     display_recorder::Attach(&client);
     client.Setup("127.0.0.1", service.Port(), "PC01", kCipher);
+    client.UseTls = tls;
     const Clock::time_point start = Clock::now();
     last = start;
     const int result = RunPollCycle(&client);
@@ -182,5 +185,46 @@ void WholeJob16MiB(benchmark::State& state)
 }
 
 BENCHMARK(WholeJob16MiB)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(3.0);
+
+// The client's poll over TLS (the handshake included) and in plain TCP, back
+// to back in each iteration. The time reported is the TLS poll's.
+void WholeJob16MiBTls(benchmark::State& state)
+{
+    TrustTestCa();
+    SSL_CTX* context = TestServerContext("server", 0);
+    LoopbackService plain(Job());
+    LoopbackService tls(Job(), context);
+    std::vector<double> tlsLatencies;
+    std::vector<double> plainLatencies;
+    tlsLatencies.reserve(kJobSize / LoopbackService::kBlockSize);
+    plainLatencies.reserve(kJobSize / LoopbackService::kBlockSize);
+    double plainSeconds = 0;
+    double tlsSeconds = 0;
+    std::vector<double> tlsMedians;
+    std::vector<double> plainMedians;
+    bool first = true;
+    for (auto _ : state) {
+        const double overTls = ClientJob(tls, &tlsLatencies, first, true);
+        first = false;
+        const double inClear = ClientJob(plain, &plainLatencies, false);
+        state.SetIterationTime(overTls);
+        tlsSeconds += overTls;
+        plainSeconds += inClear;
+        tlsMedians.push_back(Median(tlsLatencies));
+        plainMedians.push_back(Median(plainLatencies));
+    }
+    const double megabytes = static_cast<double>(kJobSize) / (1 << 20) * static_cast<double>(state.iterations());
+    state.SetBytesProcessed(static_cast<int64_t>(kJobSize) * state.iterations());
+    state.counters["tls_MiB_per_s"] = megabytes / tlsSeconds;
+    state.counters["plain_MiB_per_s"] = megabytes / plainSeconds;
+    state.counters["ratio"] = plainSeconds / tlsSeconds;
+    state.counters["tls_median_us"] = Median(tlsMedians) * 1e6;
+    state.counters["plain_median_us"] = Median(plainMedians) * 1e6;
+    state.counters["handshakes_per_poll"] =
+        static_cast<double>(tls.Connections()) / static_cast<double>(state.iterations());
+    SSL_CTX_free(context);
+}
+
+BENCHMARK(WholeJob16MiBTls)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "tests/support/loopback_peer.h"
 
 #include <arpa/inet.h>
+#include <signal.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -16,6 +17,18 @@ namespace {
 
 constexpr char kOkHead[] = "HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n";
 
+// Reads and writes on the connection, inside TLS when ssl is given.
+long Receive(int connection, SSL* ssl, char* buffer, size_t size)
+{
+    return ssl != nullptr ? SSL_read(ssl, buffer, static_cast<int>(size)) : recv(connection, buffer, size, 0);
+}
+
+bool Send(int connection, SSL* ssl, const char* data, size_t length)
+{
+    return ssl != nullptr ? SSL_write(ssl, data, static_cast<int>(length)) == static_cast<int>(length)
+                          : SendAll(connection, data, length);
+}
+
 // The number after "name" in text, or -1.
 long NumberAfter(const char* text, const char* name)
 {
@@ -25,7 +38,7 @@ long NumberAfter(const char* text, const char* name)
 
 }  // namespace
 
-LoopbackService::LoopbackService(const std::string& job) : complemented_(job)
+LoopbackService::LoopbackService(const std::string& job, SSL_CTX* tls) : complemented_(job), tls_(tls)
 {
     for (char& c : complemented_)
         c = static_cast<char>(~c);
@@ -53,18 +66,31 @@ int32_t LoopbackService::ReplyLength(int32_t bodyLength)
 
 void LoopbackService::Run()
 {
+    // OpenSSL writes with write(): a client gone must not end the benchmark.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     for (;;) {
         int connection = accept(listener_, nullptr, nullptr);
         if (connection < 0)
             return;
+        ++connections_;
         int on = 1;
         setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        Serve(connection);
+        SSL* ssl = nullptr;
+        if (tls_ != nullptr) {
+            ssl = SSL_new(tls_);
+            SSL_set_fd(ssl, connection);
+        }
+        if (ssl == nullptr || SSL_accept(ssl) == 1)
+            Serve(connection, ssl);
+        SSL_free(ssl);
         close(connection);
     }
 }
 
-void LoopbackService::Serve(int connection)
+void LoopbackService::Serve(int connection, SSL* ssl)
 {
     const std::string query = QueryBody();
     char request[16384];
@@ -78,7 +104,7 @@ void LoopbackService::Serve(int connection)
         while (headEnd == nullptr || held < static_cast<size_t>(headEnd + 4 - request) + bodyLength) {
             if (held == sizeof request - 1)
                 return;
-            ssize_t count = recv(connection, request + held, sizeof request - 1 - held, 0);
+            long count = Receive(connection, ssl, request + held, sizeof request - 1 - held);
             if (count <= 0)
                 return;
             held += static_cast<size_t>(count);
@@ -103,7 +129,7 @@ void LoopbackService::Serve(int connection)
         // Head and body leave in one send.
         int headLength = snprintf(reply, sizeof reply, kOkHead, static_cast<int>(dataLength));
         memcpy(reply + headLength, data, static_cast<size_t>(dataLength));
-        if (!SendAll(connection, reply, static_cast<size_t>(headLength + dataLength)))
+        if (!Send(connection, ssl, reply, static_cast<size_t>(headLength + dataLength)))
             return;
         // Keeps whatever followed the request for the next one.
         size_t used = static_cast<size_t>(body - request) + static_cast<size_t>(bodyLength);

@@ -3,20 +3,26 @@
 // answers qryspool with the job, spooldata with the block at the offset asked
 // (every byte complemented, as services send spool data) and every other
 // function with "OK". One thread, one connection at a time, kept alive.
+// Given a TLS server context, it speaks the same inside TLS.
 #pragma once
 
+#include <openssl/ssl.h>
+
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <thread>
 
 class LoopbackService {
 public:
-    explicit LoopbackService(const std::string& job);
+    explicit LoopbackService(const std::string& job, SSL_CTX* tls = nullptr);
     ~LoopbackService();
     LoopbackService(const LoopbackService&) = delete;
     LoopbackService& operator=(const LoopbackService&) = delete;
 
     uint16_t Port() const { return port_; }
+    // Connections accepted so far: under TLS, one handshake each.
+    int Connections() const { return connections_; }
 
     // The reply bodies, as sent: what an ideal client reads back.
     std::string QueryBody() const;
@@ -27,9 +33,11 @@ public:
 
 private:
     void Run();
-    void Serve(int connection);
+    void Serve(int connection, SSL* ssl);
 
     std::string complemented_;
+    SSL_CTX* tls_;
+    std::atomic<int> connections_{0};
     int listener_ = -1;
     uint16_t port_ = 0;
     std::thread thread_;

@@ -29,9 +29,9 @@ rows = [
     ("Head parsing (ParseResponseHead)", rate("ParseHead")),
     ("Exchange, Content-Length, 4 KiB body", rate("ReadResponse<ContentLengthResponse>/body:4096/0/real_time")),
     ("Exchange, Content-Length, 60000-byte body", rate("ReadResponse<ContentLengthResponse>/body:60000/0/real_time")),
-    ("Exchange, chunked, 4 KiB in 1 KiB chunks", rate("ReadResponse<ChunkedResponse>/body:4096/chunk:1024/real_time")),
-    ("Exchange, chunked, 4 KiB in 64-byte chunks", rate("ReadResponse<ChunkedResponse>/body:4096/chunk:64/real_time")),
-    ("Exchange, chunked, 60000 bytes in 4 KiB chunks", rate("ReadResponse<ChunkedResponse>/body:60000/chunk:4096/real_time")),
+    ("Exchange, chunked, 4 KiB in 1 KiB chunks", rate("ReadResponse<ChunkedBodyResponse>/body:4096/chunk:1024/real_time")),
+    ("Exchange, chunked, 4 KiB in 64-byte chunks", rate("ReadResponse<ChunkedBodyResponse>/body:4096/chunk:64/real_time")),
+    ("Exchange, chunked, 60000 bytes in 4 KiB chunks", rate("ReadResponse<ChunkedBodyResponse>/body:60000/chunk:4096/real_time")),
     ("Complement, the poll's byte loop", rate("ByteLoop")),
     ("Complement, eight bytes a step", rate("WordLoop")),
 ]
@@ -42,6 +42,14 @@ rows += [
     ("Client / ideal", "%.2f" % job["ratio"]),
     ("Median request latency, client", "%.0f us" % job["client_median_us"]),
     ("Median request latency, ideal client", "%.0f us" % job["ideal_median_us"]),
+]
+tls = runs["WholeJob16MiBTls/min_time:3.000/manual_time"]
+rows += [
+    ("16 MiB job over TLS, client (handshake included)", "%.0f MiB/s" % tls["tls_MiB_per_s"]),
+    ("16 MiB job in plain TCP, same run", "%.0f MiB/s" % tls["plain_MiB_per_s"]),
+    ("TLS / plain", "%.2f" % tls["ratio"]),
+    ("Median request latency, TLS / plain", "%.0f / %.0f us" % (tls["tls_median_us"], tls["plain_median_us"])),
+    ("TLS handshakes per poll", "%.0f" % tls["handshakes_per_poll"]),
 ]
 width = max(len(name) for name, _ in rows)
 print("| %-*s | %s |" % (width, "Measure", "Median of 3 runs"))

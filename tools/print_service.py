@@ -5,11 +5,14 @@ Run it to try the client, or to compare another service against it:
 
   print_service.py serve  [--host H] [--port P] [--db FILE] [--path 1|2|3]
                           [--chunked [--chunk-size N]]
+                          [--tls-cert FILE --tls-key FILE]
   print_service.py submit FILE --computer C --printer P [--name N]
                           [--file-name F] [--db FILE] [--encoding CP]
 
 `serve` prints "listening on HOST:PORT" on stdout once it accepts connections
 (`--port 0` picks a free port) and logs one line per request on stderr.
+With --tls-cert and --tls-key (PEM files) it speaks the same HTTP inside TLS,
+1.2 or later; the client must trust the certificate's issuer.
 `submit` queues FILE ("-" for standard input) for computer C and prints the job
 id; it writes into the database directly, also while the service runs.
 
@@ -48,6 +51,7 @@ import os
 import re
 import secrets
 import sqlite3
+import ssl
 import sys
 import threading
 import time
@@ -398,14 +402,24 @@ def status_page(state, path_number):
 class PrintService(ThreadingHTTPServer):
     daemon_threads = True
 
-    def __init__(self, address, db_path, path_number, chunk_size):
+    def __init__(self, address, db_path, path_number, chunk_size, tls=None):
         super().__init__(address, Handler)
+        self.tls = tls                        # an ssl.SSLContext, or None
         self.db_path = db_path
         self.path_number = path_number
         self.chunk_size = chunk_size          # 0: Content-Length framing
         self.counter_lock = threading.Lock()
         self.connections = 0
         self.requests = dict.fromkeys(FUNCTIONS + ("not_found",), 0)
+
+    def get_request(self):
+        connection, address = super().get_request()
+        if self.tls is not None:
+            # The handshake runs in the connection's own thread (Handler.handle),
+            # so a slow or failing one holds up no other client.
+            connection = self.tls.wrap_socket(connection, server_side=True,
+                                              do_handshake_on_connect=False)
+        return connection, address
 
     def count(self, key):
         with self.counter_lock:
@@ -431,6 +445,17 @@ class Handler(BaseHTTPRequestHandler):
         super().setup()
         self.db = None
         self.server.count("connection")
+
+    def handle(self):
+        # TLS failures (a refused certificate, a broken record) end the
+        # connection with one log line, as any peer that went away.
+        try:
+            if isinstance(self.connection, ssl.SSLSocket):
+                self.connection.do_handshake()
+            super().handle()
+        except ssl.SSLError as error:
+            self.log_message("TLS connection failed: %s", error.reason or error)
+            self.close_connection = True
 
     def finish(self):
         if self.db is not None:
@@ -593,11 +618,19 @@ class Handler(BaseHTTPRequestHandler):
 
 # ---- command line ----------------------------------------------------------
 
+def tls_context(cert, key):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.minimum_version = ssl.TLSVersion.TLSv1_2
+    context.load_cert_chain(cert, key)
+    return context
+
+
 def serve(args):
     try:
         open_store(args.db).close()
+        tls = tls_context(args.tls_cert, args.tls_key) if args.tls_cert else None
         server = PrintService((args.host, args.port), args.db, args.path,
-                              args.chunk_size if args.chunked else 0)
+                              args.chunk_size if args.chunked else 0, tls)
     except (OSError, sqlite3.Error) as error:
         print("serve: %s" % error, file=sys.stderr)
         return 1
@@ -662,6 +695,9 @@ def main(argv=None):
                               help="send service replies with chunked transfer coding")
     serve_parser.add_argument("--chunk-size", type=positive, default=1000,
                               help="largest chunk with --chunked")
+    serve_parser.add_argument("--tls-cert", metavar="FILE",
+                              help="serve over TLS with this certificate chain (PEM)")
+    serve_parser.add_argument("--tls-key", metavar="FILE", help="the certificate's private key (PEM)")
     serve_parser.set_defaults(run=serve)
 
     submit_parser = commands.add_parser("submit", help="queue a job")
@@ -676,6 +712,8 @@ def main(argv=None):
     submit_parser.set_defaults(run=submit)
 
     args = parser.parse_args(argv)
+    if args.command == "serve" and (args.tls_cert is None) != (args.tls_key is None):
+        parser.error("--tls-cert and --tls-key go together")
     return args.run(args)
 
 

@@ -135,6 +135,21 @@ int16_t PrintClient::ParseResponseHead(ResponseHead* head, char* start, char* bo
 int PrintClient::SocketReceive(char* buffer, int32_t size, int timeoutMilliseconds)
 {
     int pendingError;
+    if (Channel != nullptr) {
+        char reason[kTlsReasonCapacity];
+        int count = TlsReceive(Channel, buffer, size, timeoutMilliseconds, reason, sizeof reason);
+        if (count == -2) {
+            ReportError("Read socket timeout, server is maybe not active");
+        } else if (count == 0) {
+            ReportError("Partner program has issued a closesocket()\n");
+            return -1;
+        } else if (count == -1) {
+            char text[32 + kTlsReasonCapacity];
+            snprintf(text, sizeof text, "TLS connection failed: %s", reason);
+            ReportError(text);
+        }
+        return count;
+    }
     int ready = WaitReadable(Socket, timeoutMilliseconds);
     if (ready < 0) {
         if (ReadPendingError(Socket, &pendingError))
@@ -159,6 +174,16 @@ int PrintClient::SocketReceive(char* buffer, int32_t size, int timeoutMillisecon
         return -1;
     }
     return count;
+}
+
+// Whether the kept connection can carry no new request. Under TLS only
+// application data counts: records the server sends on its own (session
+// tickets) also make the socket readable.
+bool PrintClient::ConnectionStale()
+{
+    if (Socket == kNoSocket)
+        return false;
+    return Channel != nullptr ? TlsConnectionStale(Channel) : WaitReadable(Socket, 0) != 0;
 }
 
 // Appends a read to the held data and keeps two NULs after it, so the held
@@ -263,7 +288,7 @@ int PrintClient::httpRequest(const char* path, const char* extraHeader, const ch
     // server that answered twice, or a reply that came after its time-out);
     // read now, they would pass for this request's reply. A new connection
     // leaves them behind, as it does the close of a server that went idle.
-    if (!KeepAlive || (Socket != kNoSocket && WaitReadable(Socket, 0) != 0))
+    if (!KeepAlive || ConnectionStale())
         SocketConnect();
 
     int32_t bodyBytes = static_cast<int32_t>(strlen(body));
@@ -274,9 +299,17 @@ int PrintClient::httpRequest(const char* path, const char* extraHeader, const ch
         return 1;
     }
     // A failed send has reported itself and closed the socket; the first read
-    // below then fails and ends the exchange.
-    SocketSend(buffer, headBytes);
-    SocketSend(body, bodyBytes);
+    // below then fails and ends the exchange. Inside TLS, head and body leave
+    // as one record when they fit: the server then wakes and decrypts once per
+    // request, where two records cost a quarter of the throughput on loopback.
+    // The bytes inside are the same.
+    if (UseTls && bodyBytes <= kReceiveRoom - headBytes) {
+        memcpy(buffer + headBytes, body, static_cast<size_t>(bodyBytes));
+        SocketSend(buffer, headBytes + bodyBytes);
+    } else {
+        SocketSend(buffer, headBytes);
+        SocketSend(body, bodyBytes);
+    }
 
     int32_t held;
     do {

@@ -12,7 +12,7 @@ static sockaddr_in ConnectAddress;
 
 PrintClient::PrintClient()
     : Socket(kNoSocket), Head(), Cipher(), ComputerName(), Host(), Port(0),
-      OnProgress(nullptr), OnStatus(nullptr), OnLog(nullptr)
+      OnProgress(nullptr), OnStatus(nullptr), OnLog(nullptr), UseTls(false), Channel(nullptr)
 {
 }
 
@@ -68,14 +68,30 @@ int PrintClient::SocketConnect()
         ReportError("connect() failed");
         return 1;
     }
+    if (UseTls) {
+        char reason[kTlsReasonCapacity];
+        Channel = TlsOpen(Socket, Host, TransportTimeouts.headMilliseconds, reason, sizeof reason);
+        if (Channel == nullptr) {
+            char text[32 + kTlsReasonCapacity];
+            snprintf(text, sizeof text, "TLS handshake failed: %s", reason);
+            ReportError(text);
+            // Not a byte of the request may follow on this connection.
+            SocketClose();
+            return 1;
+        }
+    }
     return 0;
 }
 
 int PrintClient::SocketSend(const void* data, int32_t length)
 {
-    int sent = send(Socket, static_cast<const char*>(data), length, kSendFlags);
-    if (sent == length)
+    if (UseTls) {
+        // Without a channel nothing goes out: never in clear.
+        if (Channel != nullptr && TlsSend(Channel, data, length) == 0)
+            return 0;
+    } else if (send(Socket, static_cast<const char*>(data), length, kSendFlags) == length) {
         return 0;
+    }
     ReportError("write() failed");
     int pendingError;
     if (ReadPendingError(Socket, &pendingError))
@@ -88,6 +104,10 @@ void PrintClient::SocketClose()
 {
     if (Socket == kNoSocket)
         return;
+    if (Channel != nullptr) {
+        TlsClose(Channel);
+        Channel = nullptr;
+    }
     CloseSocket(Socket);
     Socket = kNoSocket;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "transport/socket_shim.h"
+#include "transport/tls_channel.h"
 
 typedef void (*ProgressCallback)(int32_t position, int32_t maximum);
 typedef void (*TextCallback)(const char* text);
@@ -50,6 +51,10 @@ struct PrintClient {
     ProgressCallback OnProgress;
     TextCallback OnStatus;
     TextCallback OnLog;
+    // Off: plain TCP, byte for byte as always. On: every exchange inside a
+    // verified TLS connection, carried by Channel while one is open.
+    bool UseTls;
+    TlsChannel* Channel;
 
     PrintClient();
     ~PrintClient();
@@ -92,4 +97,5 @@ private:
     bool ContinueChunkedBody(char* buffer, int32_t* held);
     int DecodeChunkedBody(char* buffer, int32_t* held);
     int FailExchange(const char* text);
+    bool ConnectionStale();
 };

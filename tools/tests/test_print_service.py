@@ -8,6 +8,7 @@ import os
 import random
 import re
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -18,6 +19,7 @@ from collections import namedtuple
 from pathlib import Path
 
 SCRIPT = Path(__file__).resolve().parents[1] / "print_service.py"
+CERTIFICATES = Path(__file__).resolve().parents[2] / "tests" / "support" / "tls"
 PREFIXES = (
     ".00010101000000000000/system/rmtprt.aspx?func=",
     ".00010101000000000000/admin/rmtprt.$.aspx?func=",
@@ -49,10 +51,12 @@ def spooldata(file_name, offset, blocksize=4096, cipher=b"0123456789abcdef"):
 class RawClient:
     """One keep-alive connection that speaks like the client and reads strictly."""
 
-    def __init__(self, port, path_number=1):
+    def __init__(self, port, path_number=1, tls=None):
         self.sock = socket.create_connection(("127.0.0.1", port), timeout=10)
         # The head and the body go out as two writes, as the client sends them.
         self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        if tls is not None:
+            self.sock = tls.wrap_socket(self.sock, server_hostname="localhost")
         self.prefix = PREFIXES[path_number - 1].encode()
         self.held = b""
 
@@ -148,6 +152,7 @@ class Service:
 
 class ServiceTest(unittest.TestCase):
     options = ()
+    tls = None  # the clients' ssl.SSLContext when the service speaks TLS
 
     def setUp(self):
         directory = tempfile.TemporaryDirectory()
@@ -167,12 +172,16 @@ class ServiceTest(unittest.TestCase):
         self.service = self.start()
 
     def client(self, service=None, path_number=1):
-        client = RawClient((service or self.service).port, path_number)
+        client = RawClient((service or self.service).port, path_number, self.tls)
         self.addCleanup(client.close)
         return client
 
     def http(self, method, target, body=None):
-        connection = http.client.HTTPConnection("127.0.0.1", self.service.port, timeout=10)
+        if self.tls is None:
+            connection = http.client.HTTPConnection("127.0.0.1", self.service.port, timeout=10)
+        else:
+            connection = http.client.HTTPSConnection("localhost", self.service.port, timeout=10,
+                                                     context=self.tls)
         try:
             connection.request(method, target, body)
             response = connection.getresponse()
@@ -532,6 +541,48 @@ class ChunkedTest(ServiceTest):
                 _, _, response = self.http(method, target, body)
                 self.assertIsNotNone(response.getheader("Content-Length"))
                 self.assertIsNone(response.getheader("Transfer-Encoding"))
+
+
+def trusting_client(ca):
+    context = ssl.create_default_context(cafile=str(CERTIFICATES / ca))
+    context.minimum_version = ssl.TLSVersion.TLSv1_2
+    return context
+
+
+class TlsTest(ServiceTest):
+    options = ("--tls-cert", str(CERTIFICATES / "server.pem"),
+               "--tls-key", str(CERTIFICATES / "server.key"))
+    tls = trusting_client("ca.pem")
+
+    def test_a_job_travels_inside_tls_on_one_connection(self):
+        data = random.Random(7).randbytes(10000)
+        job = self.queue(data)
+        connections_before = self.state()["connections"]
+        client = self.client()
+        self.assertIn(client.sock.version(), ("TLSv1.2", "TLSv1.3"))
+        token = self.register(client)
+        self.assertTrue(self.query(client, token).body.startswith(b"SPOOL"))
+        received = bytearray()
+        while len(received) < len(data):
+            received += client.call("spooldata", spooldata(b"job%d.spl" % job, len(received))).body
+        self.assertEqual(complement(received), data)
+        self.assertEqual(client.call("printed", b"<printed id='%d'/>" % job).status, 200)
+        self.assertEqual(self.state()["connections"] - connections_before, 2)
+
+    def test_a_failed_handshake_is_logged_and_the_service_goes_on(self):
+        with self.assertRaises(ssl.SSLCertVerificationError):
+            RawClient(self.service.port, tls=trusting_client("untrusted-ca.pem"))
+        with socket.create_connection(("127.0.0.1", self.service.port), timeout=10) as plain:
+            plain.sendall(CLIENT_HEAD % (PREFIXES[0].encode() + b"ping", 0))
+            plain.recv(100)
+        self.assertEqual(self.client().call("ping").body, b"OK")
+        self.service.stop()
+        with open(self.log_path, "rb") as log:
+            lines = log.read().splitlines()
+        self.assertEqual(len(lines), 3, lines)
+        self.assertRegex(lines[0], rb"TLS connection failed: \w+")
+        self.assertRegex(lines[1], rb"TLS connection failed: \w+")
+        self.assertRegex(lines[2], rb"func=ping HTTP/1.1\" 200 2 ping$")
 
 
 class LogTest(ServiceTest):

@@ -1,0 +1,170 @@
+// Polls over TLS: the scripted service behind a TLS server on loopback that
+// holds one of the committed test certificates, with the test CA trusted.
+#include <openssl/ssl.h>
+
+#include <algorithm>
+
+#include "tests/protocol/poll_fixture.h"
+#include "tests/support/tls_front.h"
+
+namespace {
+
+using EventList = std::vector<DisplayEvent>;
+
+class TlsPollTest : public PollTest {
+protected:
+    void SetUp() override
+    {
+        PollTest::SetUp();
+        TrustTestCa();
+    }
+
+    void TearDown() override
+    {
+        client_.reset();
+        front_.reset();
+        PollTest::TearDown();
+    }
+
+    void StartFront(const TlsFrontOptions& options) { front_.reset(new TlsFront(server_->Port(), options)); }
+
+    // Against the TLS server, or another port.
+    int PollOverTls(const char* host, uint16_t port = 0)
+    {
+        client_.reset(new PrintClient);
+        client_->Setup(host, port != 0 ? port : front_->Port(), "PC01", kCipher);
+        client_->UseTls = true;
+        display_recorder::Attach(client_.get());
+        return RunPollCycle(client_.get());
+    }
+
+    std::unique_ptr<TlsFront> front_;
+};
+
+TEST_F(TlsPollTest, PrintsAJobByteForByteOverOneConnectionPerPoll)
+{
+    // TLS 1.2 with a dotted address (no SNI, the IP address checked), TLS 1.3
+    // with a host name and a session ticket after every reply.
+    const struct {
+        int maxVersion;
+        const char* host;
+    } rows[] = {{TLS1_2_VERSION, "127.0.0.1"}, {TLS1_3_VERSION, "localhost"}};
+    std::string data(10000, 0);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 7 + i / 256);
+
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.host);
+        spooler_double::Reset();
+        Script("qryspool", JobReply("job7.spl", "10000", "Report", "Office Laser", "42"));
+        ServeBlocks(data, {4096, 4096, 1808});
+        TlsFrontOptions options;
+        options.maxVersion = row.maxVersion;
+        StartFront(options);
+        size_t blocksBefore = RequestsFor("spooldata").size();
+        size_t printedBefore = RequestsFor("printed").size();
+
+        EXPECT_EQ(PollOverTls(row.host), 0);
+
+        EXPECT_EQ(spooler_double::WrittenBytes(), data);
+        EXPECT_EQ(RequestsFor("spooldata").size() - blocksBefore, 3u);
+        EXPECT_EQ(RequestsFor("printed").size() - printedBefore, 1u);
+        front_->Stop();
+        EXPECT_EQ(front_->Connections(), 1);
+        EXPECT_EQ(front_->Handshakes(), 1);
+    }
+    EXPECT_TRUE(KeepAlive);
+}
+
+TEST_F(TlsPollTest, RefusesAServerItCannotVerifyBeforeSendingAnything)
+{
+    const struct {
+        const char* certificate;
+        const char* host;
+        int maxVersion;
+        const char* text;
+    } rows[] = {
+        {"untrusted", "127.0.0.1", 0, "TLS handshake failed: certificate not trusted"},
+        {"other-host", "127.0.0.1", 0, "TLS handshake failed: certificate does not name 127.0.0.1"},
+        {"other-host", "localhost", TLS1_2_VERSION, "TLS handshake failed: certificate does not name localhost"},
+        {"expired", "localhost", 0, "TLS handshake failed: certificate expired"},
+        {"server", "127.0.0.1", TLS1_1_VERSION, "TLS handshake failed: server offers no usable TLS version"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        display_recorder::Reset();
+        TlsFrontOptions options;
+        options.certificate = row.certificate;
+        options.maxVersion = row.maxVersion;
+        StartFront(options);
+
+        EXPECT_EQ(PollOverTls(row.host), 1);
+
+        EXPECT_EQ(Events(), (EventList{ProgressEvent(1, 10), StatusEvent("Connect"), StatusEvent(row.text),
+                                    LogEvent(row.text), ProgressEvent(0, 0)}));
+        EXPECT_EQ(client_->Socket, kNoSocket);
+        front_->Stop();
+        EXPECT_EQ(front_->Connections(), 1);
+        EXPECT_EQ(front_->BytesReceived(), 0u) << "nothing may follow a failed handshake";
+    }
+
+    // A plain service waits for a request and never answers the hello: the
+    // head time-out ends the handshake.
+    EXPECT_EQ(PollOverTls("127.0.0.1", server_->Port()), 1);
+    EXPECT_EQ(Events()[Events().size() - 2], LogEvent("TLS handshake failed: no answer from server in time"));
+    EXPECT_TRUE(server_->Requests().empty());
+}
+
+TEST_F(TlsPollTest, AServerEndingTheConnectionMidReplyFailsThePoll)
+{
+    // The reply announces 100 bytes and sends 5, then the server goes.
+    ScriptedAnswer cut;
+    cut.bytes = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nSPOOL";
+    cut.closeAfter = true;
+    const struct {
+        TlsEnding ending;
+        const char* text;
+    } rows[] = {
+        {TlsEnding::CloseNotify, "Partner program has issued a closesocket()\n"},
+        {TlsEnding::PlainClose, "Partner program has issued a closesocket()\n"},
+        {TlsEnding::BrokenRecord, "TLS connection failed: decryption failed or bad record mac"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        KeepAlive = true;
+        display_recorder::Reset();
+        Script("qryspool", std::vector<ScriptedAnswer>{cut});
+        TlsFrontOptions options;
+        options.ending = row.ending;
+        StartFront(options);
+
+        EXPECT_EQ(PollOverTls("localhost"), 1);
+
+        const EventList& events = Events();
+        EXPECT_NE(std::find(events.begin(), events.end(), LogEvent(row.text)), events.end())
+            << ::testing::PrintToString(events);
+        EXPECT_FALSE(KeepAlive) << "a broken connection ends keep-alive, as over plain TCP";
+        EXPECT_EQ(client_->Socket, kNoSocket);
+    }
+}
+
+}  // namespace
+
+TEST_F(TlsPollTest, ASendThatCannotGoOutFailsWithoutEndingTheProgram)
+{
+    StartFront(TlsFrontOptions());
+    client_.reset(new PrintClient);
+    client_->Setup("localhost", front_->Port(), "PC01", kCipher);
+    client_->UseTls = true;
+    display_recorder::Attach(client_.get());
+    ASSERT_EQ(client_->SocketConnect(), 0);
+    // Every send on the connection now fails with EPIPE, which on Linux also
+    // raises SIGPIPE unless the send asks it not to.
+    shutdown(client_->Socket, SHUT_WR);
+
+    EXPECT_EQ(client_->SocketSend("POST", 4), 1);
+
+    EXPECT_EQ(Events(), (EventList{StatusEvent("write() failed"), LogEvent("write() failed"),
+                                StatusEvent("SO_ERROR was"), LogEvent("SO_ERROR was")}));
+    EXPECT_EQ(client_->Socket, kNoSocket);
+}

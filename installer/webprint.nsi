@@ -39,6 +39,7 @@ RequestExecutionLevel admin
 !define EXIT_REBOOT_REQUIRED 3010
 ; Exit codes of "webprint.exe /quit".
 !define QUIT_CLIENT_ENDED 1
+!define MOVEFILE_DELAY_UNTIL_REBOOT 4
 
 Name "${PRODUCT}"
 BrandingText "${PRODUCT} ${VERSION}"
@@ -433,24 +434,18 @@ Section "Uninstall"
   ; A client that could not be closed is removed at the next restart.
   Delete /REBOOTOK "$INSTDIR\webprint.exe"
   Delete /REBOOTOK "$INSTDIR\webprint.old"
-  ; Run in place (the quiet uninstall command's _?=), this program holds its
-  ; own file: it moves out of the folder, to be deleted at the next restart,
-  ; so that the folder is gone before it ends. Otherwise it runs from a copy
-  ; in the temporary folder and deletes the file.
+  ; Run in place (the quiet uninstall command's _?=, which makes it wait for
+  ; the removal), this program cannot delete its own file: it and the then
+  ; empty folder go at the next restart, which nothing else needs. Otherwise
+  ; it runs from a copy in the temporary folder and removes both now.
   ClearErrors
   Delete "$INSTDIR\uninstall.exe"
   ${If} ${Errors}
-    GetTempFileName $0
-    Delete $0
-    ClearErrors
-    Rename "$INSTDIR\uninstall.exe" $0
-    ${If} ${Errors}
-      Delete /REBOOTOK "$INSTDIR\uninstall.exe"
-    ${Else}
-      System::Call 'kernel32::MoveFileExA(t r0, p 0, i 4)'
-    ${EndIf}
+    System::Call 'kernel32::MoveFileExA(t "$INSTDIR\uninstall.exe", p 0, i ${MOVEFILE_DELAY_UNTIL_REBOOT})'
+    System::Call 'kernel32::MoveFileExA(t "$INSTDIR", p 0, i ${MOVEFILE_DELAY_UNTIL_REBOOT})'
+  ${Else}
+    RMDir /REBOOTOK "$INSTDIR"
   ${EndIf}
-  RMDir /REBOOTOK "$INSTDIR"
   Delete "$SMPROGRAMS\${PRODUCT} Client.lnk"
   DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -104,10 +104,10 @@ bool SetupProgramInstalled()
     return true;
 }
 
-// A running program's file cannot be opened for deletion.
+// A running program's file cannot be opened for writing or deletion.
 bool FileInUse(const std::string& path)
 {
-    const HANDLE file = CreateFileA(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         CloseHandle(file);
         return false;
@@ -136,11 +136,15 @@ extern "C" __declspec(dllexport) UINT __stdcall CloseClient(MSIHANDLE install)
 {
     if (QuitRunningClient(kClientExitWaitMilliseconds) == QuitOutcome::kEnded)
         MsiSetPropertyA(install, "WEBPRINTWASRUNNING", "1");
-    const std::string file = Property(install, "INSTALLDIR") + "webprint.exe";
+    // INSTALLDIR ends in a backslash.
+    const std::string folder = Property(install, "INSTALLDIR");
+    const std::string file = folder + "webprint.exe";
     if (FileInUse(file)) {
         MsiSetPropertyA(install, "WEBPRINTINUSE", "1");
-        if (Property(install, "REMOVE") == "ALL")
-            MoveFileExA(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        // Not every Windows Installer schedules it (Wine's leaves it); the
+        // folder goes after it.
+        if (Property(install, "REMOVE") == "ALL" && MoveFileExA(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+            MoveFileExA(folder.substr(0, folder.size() - 1).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
     return ERROR_SUCCESS;
 }

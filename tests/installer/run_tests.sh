@@ -282,8 +282,11 @@ check "client started" start_client
 # removal is done.
 run_command_line "$(registry_value "$nsis_key" QuietUninstallString | sed 's/^REG_SZ //')"
 check "exit code 0" status_is $? 0
-check "program folder removed when it ends" missing "$program_dir"
+check "webprint.exe removed when it ends" missing "$program_dir/webprint.exe"
 check "running client closed" client_ended
+check "uninstaller itself removed at the next restart" pending_removal_of 'Printing\\uninstall.exe'
+# What that restart would do.
+rm -r "$program_dir"
 check "Run entry removed" value_missing "$run_key" "Tarnwick Web Printing"
 check "Start menu entry removed" missing "$common_shortcut"
 check "Add/Remove Programs entry removed" key_missing "$nsis_key"
@@ -355,8 +358,8 @@ check "downgrade: refused" status_is $? 1603
 
 section "MSI: silent removal with a running client"
 check "client started" start_client
-run_msiexec /x "$msi" /qn
-check "exit code 0" status_is $? 0
+run_command_line "$(registry_value "$new_product" QuietUninstallString | sed 's/^REG_SZ //')"
+check "quiet uninstall command: exit code 0" status_is $? 0
 check "running client closed" client_ended
 check "program folder removed" missing "$program_dir"
 check "Run entry removed" value_missing "$run_key" "Tarnwick Web Printing"

@@ -37,7 +37,8 @@ int RunMessageLoop(HWND window)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
-    // Only installers give a command line; a normal start reads none.
+    // An installer's quit request is the one command line the program knows;
+    // a normal start reads none.
     if (IsQuitRequest(commandLine))
         return RunQuitRequest();
 

@@ -1,25 +1,17 @@
 #include "app/quit_request.h"
 
+#include <string.h>
+
 #include "app/exit_codes.h"
+#include "app/single_instance.h"
 #include "ui/control_ids.h"
 
 namespace {
 
-// The client's single-instance mutex: it exists from the client's first
-// moment, before its window does.
-const char kClientMutexName[] = "Local\\Morvelund.TarnwickWebPrinting.Client";
+const char kQuitSwitch[] = "/quit";
 // A poll in progress holds the client's only thread for several seconds.
 const DWORD kInstallerWaitMilliseconds = 30000;
 const DWORD kWindowPollMilliseconds = 50;
-
-bool ClientMutexExists()
-{
-    const HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, kClientMutexName);
-    if (mutex == nullptr)
-        return false;
-    CloseHandle(mutex);
-    return true;
-}
 
 bool IsBlank(char character) { return character == ' ' || character == '\t'; }
 
@@ -31,9 +23,10 @@ bool IsQuitRequest(const char* commandLine)
         return false;
     while (IsBlank(*commandLine))
         ++commandLine;
-    if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, commandLine, 5, "/quit", 5) != CSTR_EQUAL)
+    // Stops at the end of a shorter command line.
+    if (_strnicmp(commandLine, kQuitSwitch, sizeof(kQuitSwitch) - 1) != 0)
         return false;
-    commandLine += 5;
+    commandLine += sizeof(kQuitSwitch) - 1;
     while (IsBlank(*commandLine))
         ++commandLine;
     return *commandLine == '\0';
@@ -48,7 +41,7 @@ QuitOutcome QuitRunningClient(DWORD waitMilliseconds)
         const DWORD left = elapsed < waitMilliseconds ? waitMilliseconds - elapsed : 0;
         const HWND window = FindWindowA(kMainWindowClass, kMainWindowCaption);
         if (window == nullptr) {
-            if (!ClientMutexExists())
+            if (!ClientRunningInSession())
                 return ended ? QuitOutcome::kEnded : QuitOutcome::kNoneRunning;
             // A client still building its window, or one that is ending.
             if (left == 0)

@@ -2,6 +2,7 @@
 ;
 ; Built on Linux by installer/build-packages.sh:
 ;   makensis -DVERSION=1.0.0 -DCLIENT_EXE=/path/webprint.exe -DOUTFILE=/path/setup.exe webprint.nsi
+; (the file CLIENT_EXE names must be called webprint.exe)
 ;
 ; Installs for the whole machine, starts the client at every logon through the
 ; machine's Run key, and registers an uninstaller. A silent installation

@@ -1,7 +1,11 @@
 #!/bin/bash
 # Installs, upgrades and removes both installation packages under 32-bit Wine
 # and checks what they leave on the machine: files, the Run entry, the Start
-# menu entry, the settings and their registry types.
+# menu entry, the settings and their registry types, the Programs and Features
+# entries; what they refuse (bad values, downgrades, the other package) and
+# their exit codes; a running client closed and started again, and a program
+# file held open. First it checks that the packages build reproducibly and
+# can be signed.
 #   tests/installer/run_tests.sh [WIN32_BUILD_DIR]     (default: build/win32)
 # The packages are made from the build's webprint.exe and project version, in
 # WIN32_BUILD_DIR-installer-test/, which also holds a Wine prefix made afresh

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/exit_codes.h"
+#include "app/quit_request.h"
 #include "app/single_instance.h"
 #include "app/window_timer.h"
 #include "app/winsock_start.h"
@@ -34,8 +35,13 @@ int RunMessageLoop(HWND window)
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
+    // An installer's quit request is the one command line the program knows;
+    // a normal start reads none.
+    if (IsQuitRequest(commandLine))
+        return RunQuitRequest();
+
     SingleInstance session;
     if (session.AnotherIsRunning()) {
         ShowRunningInstance();

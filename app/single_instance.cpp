@@ -21,6 +21,15 @@ SingleInstance::~SingleInstance()
         CloseHandle(mutex_);
 }
 
+bool ClientRunningInSession()
+{
+    const HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, kMutexName);
+    if (mutex == nullptr)
+        return false;
+    CloseHandle(mutex);
+    return true;
+}
+
 bool ShowRunningInstance()
 {
     for (int step = 0; step < kWindowWaitSteps; ++step) {

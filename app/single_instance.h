@@ -18,6 +18,10 @@ private:
     bool anotherIsRunning_;
 };
 
+// True when a client of this session holds the mutex, from its first moment
+// (before its window exists) to its end. Takes nothing.
+bool ClientRunningInSession();
+
 // Asks the running client to show its window, as its "Properties" does. The
 // running client may still be building its window, so this waits for it a
 // few seconds at most. False when no window was found.

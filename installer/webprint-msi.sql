@@ -8,8 +8,12 @@ UPDATE Component SET Attributes = 20, Condition = 'SERVER' WHERE Component = 'Se
 UPDATE Component SET Attributes = 20, Condition = 'PORT' WHERE Component = 'SettingPort'
 UPDATE Component SET Attributes = 20, Condition = 'POLL' WHERE Component = 'SettingPoll'
 UPDATE Component SET Attributes = 20, Condition = 'COMPUTER' WHERE Component = 'SettingComputer'
+UPDATE Component SET Attributes = 20, Condition = 'TLS' WHERE Component = 'SettingTls'
 -- The settings pass from msiexec's command line to the per-machine installation.
-UPDATE Property SET Value = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;SERVER;PORT;POLL;COMPUTER' WHERE Property = 'SecureCustomProperties'
+UPDATE Property SET Value = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;SERVER;PORT;POLL;COMPUTER;TLS' WHERE Property = 'SecureCustomProperties'
 -- A plain shortcut to the program: an advertised one would start a repair of
 -- the settings components, without their properties, when a value is missing.
 UPDATE Shortcut SET Target = '[#webprint.exe]' WHERE Shortcut = 'StartMenuShortcut'
+-- A client that could not be closed holds its file: the file is replaced or
+-- removed at the next restart, and msiexec says so with exit code 3010.
+INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES ('ScheduleReboot', 'WEBPRINTINUSE', 6590)

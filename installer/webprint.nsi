@@ -2,11 +2,13 @@
 ;
 ; Built on Linux by installer/build-packages.sh:
 ;   makensis -DVERSION=1.0.0 -DCLIENT_EXE=/path/webprint.exe -DOUTFILE=/path/setup.exe webprint.nsi
+; (the file CLIENT_EXE names must be called webprint.exe)
 ;
 ; Installs for the whole machine, starts the client at every logon through the
 ; machine's Run key, and registers an uninstaller. A silent installation
-; (/S) takes the client's settings from /SERVER=, /PORT=, /POLL= and
-; /COMPUTER=; every parameter is checked before anything is installed.
+; (/S) takes the client's settings from /SERVER=, /PORT=, /POLL=, /COMPUTER=
+; and /TLS=; every parameter is checked before anything is installed. A
+; running client is closed first and started again afterwards.
 
 !ifndef VERSION | CLIENT_EXE | OUTFILE
   !error "define VERSION, CLIENT_EXE and OUTFILE"
@@ -20,20 +22,25 @@ RequestExecutionLevel admin
 
 !define PRODUCT "Tarnwick Web Printing"
 !define MAKER "Morvelund"
-!define CLIENT_WINDOW_CLASS "TfrmMain"
-!define CLIENT_WINDOW_CAPTION "Tarnwick Web Printing Client"
 !define SETTINGS_KEY "SOFTWARE\Morvelund\Tarnwick Web Printing"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
+; The MSI package's upgrade code: its installed versions are related products.
+!define MSI_UPGRADE_CODE "{E7A411E0-E62F-4121-9DDB-DC3709564DC3}"
 !define MAX_NAME_LENGTH 63
 ; Exit code of a run stopped by a bad parameter (ERROR_INVALID_PARAMETER).
 !define EXIT_BAD_PARAMETER 87
 ; Exit code of a run that could not write the program or its registry values
 ; (as when the script aborts).
 !define EXIT_NOT_WRITTEN 2
-; How long to wait for a running client to end after it was asked to close.
-; A poll in progress holds the client's only thread for several seconds.
-!define CLIENT_EXIT_WAIT_MS 30000
+; Exit code of a run refused because a newer version, or the MSI package, is
+; installed (ERROR_PRODUCT_VERSION).
+!define EXIT_OTHER_VERSION 1638
+; Exit code of a run that finishes at the next restart (ERROR_SUCCESS_REBOOT_REQUIRED).
+!define EXIT_REBOOT_REQUIRED 3010
+; Exit codes of "webprint.exe /quit".
+!define QUIT_CLIENT_ENDED 1
+!define MOVEFILE_DELAY_UNTIL_REBOOT 4
 
 Name "${PRODUCT}"
 BrandingText "${PRODUCT} ${VERSION}"
@@ -53,7 +60,7 @@ VIAddVersionKey LegalCopyright "Copyright ${MAKER}"
 !include MUI2.nsh
 !include LogicLib.nsh
 !include FileFunc.nsh
-!include WinMessages.nsh
+!include WordFunc.nsh
 
 !define MUI_FINISHPAGE_RUN "$INSTDIR\webprint.exe"
 !define MUI_FINISHPAGE_RUN_TEXT "Start the ${PRODUCT} Client now"
@@ -73,6 +80,10 @@ Var Server
 Var Port
 Var Poll
 Var Computer
+Var Tls
+Var AllowDowngrade
+; 1 when a client was closed for the installation, to be started again.
+Var ClientWasRunning
 
 ; ---------------------------------------------------------------------------
 ; Failures and parameter checks
@@ -220,10 +231,15 @@ Function ReadParameters
     ${OrIf} $R3 S== "/NCRC"
       ${Continue}
     ${EndIf}
-    StrCpy $R5 $R3 8
+    ${If} $R3 == "/ALLOWDOWNGRADE"
+      StrCpy $AllowDowngrade 1
+      ${Continue}
+    ${EndIf}
+    StrCpy $R9 $R3 8
     StrCpy $R6 $R3 6
     StrCpy $R7 $R3 10
-    ${If} $R5 == "/SERVER="
+    StrCpy $R5 $R3 5
+    ${If} $R9 == "/SERVER="
       StrCpy $Server $R3 "" 8
       StrCpy $R8 $Server
     ${ElseIf} $R6 == "/PORT="
@@ -235,8 +251,11 @@ Function ReadParameters
     ${ElseIf} $R7 == "/COMPUTER="
       StrCpy $Computer $R3 "" 10
       StrCpy $R8 $Computer
+    ${ElseIf} $R5 == "/TLS="
+      StrCpy $Tls $R3 "" 5
+      StrCpy $R8 $Tls
     ${Else}
-      !insertmacro FailParameter "Unknown parameter $R3. Known: /S /SERVER= /PORT= /POLL= /COMPUTER= /D=."
+      !insertmacro FailParameter "Unknown parameter $R3. Known: /S /SERVER= /PORT= /POLL= /COMPUTER= /TLS= /ALLOWDOWNGRADE /D=."
     ${EndIf}
     ${If} $R8 == ""
       !insertmacro FailParameter "$R3 needs a value."
@@ -249,6 +268,11 @@ Function CheckParameters
   !insertmacro CheckNumber "/POLL=" $Poll 1 86400
   !insertmacro CheckName "/SERVER=" $Server
   !insertmacro CheckName "/COMPUTER=" $Computer
+  ${If} $Tls != ""
+  ${AndIf} $Tls != "0"
+  ${AndIf} $Tls != "1"
+    !insertmacro FailParameter "/TLS=$Tls is not 0 or 1."
+  ${EndIf}
   ; The server is a host name or a dotted address: no scheme, port or path.
   ${If} $Server != ""
     Push $Server
@@ -262,35 +286,29 @@ Function CheckParameters
 FunctionEnd
 
 ; ---------------------------------------------------------------------------
-; Stopping a running client
+; Refusing an installation over another one
 ; ---------------------------------------------------------------------------
 
-; Asks every client window of this session to close, as the tray menu's Exit
-; does, and waits for its process to end so that its file can be replaced or
-; removed. A client that does not end in time is left running; the
-; installation moves its file aside, the uninstallation removes it at the next
-; restart.
-!macro StopClientFunction PREFIX
-Function ${PREFIX}StopClient
-  ${Do}
-    FindWindow $0 "${CLIENT_WINDOW_CLASS}" "${CLIENT_WINDOW_CAPTION}"
-    ${IfThen} $0 = 0 ${|} ${ExitDo} ${|}
-    System::Call 'user32::GetWindowThreadProcessId(p r0, *i .r1)'
-    ; SYNCHRONIZE access is enough to wait for the process.
-    System::Call 'kernel32::OpenProcess(i 0x00100000, i 0, i r1) p .r2'
-    System::Call 'user32::PostMessage(p r0, i ${WM_CLOSE}, p 0, p 0)'
-    DetailPrint "Closing the running ${PRODUCT} Client"
-    ${If} $2 P= 0
-      ${ExitDo}
+; A newer version stays unless /ALLOWDOWNGRADE is given; the MSI package's
+; copy stays: two packages would register the program twice.
+Function CheckInstalledVersions
+  System::Call 'msi::MsiEnumRelatedProductsA(t "${MSI_UPGRADE_CODE}", i 0, i 0, t .r1) i .r0'
+  ${If} $0 = 0
+    Push "The ${PRODUCT} Client is installed from its MSI package. Remove it in Programs and Features first, or install with the MSI package."
+    Push ${EXIT_OTHER_VERSION}
+    Call Fail
+  ${EndIf}
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "DisplayVersion"
+  ${If} $0 != ""
+  ${AndIf} $AllowDowngrade != 1
+    ${VersionCompare} $0 "${VERSION}" $1
+    ${If} $1 = 1
+      Push "Version $0 of the ${PRODUCT} Client is installed, newer than ${VERSION}. Give /ALLOWDOWNGRADE to install the older version."
+      Push ${EXIT_OTHER_VERSION}
+      Call Fail
     ${EndIf}
-    System::Call 'kernel32::WaitForSingleObject(p r2, i ${CLIENT_EXIT_WAIT_MS}) i .r3'
-    System::Call 'kernel32::CloseHandle(p r2)'
-    ${IfThen} $3 <> 0 ${|} ${ExitDo} ${|}
-  ${Loop}
+  ${EndIf}
 FunctionEnd
-!macroend
-!insertmacro StopClientFunction ""
-!insertmacro StopClientFunction "un."
 
 ; ---------------------------------------------------------------------------
 ; Installation
@@ -300,6 +318,14 @@ Function .onInit
   SetShellVarContext all
   Call ReadParameters
   Call CheckParameters
+  Call CheckInstalledVersions
+FunctionEnd
+
+; A file moved aside or left for the next restart: say so in the exit code.
+Function .onInstSuccess
+  ${If} ${RebootFlag}
+    SetErrorLevel ${EXIT_REBOOT_REQUIRED}
+  ${EndIf}
 FunctionEnd
 
 ; Writes a setting only when it was given, so the client's own defaults apply
@@ -316,12 +342,22 @@ FunctionEnd
 !macroend
 
 Section "Client"
-  Call StopClient
+  ; The new program asks the running client of this session to exit and
+  ; waits for it (the installed one may be too old to know how).
+  InitPluginsDir
+  SetOutPath "$PLUGINSDIR"
+  File "${CLIENT_EXE}"
+  DetailPrint "Closing a running ${PRODUCT} Client"
+  ExecWait '"$PLUGINSDIR\webprint.exe" /quit' $0
+  ${If} $0 = ${QUIT_CLIENT_ENDED}
+    StrCpy $ClientWasRunning 1
+  ${EndIf}
   SetOutPath "$INSTDIR"
   ; A client that could not be closed (in another user's session, or still
   ; busy with a poll) keeps its file open. Windows lets a running program's
-  ; file be renamed, so it moves aside, to be deleted at the next restart;
-  ; the new file takes its place and starts at the next logon.
+  ; file be renamed, so it moves aside, to be deleted at the next restart
+  ; (exit code 3010); the new file takes its place and starts at the next
+  ; logon.
   ${If} ${FileExists} "$INSTDIR\webprint.exe"
     ClearErrors
     Delete "$INSTDIR\webprint.exe"
@@ -335,7 +371,7 @@ Section "Client"
   ; a silent run would otherwise do and still end with success.
   SetOverwrite try
   ClearErrors
-  File "/oname=webprint.exe" "${CLIENT_EXE}"
+  File "${CLIENT_EXE}"
   ${If} ${Errors}
     Push "Could not write $INSTDIR\webprint.exe; close the Tarnwick Web Printing Client and run the setup again."
     Push ${EXIT_NOT_WRITTEN}
@@ -349,6 +385,7 @@ Section "Client"
   !insertmacro WriteSettingNumber "Port" $Port
   !insertmacro WriteSettingNumber "PollFreq" $Poll
   !insertmacro WriteSettingText "ComputerName" $Computer
+  !insertmacro WriteSettingNumber "UseTls" $Tls
   WriteRegStr HKLM "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\webprint.exe"'
   ${If} ${Errors}
     Push "Could not write the settings or the Run entry in HKEY_LOCAL_MACHINE."
@@ -364,11 +401,16 @@ Section "Client"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" '"$INSTDIR\webprint.exe"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  ; Runs in place (_?=), so it ends only when the removal is done, with its result.
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+
+  ${If} $ClientWasRunning = 1
+    Exec '"$INSTDIR\webprint.exe"'
+  ${EndIf}
 SectionEnd
 
 ; ---------------------------------------------------------------------------
@@ -379,12 +421,32 @@ Function un.onInit
   SetShellVarContext all
 FunctionEnd
 
+Function un.onUninstSuccess
+  ${If} ${RebootFlag}
+    SetErrorLevel ${EXIT_REBOOT_REQUIRED}
+  ${EndIf}
+FunctionEnd
+
 Section "Uninstall"
-  Call un.StopClient
+  ${If} ${FileExists} "$INSTDIR\webprint.exe"
+    DetailPrint "Closing a running ${PRODUCT} Client"
+    ExecWait '"$INSTDIR\webprint.exe" /quit'
+  ${EndIf}
+  ; A client that could not be closed is removed at the next restart.
   Delete /REBOOTOK "$INSTDIR\webprint.exe"
   Delete /REBOOTOK "$INSTDIR\webprint.old"
+  ; Run in place (the quiet uninstall command's _?=, which makes it wait for
+  ; the removal), this program cannot delete its own file: it and the then
+  ; empty folder go at the next restart, which nothing else needs. Otherwise
+  ; it runs from a copy in the temporary folder and removes both now.
+  ClearErrors
   Delete "$INSTDIR\uninstall.exe"
-  RMDir /REBOOTOK "$INSTDIR"
+  ${If} ${Errors}
+    System::Call 'kernel32::MoveFileExA(t "$INSTDIR\uninstall.exe", p 0, i ${MOVEFILE_DELAY_UNTIL_REBOOT})'
+    System::Call 'kernel32::MoveFileExA(t "$INSTDIR", p 0, i ${MOVEFILE_DELAY_UNTIL_REBOOT})'
+  ${Else}
+    RMDir /REBOOTOK "$INSTDIR"
+  ${EndIf}
   Delete "$SMPROGRAMS\${PRODUCT} Client.lnk"
   DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -1,7 +1,11 @@
 #!/bin/bash
 # Installs, upgrades and removes both installation packages under 32-bit Wine
 # and checks what they leave on the machine: files, the Run entry, the Start
-# menu entry, the settings and their registry types.
+# menu entry, the settings and their registry types, the Programs and Features
+# entries; what they refuse (bad values, downgrades, the other package) and
+# their exit codes; a running client closed and started again, and a program
+# file held open. First it checks that the packages build reproducibly and
+# can be signed.
 #   tests/installer/run_tests.sh [WIN32_BUILD_DIR]     (default: build/win32)
 # The packages are made from the build's webprint.exe and project version, in
 # WIN32_BUILD_DIR-installer-test/, which also holds a Wine prefix made afresh
@@ -13,9 +17,10 @@ cd "$(dirname "$0")/../.."
 build=${1:-build/win32}
 work=${build%/}-installer-test
 exe=$(find "$build" -name webprint.exe -type f -print -quit 2>/dev/null)
+actions=$(find "$build" -name webprint-msi-actions.dll -type f -print -quit 2>/dev/null)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt" 2>/dev/null)
-if [ -z "$exe" ] || [ -z "$version" ]; then
-    echo "$0: no webprint.exe or project version in $build; build it first" >&2
+if [ -z "$exe" ] || [ -z "$actions" ] || [ -z "$version" ]; then
+    echo "$0: no webprint.exe, webprint-msi-actions.dll or project version in $build; build it first" >&2
     exit 1
 fi
 # An older release to upgrade from.
@@ -24,23 +29,12 @@ old_version=0.0.1
 rm -rf "$work"
 mkdir -p "$work"
 packages=$work/packages
-installer/build-packages.sh "$exe" "$version" "$packages" >/dev/null || exit 1
-installer/build-packages.sh "$exe" "$old_version" "$packages" >/dev/null || exit 1
+installer/build-packages.sh "$exe" "$actions" "$version" "$packages" >/dev/null || exit 1
+installer/build-packages.sh "$exe" "$actions" "$old_version" "$packages" >/dev/null || exit 1
 setup=$packages/webprint-setup-$version.exe
 old_setup=$packages/webprint-setup-$old_version.exe
 msi=$packages/webprint-$version.msi
 old_msi=$packages/webprint-$old_version.msi
-
-. tools/wine-session.sh "$work"
-drive_c=$WINEPREFIX/drive_c
-
-settings_key='HKLM\SOFTWARE\Morvelund\Tarnwick Web Printing'
-run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
-uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
-nsis_key="$uninstall_key\\Tarnwick Web Printing"
-program_dir="$drive_c/Program Files/Tarnwick Web Printing"
-program_exe='"C:\Program Files\Tarnwick Web Printing\webprint.exe"'
-common_shortcut="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tarnwick Web Printing Client.lnk"
 
 passed=0
 failed=0
@@ -56,6 +50,33 @@ check() {
     fi
 }
 section() { echo "== $*"; }
+
+# ---------------------------------------------------------------------------
+section "packages: reproducible and signable"
+installer/build-packages.sh "$exe" "$actions" "$version" "$work/again" >/dev/null
+for package in "webprint-setup-$version.exe" "webprint-$version.msi"; do
+    check "$package: a second build is byte-identical" cmp -s "$packages/$package" "$work/again/$package"
+done
+pe_timestamp() { [[ $(i686-w64-mingw32-objdump -p "$1") == *$'\nTime/Date\t\tThu Jan  1 00:00:00 1970\n'* ]]; }
+signature_verified() { osslsigncode verify -CAfile "$work/sign-cert.pem" -in "$1" >/dev/null 2>&1; }
+check "webprint.exe carries no link time" pe_timestamp "$exe"
+openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Throwaway Test Signer" \
+    -keyout "$work/sign-key.pem" -out "$work/sign-cert.pem" 2>/dev/null
+installer/sign-files.sh "$work/sign-cert.pem" "$work/sign-key.pem" "" "$work/again"/* >/dev/null
+for package in "webprint-setup-$version.exe" "webprint-$version.msi"; do
+    check "$package: signature verified" signature_verified "$work/again/$package"
+done
+
+. tools/wine-session.sh "$work"
+drive_c=$WINEPREFIX/drive_c
+
+settings_key='HKLM\SOFTWARE\Morvelund\Tarnwick Web Printing'
+run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+nsis_key="$uninstall_key\\Tarnwick Web Printing"
+program_dir="$drive_c/Program Files/Tarnwick Web Printing"
+program_exe='"C:\Program Files\Tarnwick Web Printing\webprint.exe"'
+common_shortcut="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tarnwick Web Printing Client.lnk"
 
 # "TYPE DATA" of a registry value, nothing when it is missing.
 registry_value() {
@@ -80,7 +101,9 @@ msi_shortcut_exists() {
 }
 msi_shortcut_missing() { ! msi_shortcut_exists; }
 same_file() { cmp -s "$1" "$2"; }
-status_is() { [ "$1" = "$2" ]; }
+# Wine hands on only the low 8 bits of a Windows exit code (1603 arrives as
+# 67); the codes checked here stay distinct that way.
+status_is() { [ "$1" = "$(($2 % 256))" ]; }
 output_has() { grep -q -- "$2" "$1"; }
 # A value of the version resource, which windres stores as UTF-16 text.
 exe_version_is() { strings -el "$1" | grep -A1 -x FileVersion | tail -1 | grep -qx "$2"; }
@@ -113,7 +136,7 @@ client_ended() { wait_until 150 process_ended "$client"; }
 settings_permanent() {
     local rows
     rows=$(msiinfo export "$1" Component | tr -d '\r' | awk -F'\t' '$1 ~ /^Setting/ && int($4 / 16) % 2 == 1' | wc -l)
-    [ "$rows" -eq 4 ]
+    [ "$rows" -eq 5 ]
 }
 # The package's entry under the Uninstall key; nothing when the package has no
 # product code, so that "registered" cannot pass on the Uninstall key itself.
@@ -126,6 +149,37 @@ product_key() {
 run_setup() {
     wine "$@" </dev/null >"$work/setup.out" 2>&1
 }
+run_msiexec() {
+    wine msiexec "$@" </dev/null >/dev/null 2>&1
+}
+# The installed program's own quit request: exit code 1 when a client was
+# running and has ended, so it also tells whether a client was running.
+quit_client() {
+    wine "C:\\Program Files\\Tarnwick Web Printing\\webprint.exe" /quit </dev/null >/dev/null 2>&1
+}
+client_restarted() { quit_client; [ $? -eq 1 ]; }
+# Runs a command line as Programs and Features stores it (quoting included),
+# the way a deployment tool does, through a batch file.
+run_command_line() {
+    printf '%s\r\nexit %%ERRORLEVEL%%\r\n' "$1" >"$drive_c/command.bat"
+    wine cmd /c 'C:\command.bat' </dev/null >/dev/null 2>&1
+}
+# Holds the installed webprint.exe open in a process the quit request cannot
+# reach (as a client in another session or one stuck in a long poll): Wine's
+# cmd.exe, installed as webprint.exe, waiting on a pipe.
+hold_program_file() {
+    cp "$drive_c/windows/system32/cmd.exe" "$program_dir/webprint.exe"
+    rm -f "$work/hold"
+    mkfifo "$work/hold"
+    wine "C:\\Program Files\\Tarnwick Web Printing\\webprint.exe" /c "echo holding& pause" \
+        <"$work/hold" >"$work/holder.out" 2>&1 &
+    holder=$!
+    exec 7>"$work/hold"
+    wait_until 100 output_has "$work/holder.out" holding
+}
+# End of input ends the pause.
+release_program_file() { exec 7>&-; wait_until 100 process_ended "$holder"; }
+pending_removal_of() { wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations 2>/dev/null | tr -d '\r' | grep -qi "$1"; }
 
 # ---------------------------------------------------------------------------
 section "setup program: bad parameters change nothing"
@@ -141,6 +195,7 @@ bad_parameters=(
     "/COMPUTER=$(printf 'c%.0s' {1..64})|/COMPUTER= is 64 characters long"
     "/SERVER=http://print.example.com/|is not a host name or address"
     "/SEVER=print.example.com|Unknown parameter /SEVER="
+    "/TLS=yes|/TLS=yes is not 0 or 1"
 )
 for case in "${bad_parameters[@]}"; do
     parameter=${case%%|*}
@@ -157,7 +212,7 @@ check "no uninstall entry" key_missing "$nsis_key"
 
 # ---------------------------------------------------------------------------
 section "setup program: silent installation with settings"
-run_setup "$old_setup" /S /SERVER=localhost /PORT=9 /POLL=15 "/COMPUTER=Front Desk"
+run_setup "$old_setup" /S /SERVER=localhost /PORT=9 /POLL=15 "/COMPUTER=Front Desk" /TLS=1
 check "exit code 0" status_is $? 0
 check "webprint.exe installed" same_file "$program_dir/webprint.exe" "$exe"
 check "uninstaller installed" exists "$program_dir/uninstall.exe"
@@ -167,15 +222,26 @@ check "Url REG_SZ" value_is "$settings_key" Url "REG_SZ localhost"
 check "Port REG_DWORD" value_is "$settings_key" Port "REG_DWORD 0x9"
 check "PollFreq REG_DWORD" value_is "$settings_key" PollFreq "REG_DWORD 0xf"
 check "ComputerName REG_SZ" value_is "$settings_key" ComputerName "REG_SZ Front Desk"
+check "UseTls REG_DWORD" value_is "$settings_key" UseTls "REG_DWORD 0x1"
 check "Cipher left to the client" value_missing "$settings_key" Cipher
 check "ShowStartUpPanel left to the client" value_missing "$settings_key" ShowStartUpPanel
 check "Add/Remove Programs entry" value_is "$nsis_key" DisplayVersion "REG_SZ $old_version"
+check "Programs and Features entry" value_is "$nsis_key" DisplayName "REG_SZ Tarnwick Web Printing Client"
+check "publisher" value_is "$nsis_key" Publisher "REG_SZ Morvelund"
+check "install location" value_is "$nsis_key" InstallLocation 'REG_SZ C:\Program Files\Tarnwick Web Printing'
+check "size" value_present "$nsis_key" EstimatedSize
 check "quiet uninstall command" value_is "$nsis_key" QuietUninstallString \
-    'REG_SZ "C:\Program Files\Tarnwick Web Printing\uninstall.exe" /S'
+    'REG_SZ "C:\Program Files\Tarnwick Web Printing\uninstall.exe" /S _?=C:\Program Files\Tarnwick Web Printing'
 
-run_setup "$setup" /S /SERVER=other.example.com /PORT=abc
-check "bad parameter over an installation: exit code 87" status_is $? 87
-check "bad parameter over an installation: Url kept" value_is "$settings_key" Url "REG_SZ localhost"
+for parameter in /PORT=abc /POLL=0 /TLS=2 "/SERVER=http://other.example.com"; do
+    run_setup "$setup" /S /SERVER=other.example.com "$parameter"
+    check "$parameter over an installation: exit code 87" status_is $? 87
+done
+check "bad parameters over an installation: Url kept" value_is "$settings_key" Url "REG_SZ localhost"
+check "bad parameters over an installation: version kept" value_is "$nsis_key" DisplayVersion "REG_SZ $old_version"
+run_msiexec /i "$msi" /qn SERVER=localhost
+check "MSI over the setup program's copy: refused" status_is $? 1603
+check "MSI over the setup program's copy: not registered" key_missing "$(product_key "$msi")"
 
 # ---------------------------------------------------------------------------
 section "setup program: upgrade over a running client"
@@ -192,35 +258,39 @@ check "Port kept" value_is "$settings_key" Port "REG_DWORD 0x9"
 check "ComputerName kept" value_is "$settings_key" ComputerName "REG_SZ Front Desk"
 check "client's own values kept" value_is "$settings_key" Cipher "REG_SZ k2vd9qa3m1t74p6n"
 check "one Run entry" value_is "$run_key" "Tarnwick Web Printing" "REG_SZ $program_exe"
+check "client started again, then quit on request" client_restarted
+check "quit request with no client running" quit_client
+
+run_setup "$old_setup" /S
+check "downgrade: refused" status_is $? 1638
+check "downgrade: says why" output_has "$work/setup.out" "newer than $old_version"
+check "downgrade: version kept" value_is "$nsis_key" DisplayVersion "REG_SZ $version"
 
 # ---------------------------------------------------------------------------
 section "setup program: upgrade while a program holds webprint.exe open"
-# Stands for a client the setup program cannot close (another user's session,
-# a long poll): Wine's cmd.exe, installed as webprint.exe, waits on a pipe.
-cp "$drive_c/windows/system32/cmd.exe" "$program_dir/webprint.exe"
-mkfifo "$work/hold"
-wine "C:\\Program Files\\Tarnwick Web Printing\\webprint.exe" /c "echo holding& pause" \
-    <"$work/hold" >"$work/holder.out" 2>&1 &
-holder=$!
-exec 7>"$work/hold"
-check "holder started" wait_until 100 output_has "$work/holder.out" holding
+check "holder started" hold_program_file
 run_setup "$setup" /S
-check "exit code 0" status_is $? 0
+check "exit code 3010" status_is $? 3010
 check "webprint.exe replaced" same_file "$program_dir/webprint.exe" "$exe"
 check "file in use moved aside" exists "$program_dir/webprint.old"
-# End of input ends the pause.
-exec 7>&-
-check "holder ended" wait_until 100 process_ended "$holder"
+check "file in use removed at restart" pending_removal_of 'webprint.old'
+check "holder ended" release_program_file
+run_setup "$old_setup" /S /ALLOWDOWNGRADE
+check "downgrade with /ALLOWDOWNGRADE" status_is $? 0
+check "downgrade with /ALLOWDOWNGRADE: version" value_is "$nsis_key" DisplayVersion "REG_SZ $old_version"
 
 # ---------------------------------------------------------------------------
 section "setup program: silent uninstallation"
 check "client started" start_client
-# As Add/Remove Programs runs it: the uninstaller hands over to a copy of
-# itself and returns at once, so wait for the folder to go.
-run_setup "$program_dir/uninstall.exe" /S
+# The quiet uninstall command as a deployment tool runs it: when it ends, the
+# removal is done.
+run_command_line "$(registry_value "$nsis_key" QuietUninstallString | sed 's/^REG_SZ //')"
 check "exit code 0" status_is $? 0
-check "program folder removed" wait_until 200 missing "$program_dir"
+check "webprint.exe removed when it ends" missing "$program_dir/webprint.exe"
 check "running client closed" client_ended
+check "uninstaller itself removed at the next restart" pending_removal_of 'Printing\\uninstall.exe'
+# What that restart would do.
+rm -r "$program_dir"
 check "Run entry removed" value_missing "$run_key" "Tarnwick Web Printing"
 check "Start menu entry removed" missing "$common_shortcut"
 check "Add/Remove Programs entry removed" key_missing "$nsis_key"
@@ -230,16 +300,18 @@ check "client's own values kept" value_is "$settings_key" Cipher "REG_SZ k2vd9qa
 # ---------------------------------------------------------------------------
 section "MSI: bad properties change nothing"
 wine reg delete "$settings_key" /f >/dev/null 2>&1
-for property in PORT=abc PORT=70000 POLL=0 POLL=x; do
-    wine msiexec /i "$msi" /qn SERVER=localhost "$property" </dev/null >/dev/null 2>&1
-    check "$property: refused" test $? -ne 0
+bad_properties=(PORT=abc PORT=70000 POLL=0 POLL=x TLS=2 "SERVER=$(printf 's%.0s' {1..100})"
+    SERVER=http://print.example.com "COMPUTER=$(printf 'c%.0s' {1..64})")
+for property in "${bad_properties[@]}"; do
+    run_msiexec /i "$msi" /qn SERVER=localhost "$property"
+    check "${property:0:20}: exit code 1603" status_is $? 1603
 done
 check "no program folder" missing "$program_dir"
 check "no settings key" key_missing "$settings_key"
 
 section "MSI: silent installation with properties"
 check "settings components are permanent" settings_permanent "$msi"
-wine msiexec /i "$old_msi" /qn SERVER=print.example.com PORT=7001 </dev/null >/dev/null 2>&1
+run_msiexec /i "$old_msi" /qn SERVER=print.example.com PORT=7001
 check "exit code 0" status_is $? 0
 check "webprint.exe installed" same_file "$program_dir/webprint.exe" "$exe"
 check "Start menu entry" msi_shortcut_exists
@@ -248,12 +320,33 @@ check "Url REG_SZ" value_is "$settings_key" Url "REG_SZ print.example.com"
 check "Port REG_DWORD" value_is "$settings_key" Port "REG_DWORD 0x1b59"
 check "PollFreq not given, not written" value_missing "$settings_key" PollFreq
 check "ComputerName not given, not written" value_missing "$settings_key" ComputerName
+check "UseTls not given, not written" value_missing "$settings_key" UseTls
 old_product=$(product_key "$old_msi")
 check "registered" key_exists "$old_product"
+check "one Programs and Features name" value_is "$old_product" DisplayName "REG_SZ Tarnwick Web Printing Client"
+check "publisher" value_is "$old_product" Publisher "REG_SZ Morvelund"
+check "install location" value_is "$old_product" InstallLocation 'REG_SZ C:\Program Files\Tarnwick Web Printing\'
+check "size" value_present "$old_product" EstimatedSize
+run_setup "$setup" /S
+check "setup program over the MSI's copy: refused" status_is $? 1638
+check "setup program over the MSI's copy: says why" output_has "$work/setup.out" "installed from its MSI package"
 
-section "MSI: upgrade"
-wine msiexec /i "$msi" /qn POLL=20 </dev/null >/dev/null 2>&1
+section "MSI: bad properties over an installed copy"
+for package in "$old_msi" "$msi"; do
+    for property in PORT=abc POLL=0 "SERVER=$(printf 's%.0s' {1..100})" TLS=2; do
+        run_msiexec /i "$package" /qn "$property"
+        check "${package##*/} ${property:0:20}: exit code 1603" status_is $? 1603
+    done
+done
+check "Port kept" value_is "$settings_key" Port "REG_DWORD 0x1b59"
+check "PollFreq not written" value_missing "$settings_key" PollFreq
+check "older version still registered" key_exists "$old_product"
+
+section "MSI: upgrade over a running client"
+check "client started" start_client
+run_msiexec /i "$msi" /qn POLL=20 TLS=1
 check "exit code 0" status_is $? 0
+check "running client closed" client_ended
 new_product=$(product_key "$msi")
 check "new version registered" key_exists "$new_product"
 check "older version removed" key_missing "$old_product"
@@ -261,17 +354,33 @@ check "webprint.exe in place" same_file "$program_dir/webprint.exe" "$exe"
 check "PollFreq given" value_is "$settings_key" PollFreq "REG_DWORD 0x14"
 check "Url kept" value_is "$settings_key" Url "REG_SZ print.example.com"
 check "Port kept" value_is "$settings_key" Port "REG_DWORD 0x1b59"
+check "UseTls given" value_is "$settings_key" UseTls "REG_DWORD 0x1"
 check "one Run entry" value_is "$run_key" "Tarnwick Web Printing" "REG_SZ $program_exe"
+check "client started again, then quit on request" client_restarted
+run_msiexec /i "$old_msi" /qn
+check "downgrade: refused" status_is $? 1603
 
-section "MSI: silent removal"
-wine msiexec /x "$msi" /qn </dev/null >/dev/null 2>&1
-check "exit code 0" status_is $? 0
+section "MSI: silent removal with a running client"
+check "client started" start_client
+run_command_line "$(registry_value "$new_product" QuietUninstallString | sed 's/^REG_SZ //')"
+check "quiet uninstall command: exit code 0" status_is $? 0
+check "running client closed" client_ended
 check "program folder removed" missing "$program_dir"
 check "Run entry removed" value_missing "$run_key" "Tarnwick Web Printing"
 check "Start menu entry removed" msi_shortcut_missing
 check "unregistered" key_missing "$new_product"
 check "settings kept" value_is "$settings_key" Url "REG_SZ print.example.com"
 check "settings kept, types too" value_is "$settings_key" PollFreq "REG_DWORD 0x14"
+
+section "MSI: removal while a program holds webprint.exe open"
+run_msiexec /i "$msi" /qn
+check "installed" status_is $? 0
+check "holder started" hold_program_file
+run_msiexec /x "$msi" /qn
+check "exit code 3010" status_is $? 3010
+check "webprint.exe removed at restart" pending_removal_of 'Tarnwick Web Printing\\webprint.exe'
+check "unregistered" key_missing "$new_product"
+check "holder ended" release_program_file
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

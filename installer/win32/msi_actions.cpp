@@ -1,0 +1,150 @@
+// Custom actions of the Windows Installer package (webprint.wxs).
+// CheckSettings refuses what the setup program refuses, on every
+// installation, and refuses to install over the setup program's copy.
+// CloseClient ends a running client before its file is replaced or removed,
+// and notes what the package must do afterwards.
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+
+#include <string>
+
+#include "app/quit_request.h"
+#include "settings/setting_limits.h"
+
+namespace {
+
+const char kSetupProgramEntry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnwick Web Printing";
+const DWORD kClientExitWaitMilliseconds = 30000;
+
+std::string Property(MSIHANDLE install, const char* name)
+{
+    char small[1];
+    DWORD size = 0;
+    if (MsiGetPropertyA(install, name, small, &size) != ERROR_MORE_DATA)
+        return std::string();
+    std::string value(size + 1, '\0');
+    size = static_cast<DWORD>(value.size());
+    if (MsiGetPropertyA(install, name, &value[0], &size) != ERROR_SUCCESS)
+        return std::string();
+    value.resize(size);
+    return value;
+}
+
+// Shown in a box with a user interface, written to the log without one.
+void ReportError(MSIHANDLE install, const std::string& text)
+{
+    const MSIHANDLE record = MsiCreateRecord(1);
+    // The text goes in a field, not the template, so brackets in a value
+    // are not taken as property references.
+    MsiRecordSetStringA(record, 0, "[1]");
+    MsiRecordSetStringA(record, 1, text.c_str());
+    MsiProcessMessage(install, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR), record);
+    MsiCloseHandle(record);
+}
+
+bool AllCharactersIn(const std::string& text, const char* allowed)
+{
+    return text.find_first_not_of(allowed) == std::string::npos;
+}
+
+// The setup program's rules, with the property names in the messages.
+std::string NumberProblem(const char* name, const std::string& value, unsigned long minimum, unsigned long maximum)
+{
+    const size_t firstSignificant = value.find_first_not_of('0');
+    const std::string digits = firstSignificant == std::string::npos ? "0" : value.substr(firstSignificant);
+    if (AllCharactersIn(value, "0123456789") && digits.size() <= 9) {
+        const unsigned long number = std::stoul(digits);
+        if (number >= minimum && number <= maximum)
+            return std::string();
+    }
+    return std::string(name) + "=" + value + " is not a number from " + std::to_string(minimum) + " to " +
+           std::to_string(maximum) + ".";
+}
+
+std::string LengthProblem(const char* name, const std::string& value, size_t limit)
+{
+    if (value.size() <= limit)
+        return std::string();
+    return std::string(name) + " is " + std::to_string(value.size()) + " characters long; at most " +
+           std::to_string(limit) + " are allowed.";
+}
+
+std::string SettingsProblem(MSIHANDLE install)
+{
+    const std::string server = Property(install, "SERVER");
+    const std::string port = Property(install, "PORT");
+    const std::string poll = Property(install, "POLL");
+    const std::string computer = Property(install, "COMPUTER");
+    const std::string tls = Property(install, "TLS");
+    std::string problem;
+    if (!port.empty())
+        problem = NumberProblem("PORT", port, 1, 65535);
+    if (problem.empty() && !poll.empty())
+        problem = NumberProblem("POLL", poll, 1, 86400);
+    if (problem.empty())
+        problem = LengthProblem("SERVER", server, kServerNameLimit);
+    if (problem.empty())
+        problem = LengthProblem("COMPUTER", computer, kComputerNameLimit);
+    // The server is a host name or a dotted address: no scheme, port or path.
+    if (problem.empty() &&
+        !AllCharactersIn(server, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789.-_"))
+        problem = "SERVER=" + server + " is not a host name or address (give no scheme, port or path).";
+    if (problem.empty() && !tls.empty() && tls != "0" && tls != "1")
+        problem = "TLS=" + tls + " is not 0 or 1.";
+    return problem;
+}
+
+bool SetupProgramInstalled()
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSetupProgramEntry, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// A running program's file cannot be opened for writing or deletion.
+bool FileInUse(const std::string& path)
+{
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
+{
+    std::string problem = SettingsProblem(install);
+    if (problem.empty() && SetupProgramInstalled())
+        problem = "The Tarnwick Web Printing Client is installed by its setup program. "
+                  "Remove it in Programs and Features first, or install with the setup program.";
+    if (problem.empty())
+        return ERROR_SUCCESS;
+    ReportError(install, problem);
+    return ERROR_INSTALL_FAILURE;
+}
+
+// WEBPRINTWASRUNNING: a client was closed, to be started again after an
+// installation. WEBPRINTINUSE: the file is still held, so a restart is
+// needed; on removal it is deleted at that restart.
+extern "C" __declspec(dllexport) UINT __stdcall CloseClient(MSIHANDLE install)
+{
+    if (QuitRunningClient(kClientExitWaitMilliseconds) == QuitOutcome::kEnded)
+        MsiSetPropertyA(install, "WEBPRINTWASRUNNING", "1");
+    // INSTALLDIR ends in a backslash.
+    const std::string folder = Property(install, "INSTALLDIR");
+    const std::string file = folder + "webprint.exe";
+    if (FileInUse(file)) {
+        MsiSetPropertyA(install, "WEBPRINTINUSE", "1");
+        // Not every Windows Installer schedules it (Wine's leaves it); the
+        // folder goes after it.
+        if (Property(install, "REMOVE") == "ALL" && MoveFileExA(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+            MoveFileExA(folder.substr(0, folder.size() - 1).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+    return ERROR_SUCCESS;
+}

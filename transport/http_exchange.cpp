@@ -259,11 +259,12 @@ int PrintClient::httpRequest(const char* path, const char* extraHeader, const ch
     // Room for the response, and two NULs after the held data.
     char buffer[kReceiveRoom + 2];
 
-    // Bytes already waiting on a kept connection answer no request of ours (a
-    // server that answered twice, or a reply that came after its time-out);
-    // read now, they would pass for this request's reply. A new connection
-    // leaves them behind, as it does the close of a server that went idle.
-    if (!KeepAlive || (Socket != kNoSocket && WaitReadable(Socket, 0) != 0))
+    // A connection that an earlier failure closed cannot carry this request,
+    // kept alive or not. Bytes already waiting on a kept connection answer no
+    // request of ours (a server that answered twice); read now, they would
+    // pass for this request's reply. A new connection leaves them behind, as
+    // it does the close of a server that went idle.
+    if (!KeepAlive || Socket == kNoSocket || WaitReadable(Socket, 0) != 0)
         SocketConnect();
 
     int32_t bodyBytes = static_cast<int32_t>(strlen(body));
@@ -285,10 +286,10 @@ int PrintClient::httpRequest(const char* path, const char* extraHeader, const ch
         char* bodyStart = nullptr;
         for (;;) {
             int count = ReceiveMore(buffer, &held, TransportTimeouts.headMilliseconds);
-            if (count == -2) {
-                ReleaseConnection();
-                return 1;
-            }
+            // A reply that comes after its time-out would pass for the next
+            // request's, so the connection goes; keep-alive stays as it is.
+            if (count == -2)
+                return FailExchange(nullptr);
             if (count < 0) {
                 KeepAlive = false;
                 ReleaseConnection();
@@ -299,10 +300,9 @@ int PrintClient::httpRequest(const char* path, const char* extraHeader, const ch
                 bodyStart = FindHeadEnd(buffer, held);
                 if (bodyStart == nullptr)
                     continue;
-                if (ParseResponseHead(&Head, buffer, bodyStart) != 0) {
-                    ReleaseConnection();
-                    return 1;
-                }
+                // Without a status line nothing tells where this reply ends.
+                if (ParseResponseHead(&Head, buffer, bodyStart) != 0)
+                    return FailExchange(nullptr);
                 if (Head.Chunked == 1 || Head.StatusCode == 100)
                     break;
                 if (Head.ContentLength < 0)

@@ -89,13 +89,16 @@ TEST(Timer1Tick, ATickWhileAPollRunsDoesNothing)
     HWND window = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(window, nullptr);
     int ticksDuringStartDoc = 0;
+    bool loopRun = false;
     {
         WindowTimer timer(window);
         // Only the first document runs the loop: a second poll, were one to
         // start inside, would start its document without waiting again.
         spooler_double::DuringStartDoc([&] {
-            if (ticksDuringStartDoc == 0)
-                ticksDuringStartDoc = RunLoopUntilTick();
+            if (loopRun)
+                return;
+            loopRun = true;
+            ticksDuringStartDoc = RunLoopUntilTick();
         });
 
         Timer1Timer(timer);

@@ -13,16 +13,32 @@ static_assert(kServerNameLimit + 1 == static_cast<size_t>(kHostCapacity) &&
                   kCipherLimit + 1 == static_cast<size_t>(kCipherCapacity),
               "the settings' length limits must match the client's fields");
 
+namespace {
+
+// A printer driver that shows a window while a document starts runs the
+// message loop, which delivers the next tick inside the running poll. A poll
+// there would fetch and print the same unacknowledged job again.
+bool PollRunning = false;
+
+}  // namespace
+
 void Timer1Timer(PollTimer& timer)
 {
+    if (PollRunning)
+        return;
     // Incomplete settings: a silent tick, and the interval stays as it is.
     if (!SettingsComplete(ClientSettings))
         return;
 
     // A 32-bit product: a negative PollFreq gives a huge unsigned period
-    // instead of stopping the timer. Setting an unchanged interval would
-    // restart the period, so it is set only when it differs.
+    // instead of stopping the timer. One that wrapped below a second would
+    // poll back to back, so it is never set. Setting an unchanged interval
+    // would restart the period, so it is set only when it differs.
     const uint32_t interval = static_cast<uint32_t>(ClientSettings.PollFreq) * 1000u;
+    if (interval < 1000u) {
+        OnStatus("Poll frequency out of range: not polling");
+        return;
+    }
     if (timer.Interval() != interval)
         timer.SetInterval(interval);
 
@@ -40,5 +56,7 @@ void Timer1Timer(PollTimer& timer)
     client.OnProgress = OnProgress;
     client.OnStatus = OnStatus;
     client.OnLog = OnLog;
+    PollRunning = true;
     RunPollCycle(&client);
+    PollRunning = false;
 }

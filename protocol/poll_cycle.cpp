@@ -53,35 +53,41 @@ int EndPoll(PrintClient* client, const char* text)
     return ClosePoll(client);
 }
 
+int Post(PrintClient* client, const char* functionName, const char* document, char* reply, int32_t capacity,
+         int32_t* length)
+{
+    return client->httpRequest(RequestPath(client, functionName), kXmlContentType, document, nullptr, 0, reply,
+                               capacity, length);
+}
+
 // Posts a document whose reply is read as text into the reply buffer. The
 // capacity leaves a byte for the NUL behind the longest reply that is taken.
 int PostForText(PrintClient* client, const char* functionName, const char* document, char* reply)
 {
     int32_t length = 0;
-    int result = client->httpRequest(RequestPath(client, functionName), kXmlContentType, document, nullptr, 0,
-                                     reply, kReplySize - 1, &length);
+    int result = Post(client, functionName, document, reply, kReplySize - 1, &length);
     reply[length] = 0;
     return result;
 }
 
-// How far a job got in the spooler; a failure undoes exactly that much.
-enum class JobStage { PrinterOpen, DocumentStarted, PageStarted, BlocksStarted };
+// What a failure leaves open in the spooler; the failure ends exactly that.
+enum class JobStage { PrinterOpen, DocumentEnding, DocumentStarted, PageStarted };
 
 int FailJob(PrintClient* client, spooler::PrinterHandle handle, JobStage stage, const char* text)
 {
+    // The service hands an unacknowledged job out again on a later poll, so
+    // nothing of a started document may come out of the printer.
+    if (stage != JobStage::PrinterOpen)
+        spooler::AbortPrinter(handle);
     // Results are not tested: the poll ends whatever they say.
     switch (stage) {
-    case JobStage::BlocksStarted:
-        // The service hands the job out again on a later poll, so the part
-        // spooled so far must not come out of the printer.
-        spooler::AbortPrinter(handle);
-        [[fallthrough]];
     case JobStage::PageStarted:
         spooler::EndPagePrinter(handle);
         [[fallthrough]];
     case JobStage::DocumentStarted:
         spooler::EndDocPrinter(handle);
         [[fallthrough]];
+    case JobStage::DocumentEnding:
     case JobStage::PrinterOpen:
         spooler::ClosePrinter(handle);
     }
@@ -138,13 +144,13 @@ int PrintJob(PrintClient* client, char* const* fields, char* document, unsigned 
                                          reinterpret_cast<char*>(block), kBlockSize, &received);
         // An empty block would ask for the same offset again without end.
         if (result != 0 || received <= 0)
-            return FailJob(client, handle, JobStage::BlocksStarted, "httpRequest failed");
+            return FailJob(client, handle, JobStage::PageStarted, "httpRequest failed");
         ComplementBlock(block, received);
         uint32_t written = 0;
         if (!spooler::WritePrinter(handle, block, static_cast<uint32_t>(received), &written))
-            return FailJob(client, handle, JobStage::BlocksStarted, "WritePrinter failed");
+            return FailJob(client, handle, JobStage::PageStarted, "WritePrinter failed");
         if (written != static_cast<uint32_t>(received))
-            return FailJob(client, handle, JobStage::BlocksStarted, "Invalid size writen");
+            return FailJob(client, handle, JobStage::PageStarted, "Invalid size writen");
         offset += received;
         client->OnProgress(ProgressPosition(offset), size);
     }
@@ -152,7 +158,7 @@ int PrintJob(PrintClient* client, char* const* fields, char* document, unsigned 
     if (!spooler::EndPagePrinter(handle))
         return FailJob(client, handle, JobStage::DocumentStarted, "EndPagePrinter failed");
     if (!spooler::EndDocPrinter(handle))
-        return FailJob(client, handle, JobStage::PrinterOpen, "EndDocPrinter failed");
+        return FailJob(client, handle, JobStage::DocumentEnding, "EndDocPrinter failed");
     spooler::ClosePrinter(handle);
     return 0;
 }
@@ -221,7 +227,9 @@ int RunPollCycle(PrintClient* client)
 
     // The fields are still whole: the blocks went to their own buffer.
     snprintf(document, kDocumentSize, "<printed id='%s'/>", fields[kJobIdField]);
-    if (PostForText(client, "printed", document, reply) != 0) {
+    // The acknowledgement's reply is not read, so it needs no terminator.
+    int32_t ignoredLength = 0;
+    if (Post(client, "printed", document, reply, kReplySize, &ignoredLength) != 0) {
         // The job has printed: the progress stays full, and the client's end
         // closes the connection.
         client->ReportError("httpRequest failed");

@@ -176,13 +176,13 @@ int PrintClient::SocketReceive(char* buffer, int32_t size, int timeoutMillisecon
     return count;
 }
 
-// Whether the kept connection can carry no new request. Under TLS only
-// application data counts: records the server sends on its own (session
-// tickets) also make the socket readable.
+// Whether the connection can carry no new request: it is closed, or holds
+// unread data. Under TLS only application data counts: records the server
+// sends on its own (session tickets) also make the socket readable.
 bool PrintClient::ConnectionStale()
 {
     if (Socket == kNoSocket)
-        return false;
+        return true;
     return Channel != nullptr ? TlsConnectionStale(Channel) : WaitReadable(Socket, 0) != 0;
 }
 
@@ -284,10 +284,11 @@ int PrintClient::httpRequest(const char* path, const char* extraHeader, const ch
     // Room for the response, and two NULs after the held data.
     char buffer[kReceiveRoom + 2];
 
-    // Bytes already waiting on a kept connection answer no request of ours (a
-    // server that answered twice, or a reply that came after its time-out);
-    // read now, they would pass for this request's reply. A new connection
-    // leaves them behind, as it does the close of a server that went idle.
+    // A connection that an earlier failure closed cannot carry this request,
+    // kept alive or not. Bytes already waiting on a kept connection answer no
+    // request of ours (a server that answered twice); read now, they would
+    // pass for this request's reply. A new connection leaves them behind, as
+    // it does the close of a server that went idle.
     if (!KeepAlive || ConnectionStale())
         SocketConnect();
 
@@ -318,10 +319,10 @@ int PrintClient::httpRequest(const char* path, const char* extraHeader, const ch
         char* bodyStart = nullptr;
         for (;;) {
             int count = ReceiveMore(buffer, &held, TransportTimeouts.headMilliseconds);
-            if (count == -2) {
-                ReleaseConnection();
-                return 1;
-            }
+            // A reply that comes after its time-out would pass for the next
+            // request's, so the connection goes; keep-alive stays as it is.
+            if (count == -2)
+                return FailExchange(nullptr);
             if (count < 0) {
                 KeepAlive = false;
                 ReleaseConnection();
@@ -332,10 +333,9 @@ int PrintClient::httpRequest(const char* path, const char* extraHeader, const ch
                 bodyStart = FindHeadEnd(buffer, held);
                 if (bodyStart == nullptr)
                     continue;
-                if (ParseResponseHead(&Head, buffer, bodyStart) != 0) {
-                    ReleaseConnection();
-                    return 1;
-                }
+                // Without a status line nothing tells where this reply ends.
+                if (ParseResponseHead(&Head, buffer, bodyStart) != 0)
+                    return FailExchange(nullptr);
                 if (Head.Chunked == 1 || Head.StatusCode == 100)
                     break;
                 if (Head.ContentLength < 0)

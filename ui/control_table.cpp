@@ -6,6 +6,7 @@
 // seen and are not built; Image1's icon is the tray icon.
 constexpr ControlEntry kControlTable[kControlCount] = {
     {kBtnOk, "btnOK", ControlKind::PushButton, 0, 8, 294, 75, 25, "&OK", false},
+    {kPageControl1, "PageControl1", ControlKind::TabControl, 0, 1, 1, 372, 335, "", false},
 
     {kTbStatus, "tbStatus", ControlKind::TabPage, kPageControl1, 0, 0, 0, 0, "Status", false},
     {kLabel4, "Label4", ControlKind::Label, kTbStatus, 2, 8, 77, 13, "Spooler events :", false},
@@ -32,7 +33,6 @@ constexpr ControlEntry kControlTable[kControlCount] = {
     {kLabel9, "Label9", ControlKind::Label, kTabSheet1, 0, 8, 81, 13, "Exposed printers:", false},
     {kCheckListBox1, "CheckListBox1", ControlKind::CheckList, kTabSheet1, 0, 32, 361, 225, "", false},
 
-    {kPageControl1, "PageControl1", ControlKind::TabControl, 0, 1, 1, 372, 335, "", false},
     {kStatusBar1, "StatusBar1", ControlKind::StatusBar, 0, 1, 336, 372, 26, "", false},
 };
 // A row left out would leave a zero row at the end.

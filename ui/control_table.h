@@ -19,8 +19,8 @@ struct ControlEntry {
     bool disabled;
 };
 
-// In creation order, which is also the tab order: the OK button first, then
-// each page followed by its controls, then the tab control and the status bar.
+// In creation order, which is also the tab order: the OK button, the tab
+// control, each page followed by its controls, then the status bar.
 constexpr int kControlCount = 25;
 extern const ControlEntry kControlTable[kControlCount];
 

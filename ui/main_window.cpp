@@ -62,6 +62,7 @@ std::unique_ptr<TfrmMain> TfrmMain::Create(HINSTANCE instance, SettingsStore& st
     if (!form->Build(instance))
         return nullptr;
     form->FormCreate();
+    form->created_ = true;
     return form;
 }
 
@@ -115,10 +116,19 @@ LRESULT CALLBACK TfrmMain::WindowProc(HWND window, UINT message, WPARAM wParam, 
 LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
+    // Like a dialog, the window keeps the focus on one of its controls: the
+    // one that had it last, or the shown page's first.
     case WM_ACTIVATE:
-        if (LOWORD(wParam) != WA_INACTIVE)
-            FormActivate();
-        break;
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            KeepFocus();
+            break;
+        }
+        FormActivate();
+        RestoreFocus();
+        return 0;
+    case WM_SETFOCUS:
+        RestoreFocus();
+        return 0;
     case WM_PAINT: {
         // Panel1's raised edge around the client area.
         PAINTSTRUCT paint;
@@ -171,8 +181,10 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         break;
     case WM_DESTROY:
         FormDestroy();
-        // Closing the main window ends the program.
-        PostQuitMessage(0);
+        // Closing the main window ends the program. A window that was never
+        // whole ends nothing: the quit would close the box that says so.
+        if (created_)
+            PostQuitMessage(0);
         return 0;
     default:
         if (message == taskbarCreated_ && taskbarCreated_ != 0 && trayIconUp_)
@@ -209,6 +221,39 @@ void TfrmMain::PutUpTrayIcon()
     NotifyTray(window_, nullptr, TrayAction::Add);
     NotifyTray(window_, trayIcon_, TrayAction::Modify);
     trayIconUp_ = true;
+}
+
+void TfrmMain::KeepFocus()
+{
+    HWND focus = GetFocus();
+    if (focus != nullptr && IsChild(window_, focus))
+        lastFocus_ = focus;
+}
+
+void TfrmMain::RestoreFocus()
+{
+    // A control can no longer take the focus once it, or its page, is hidden
+    // or it is disabled.
+    bool usable = lastFocus_ != nullptr && IsChild(window_, lastFocus_) && IsWindowEnabled(lastFocus_);
+    for (HWND at = lastFocus_; usable && at != window_; at = GetParent(at))
+        usable = (GetWindowLongA(at, GWL_STYLE) & WS_VISIBLE) != 0;
+    SetFocus(usable ? lastFocus_ : FirstControlOfShownPage());
+}
+
+HWND TfrmMain::FirstControlOfShownPage() const
+{
+    const LRESULT selected = SendMessageA(Control(kPageControl1), TCM_GETCURSEL, 0, 0);
+    int page = 0;
+    for (int row = 0, index = 0; row < kControlCount; ++row) {
+        if (kControlTable[row].kind == ControlKind::TabPage && index++ == selected)
+            page = kControlTable[row].id;
+    }
+    for (int row = 0; row < kControlCount; ++row) {
+        const LONG style = GetWindowLongA(controls_[row], GWL_STYLE);
+        if (page != 0 && kControlTable[row].parent == page && (style & WS_TABSTOP) && !(style & WS_DISABLED))
+            return controls_[row];
+    }
+    return Control(kBtnOk);
 }
 
 void TfrmMain::FormPaint()

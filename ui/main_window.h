@@ -71,6 +71,9 @@ private:
     void CheckListClicked(HWND list, int index) override;  // CheckListBox1ClickCheck
 
     void PutUpTrayIcon();
+    void KeepFocus();
+    void RestoreFocus();
+    HWND FirstControlOfShownPage() const;
     void ShowAndBringToFront();
     void SelectPage(int index);
     void ShowSelectedPage();
@@ -85,6 +88,10 @@ private:
     HMENU popMenu_ = nullptr;
     UINT taskbarCreated_ = 0;
     bool trayIconUp_ = false;
+    // The control that had the focus when the window was last deactivated.
+    HWND lastFocus_ = nullptr;
+    // Set once the window is whole; only then does its end end the program.
+    bool created_ = false;
 };
 
 // The one main window; null before it is built and once it is destroyed.

@@ -66,13 +66,23 @@ bool Register(const WNDCLASSEXA& windowClass)
     return RegisterClassExA(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
-// The tab pages are the window's children, above the tab control and filling
-// its page area, the way property sheets place them.
-void AddPages(HWND window, HWND tabControl, const HWND handles[])
+// The tab control's page area, in its own coordinates. It lies below the
+// tabs, so it is known once they are in.
+RECT PageArea(HWND tabControl)
+{
+    RECT area;
+    GetClientRect(tabControl, &area);
+    TabCtrl_AdjustRect(tabControl, FALSE, &area);
+    return area;
+}
+
+// One tab per page. The tab control comes before the pages in the tab order,
+// so it lies above them; it keeps only its tabs and frame, and the page area
+// is left to the pages.
+void AddTabs(HWND tabControl)
 {
     int index = 0;
-    for (int row = 0; row < kControlCount; ++row) {
-        const ControlEntry& entry = kControlTable[row];
+    for (const ControlEntry& entry : kControlTable) {
         if (entry.kind != ControlKind::TabPage)
             continue;
         TCITEMA item = {};
@@ -80,16 +90,25 @@ void AddPages(HWND window, HWND tabControl, const HWND handles[])
         item.pszText = const_cast<char*>(entry.text);
         SendMessageA(tabControl, TCM_INSERTITEMA, index++, reinterpret_cast<LPARAM>(&item));
     }
-    // The page area lies below the tabs, so it is known once they are in.
-    RECT area;
-    GetClientRect(tabControl, &area);
-    TabCtrl_AdjustRect(tabControl, FALSE, &area);
+    RECT whole;
+    GetClientRect(tabControl, &whole);
+    const RECT area = PageArea(tabControl);
+    HRGN tabsAndFrame = CreateRectRgnIndirect(&whole);
+    HRGN pages = CreateRectRgnIndirect(&area);
+    CombineRgn(tabsAndFrame, tabsAndFrame, pages, RGN_DIFF);
+    DeleteObject(pages);
+    // The system owns the region from here on.
+    SetWindowRgn(tabControl, tabsAndFrame, FALSE);
+}
+
+// The tab pages are the window's children filling the tab control's page
+// area, the way property sheets place them.
+void PlacePage(HWND window, HWND tabControl, HWND page)
+{
+    RECT area = PageArea(tabControl);
     MapWindowPoints(tabControl, window, reinterpret_cast<POINT*>(&area), 2);
-    for (int row = 0; row < kControlCount; ++row) {
-        if (kControlTable[row].kind == ControlKind::TabPage)
-            SetWindowPos(handles[row], nullptr, area.left, area.top, area.right - area.left, area.bottom - area.top,
-                         SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    SetWindowPos(page, nullptr, area.left, area.top, area.right - area.left, area.bottom - area.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void FinishControl(const ControlEntry& entry, HWND control, const Scale& scale, HWND window, const HWND handles[])
@@ -118,10 +137,12 @@ void FinishControl(const ControlEntry& entry, HWND control, const Scale& scale, 
         SendMessageA(control, SB_SIMPLE, TRUE, 0);
         break;
     case ControlKind::TabControl:
-        AddPages(window, control, handles);
+        AddTabs(control);
+        break;
+    case ControlKind::TabPage:
+        PlacePage(window, handles[ControlRow(entry.parent)], control);
         break;
     case ControlKind::PushButton:
-    case ControlKind::TabPage:
     case ControlKind::Edit:
         break;
     }
@@ -186,12 +207,14 @@ bool BuildControls(HWND window, HINSTANCE instance, const Scale& scale, HFONT fo
     for (int row = 0; row < kControlCount; ++row) {
         const ControlEntry& entry = kControlTable[row];
         const KindTraits traits = TraitsOf(entry.kind);
-        const bool onWindow = entry.parent == 0 || entry.kind == ControlKind::TabPage;
-        const int parentRow = onWindow ? -1 : ControlRow(entry.parent);
-        if (!onWindow && (parentRow < 0 || parentRow >= row))
+        // A page's parent in the table is the tab control that shows it.
+        const int parentRow = entry.parent == 0 ? -1 : ControlRow(entry.parent);
+        if (entry.parent != 0 && (parentRow < 0 || parentRow >= row))
             return false;
+        const bool onWindow = entry.parent == 0 || entry.kind == ControlKind::TabPage;
         const HWND parent = onWindow ? window : handles[parentRow];
-        // The OK button lies above the pages, the pages above the tab control.
+        // Each control lies below the ones before it: the OK button above the
+        // tab control, the tab control's tabs above the pages.
         DWORD style = WS_CHILD | traits.style | (onWindow ? WS_CLIPSIBLINGS : 0);
         if (entry.kind != ControlKind::TabPage)
             style |= WS_VISIBLE;

@@ -26,14 +26,19 @@ struct FailureRow {
 const Names kNoCalls;
 const Names kOpen = {"OpenPrinterA"};
 const Names kStartDocFails = {"OpenPrinterA", "StartDocPrinterA", "ClosePrinter"};
-const Names kStartPageFails = {"OpenPrinterA", "StartDocPrinterA", "StartPagePrinter", "EndDocPrinter",
-                               "ClosePrinter"};
+// Once the document has started, every failure discards it before it ends.
+const Names kStartPageFails = {"OpenPrinterA", "StartDocPrinterA", "StartPagePrinter", "AbortPrinter",
+                               "EndDocPrinter", "ClosePrinter"};
 const Names kBlockRequestFails = {"OpenPrinterA", "StartDocPrinterA", "StartPagePrinter", "AbortPrinter",
                                   "EndPagePrinter", "EndDocPrinter", "ClosePrinter"};
 const Names kWriteFails = {"OpenPrinterA", "StartDocPrinterA", "StartPagePrinter", "WritePrinter", "AbortPrinter",
                            "EndPagePrinter", "EndDocPrinter", "ClosePrinter"};
 const Names kWholeJob = {"OpenPrinterA", "StartDocPrinterA", "StartPagePrinter", "WritePrinter", "EndPagePrinter",
                          "EndDocPrinter", "ClosePrinter"};
+const Names kEndPageFails = {"OpenPrinterA", "StartDocPrinterA", "StartPagePrinter", "WritePrinter",
+                             "EndPagePrinter", "AbortPrinter", "EndDocPrinter", "ClosePrinter"};
+const Names kEndDocFails = {"OpenPrinterA", "StartDocPrinterA", "StartPagePrinter", "WritePrinter",
+                            "EndPagePrinter", "EndDocPrinter", "AbortPrinter", "ClosePrinter"};
 
 void FailSpooler(PollTest*, Call call)
 {
@@ -68,9 +73,9 @@ const FailureRow kRows[] = {
      "WritePrinter failed", true, true, true, false},
     {"BlockWrittenShort", [](PollTest*) { spooler_double::ShortenWrite(1, 1); }, false, kWriteFails,
      "Invalid size writen", true, true, true, false},
-    {"PageDoesNotEnd", [](PollTest* t) { FailSpooler(t, Call::EndPagePrinter); }, false, kWholeJob,
+    {"PageDoesNotEnd", [](PollTest* t) { FailSpooler(t, Call::EndPagePrinter); }, false, kEndPageFails,
      "EndPagePrinter failed", true, true, true, false},
-    {"DocumentDoesNotEnd", [](PollTest* t) { FailSpooler(t, Call::EndDocPrinter); }, false, kWholeJob,
+    {"DocumentDoesNotEnd", [](PollTest* t) { FailSpooler(t, Call::EndDocPrinter); }, false, kEndDocFails,
      "EndDocPrinter failed", true, true, true, false},
     {"PrintedRequestFails", [](PollTest* t) { AnswerWithError(t, "printed"); }, false, kWholeJob,
      "httpRequest failed", false, false, true, true},

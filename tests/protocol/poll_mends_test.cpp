@@ -78,7 +78,7 @@ TEST_F(PollTest, ABlockThatFillsItsBufferIsPrinted)
     EXPECT_EQ(spooler_double::WrittenBytes(), data);
 }
 
-TEST_F(PollTest, ATextReplyNeedsRoomForItsTerminator)
+TEST_F(PollTest, OnlyATextReplyNeedsRoomForItsTerminator)
 {
     Script("qryspool", std::string(4095, 'E'));
     EXPECT_EQ(Poll(), 1);
@@ -87,6 +87,13 @@ TEST_F(PollTest, ATextReplyNeedsRoomForItsTerminator)
     Script("qryspool", std::string(4096, 'E'));
     EXPECT_EQ(Poll(), 1);
     EXPECT_EQ(LastEvents(3), EndedWith("httpRequest \"rmtprt.aspx?func=qryspool\" failed"));
+
+    // The acknowledgement's reply is not read: the whole buffer is its room.
+    Script("qryspool", JobReply("f", "1", "Doc", "P", "1"));
+    Script("spooldata", "x");
+    Script("printed", std::string(4096, 'P'));
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(LastEvents(1), EventList{StatusEvent("Printing complete")});
 }
 
 TEST_F(PollTest, ARegistrationReplyWithoutATokenFailsTheRegistration)

@@ -4,6 +4,7 @@
 
 #include "protocol/poll_cycle.h"
 #include "protocol/service_path.h"
+#include "tests/protocol/poll_fixture.h"
 #include "tests/transport/client_fixture.h"
 
 namespace {
@@ -110,5 +111,53 @@ TEST_F(ServicePathTest, WhenEveryCandidateRefusesTheLastAnswersBodyIsReported)
     EXPECT_STREQ(RequestPath(&client, "qryspool"), "");
     EXPECT_EQ(Reports::log.back(), "refused 3");
 }
+
+// A first candidate whose answer leaves its connection out of step: the
+// exchange closes it, and the second candidate's ping goes out on a new one.
+struct BrokenPing {
+    const char* name;
+    std::string answer;
+    bool stall;  // else the server waits for the next request
+};
+
+void PrintTo(const BrokenPing& c, std::ostream* out) { *out << c.name; }
+
+const std::string kChunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+
+const BrokenPing kBrokenPings[] = {
+    {"InvalidChunkedReply", kChunked + "2\r\nokXX0\r\n\r\n", false},
+    {"ChunkReadTimesOut", kChunked + "A\r\nhello", true},
+    {"InvalidContentLength", "HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\nhello", false},
+    {"HeadReadTimesOut", "", true},
+    {"NoStatusLine", "SMTP ready\r\n\r\n", false},
+};
+
+class DiscoveryAfterBrokenPing : public PollTest, public ::testing::WithParamInterface<BrokenPing> {};
+
+TEST_P(DiscoveryAfterBrokenPing, FindsTheSecondPathAndThePollGoesOn)
+{
+    ScriptedAnswer broken;
+    broken.bytes = GetParam().answer;
+    broken.stall = GetParam().stall;
+    ScriptedAnswer ok;
+    ok.bytes = OkResponse("");
+    Script("ping", std::vector<ScriptedAnswer>{broken, ok});
+
+    EXPECT_EQ(Poll(), 1);
+
+    std::vector<ScriptedRequest> pings = RequestsFor("ping");
+    ASSERT_EQ(pings.size(), 2u);
+    EXPECT_EQ(pings[0].path, kFirst + "ping");
+    EXPECT_EQ(pings[1].path, kSecond + "ping");
+    EXPECT_EQ(pings[1].connection, 2);
+    EXPECT_EQ(ServicePrefix, kSecond);
+    EXPECT_EQ(RequestsFor("printlist").size(), 1u);
+    ASSERT_EQ(RequestsFor("qryspool").size(), 1u);
+    EXPECT_EQ(Events().back(), StatusEvent("Empty queue"));
+    EXPECT_TRUE(KeepAlive);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, DiscoveryAfterBrokenPing, ::testing::ValuesIn(kBrokenPings),
+                         [](const ::testing::TestParamInfo<BrokenPing>& info) { return std::string(info.param.name); });
 
 }  // namespace

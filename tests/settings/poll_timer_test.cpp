@@ -111,17 +111,31 @@ TEST_F(Tick, TheIntervalChangesOnlyWithPollFreq)
     EXPECT_EQ(timer.restarts, (std::vector<uint32_t>{30000, 10000}));
 }
 
-TEST_F(Tick, NegativePollFreqGivesAnUnsignedProduct)
+TEST_F(Tick, PollFreqTimes1000IsAnUnsignedProductOfAtLeastASecond)
 {
-    const std::pair<int32_t, uint32_t> cases[] = {
-        {-1, 4294966296u}, {-5, 4294962296u}, {INT32_MIN, 0u}, {4294968, 704u},
+    struct Case {
+        int32_t pollFreq;
+        uint32_t interval;  // the timer's interval after the tick
+        bool polled;
     };
-    for (const auto& c : cases) {
-        ClientSettings.PollFreq = c.first;
+    // A product that wrapped below a second leaves the interval as it was.
+    const Case cases[] = {
+        {-1, 4294966296u, true}, {-5, 4294962296u, true}, {INT32_MIN, 4294962296u, false},
+        {536870912, 4294962296u, false}, {-536870912, 4294962296u, false}, {4294968, 4294962296u, false},
+        {4294969, 1704u, true}, {1073741824, 1704u, false},
+    };
+    for (const Case& c : cases) {
+        ClientSettings.PollFreq = c.pollFreq;
+        const size_t pollsBefore = Ticks.polls.size();
+        Ticks.statusTexts.clear();
         Timer1Timer(timer);
-        EXPECT_EQ(timer.interval, c.second) << c.first;
+        EXPECT_EQ(timer.interval, c.interval) << c.pollFreq;
+        EXPECT_EQ(Ticks.polls.size(), pollsBefore + (c.polled ? 1 : 0)) << c.pollFreq;
+        EXPECT_EQ(Ticks.statusTexts,
+                  c.polled ? std::vector<std::string>{}
+                           : std::vector<std::string>{"Poll frequency out of range: not polling"})
+            << c.pollFreq;
     }
-    EXPECT_EQ(Ticks.polls.size(), 4u) << "only 0 stops polling";
 }
 
 TEST_F(Tick, NeverPollsWithASettingTheClientCannotHold)

@@ -48,11 +48,13 @@ TEST_F(ClientTest, AClosedPeerTurnsKeepAliveOffForGood)
     EXPECT_EQ(server.Connections(), 3);
 }
 
-TEST_F(ClientTest, ATimeOutFailsButKeepsTheConnection)
+TEST_F(ClientTest, ATimeOutClosesTheConnectionButKeepsKeepAlive)
 {
-    ScriptedServer server([](const ScriptedRequest&) {
+    ScriptedServer server([](const ScriptedRequest& request) {
         ScriptedAnswer answer;
-        answer.stall = true;
+        answer.stall = request.connection == 1;
+        if (!answer.stall)
+            answer.bytes = OkResponse("late");
         return answer;
     });
     SetUpFor(server);
@@ -62,6 +64,13 @@ TEST_F(ClientTest, ATimeOutFailsButKeepsTheConnection)
     EXPECT_EQ(Reports::status, kTimeout);
     EXPECT_EQ(Reports::log, kTimeout);
     EXPECT_TRUE(KeepAlive);
+    // A reply arriving now would pass for the next request's.
+    EXPECT_EQ(client.Socket, kNoSocket);
+
+    // The next request opens a connection of its own and keeps it.
+    EXPECT_EQ(Exchange(), 0);
+    EXPECT_EQ(Body(), "late");
+    EXPECT_EQ(server.Connections(), 2);
     EXPECT_NE(client.Socket, kNoSocket);
 }
 
@@ -69,8 +78,10 @@ TEST_F(ClientTest, AFailedSendIsReportedBeforeTheFailedRead)
 {
     client.Setup("127.0.0.1", 1, "PC01", "");
     EXPECT_EQ(Exchange(), 1);
-    // No socket: the pending error cannot be read, so each text comes alone.
-    std::vector<std::string> expected = {"write() failed", "write() failed", "select() failed in SocketReceive"};
+    // The refused connect leaves a socket whose error can be read; the failed
+    // send closes it, so the second send and the read find none.
+    std::vector<std::string> expected = {"connect() failed", "write() failed", "SO_ERROR was", "write() failed",
+                                         "select() failed in SocketReceive"};
     EXPECT_EQ(Reports::log, expected);
     EXPECT_FALSE(KeepAlive);
 }

@@ -118,17 +118,40 @@ TEST_F(MainWindow, ChoosingATabShowsItsPageOnly)
     }
 }
 
-TEST_F(MainWindow, TabMovesThroughTheSettingsFieldsInTheirOrder)
+TEST_F(MainWindow, TabGoesFromOkToTheTabsAndThroughTheSettingsFieldsInTheirOrder)
 {
     BuildAndShow();
     ASSERT_TRUE(IsWindowVisible(Control(kTbSettings)));
     // The disabled user field is passed over.
-    const ControlId order[] = {kEdUrl, kEdPort, kEdPollFreq, kEdCpu, kEdCipher, kPageControl1, kBtnOk};
+    const ControlId order[] = {kPageControl1, kEdUrl, kEdPort, kEdPollFreq, kEdCpu, kEdCipher, kBtnOk};
     HWND current = Control(kBtnOk);
     for (ControlId expected : order) {
         current = GetNextDlgTabItem(Window(), current, FALSE);
         EXPECT_EQ(GetDlgCtrlID(current), expected);
     }
+    // The tabs come first, yet the page's fields are what shows and takes clicks.
+    RECT field;
+    GetWindowRect(Control(kEdUrl), &field);
+    EXPECT_EQ(WindowFromPoint(POINT{(field.left + field.right) / 2, (field.top + field.bottom) / 2}),
+              Control(kEdUrl));
+}
+
+TEST_F(MainWindow, ActivationGivesTheFocusBackToTheControlThatHadIt)
+{
+    BuildAndShow();
+    EXPECT_EQ(GetFocus(), Control(kEdUrl)) << "the first field of the shown page";
+
+    SetFocus(Control(kEdPollFreq));
+    // As a message box over the window does.
+    HWND box = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, Window(), nullptr, nullptr,
+                               nullptr);
+    SetActiveWindow(box);
+    Pump();
+    ASSERT_NE(GetFocus(), Control(kEdPollFreq));
+    DestroyWindow(box);
+    SetActiveWindow(Window());
+    Pump();
+    EXPECT_EQ(GetFocus(), Control(kEdPollFreq));
 }
 
 TEST_F(MainWindow, FirstStartStaysVisibleWithTheTrayIconUp)
@@ -239,6 +262,29 @@ TEST_F(MainWindow, TheIconComesBackWhenTheShellStartsAgain)
     ASSERT_FALSE(TrayIconExists(Window()));
     SendMessageA(Window(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
     EXPECT_TRUE(TrayIconExists(Window()));
+}
+
+// Refuses to create the status bar, so the window cannot be built.
+LRESULT CALLBACK RefuseStatusBar(int code, WPARAM wParam, LPARAM lParam)
+{
+    char className[64] = {};
+    if (code == HCBT_CREATEWND && GetClassNameA(reinterpret_cast<HWND>(wParam), className, sizeof(className)) &&
+        lstrcmpiA(className, STATUSCLASSNAMEA) == 0)
+        return 1;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST_F(MainWindow, AWindowThatCannotBeBuiltLeavesTheMessageLoopRunning)
+{
+    HHOOK hook = SetWindowsHookExA(WH_CBT, RefuseStatusBar, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    std::unique_ptr<TfrmMain> failed = TfrmMain::Create(GetModuleHandleA(nullptr), store, nullptr);
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(failed, nullptr);
+    EXPECT_EQ(frmMain, nullptr);
+    // A quit waiting here would close the box that says the window failed.
+    Pump();
+    EXPECT_FALSE(quitPosted);
 }
 
 TEST_F(MainWindow, ExitClosesTheWindowEndsTheLoopWithZeroAndRemovesTheIcon)

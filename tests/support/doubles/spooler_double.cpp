@@ -9,6 +9,7 @@ std::vector<Record> Recorded;
 std::vector<std::pair<Call, int>> PlannedFailures;
 std::map<int, uint32_t> PlannedShortWrites;  // occurrence -> bytes missing
 int Counts[8];
+std::function<void()> StartDocHook;
 
 int CountCall(Call call)
 {
@@ -65,6 +66,7 @@ void Reset()
     PlannedShortWrites.clear();
     for (int& count : Counts)
         count = 0;
+    StartDocHook = nullptr;
 }
 
 void FailCall(Call call, int occurrence)
@@ -75,6 +77,11 @@ void FailCall(Call call, int occurrence)
 void ShortenWrite(int occurrence, uint32_t missing)
 {
     PlannedShortWrites[occurrence] = missing;
+}
+
+void DuringStartDoc(std::function<void()> hook)
+{
+    StartDocHook = std::move(hook);
 }
 
 const std::vector<Record>& Calls()
@@ -127,7 +134,11 @@ uint32_t StartDocPrinterA(PrinterHandle handle, uint32_t level, const DocInfo1* 
     record.docName = docInfo->DocName != nullptr ? docInfo->DocName : "";
     record.outputFileGiven = docInfo->OutputFile != nullptr;
     record.datatype = docInfo->Datatype != nullptr ? docInfo->Datatype : "";
-    return record.succeeded ? 7u : 0u;
+    const bool succeeded = record.succeeded;
+    // The hook may start more spooler calls, which move the records.
+    if (spooler_double::StartDocHook)
+        spooler_double::StartDocHook();
+    return succeeded ? 7u : 0u;
 }
 
 bool StartPagePrinter(PrinterHandle handle)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ void Reset();
 void FailCall(Call call, int occurrence = 1);
 // The occurrence-th WritePrinter succeeds but reports missing bytes fewer.
 void ShortenWrite(int occurrence, uint32_t missing);
+// Runs inside every StartDocPrinterA, as a driver that shows a window (a
+// "save as" prompt) runs the message loop there.
+void DuringStartDoc(std::function<void()> hook);
 
 const std::vector<Record>& Calls();
 // The calls by their platform names ("OpenPrinterA", "WritePrinter", ...).

@@ -212,7 +212,9 @@ bool RunHandshake(TlsChannel* channel, int timeoutMilliseconds, char* reason, in
 bool AcquireCredentials(CredHandle* credentials)
 {
     // SCH_CREDENTIALS reaches TLS 1.3 where the system has it; systems that
-    // do not know the record (Windows 7, Wine) take SCHANNEL_CRED and 1.2.
+    // do not know the record (Windows 7) take SCHANNEL_CRED and 1.2. Wine
+    // takes the record but not its protocol limits, so the protocol is also
+    // checked after the handshake.
     TLS_PARAMETERS parameters = {};
     parameters.grbitDisabledProtocols = ~static_cast<DWORD>(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT);
     SCH_CREDENTIALS modern = {};
@@ -331,6 +333,18 @@ bool VerifyServer(TlsChannel* channel, const char* host, char* reason, int reaso
     return false;
 }
 
+// Checked after the handshake as well: not every provider keeps to the
+// protocols the credentials allow.
+bool UsesCurrentProtocol(TlsChannel* channel, char* reason, int reasonCapacity)
+{
+    SecPkgContext_ConnectionInfo connection = {};
+    if (QueryContextAttributesA(&channel->context, SECPKG_ATTR_CONNECTION_INFO, &connection) == SEC_E_OK &&
+        (connection.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)) != 0)
+        return true;
+    SetReason(reason, reasonCapacity, "server offers no usable TLS version");
+    return false;
+}
+
 void FreeChannel(TlsChannel* channel)
 {
     if (channel->contextMade)
@@ -429,7 +443,7 @@ TlsChannel* TlsOpen(SocketHandle socketHandle, const char* host, int timeoutMill
         return nullptr;
     }
     if (!RunHandshake(channel, timeoutMilliseconds, reason, reasonCapacity) ||
-        !VerifyServer(channel, host, reason, reasonCapacity) ||
+        !UsesCurrentProtocol(channel, reason, reasonCapacity) || !VerifyServer(channel, host, reason, reasonCapacity) ||
         QueryContextAttributesA(&channel->context, SECPKG_ATTR_STREAM_SIZES, &channel->sizes) != SEC_E_OK) {
         FreeChannel(channel);
         return nullptr;

@@ -137,6 +137,7 @@ TEST_F(SchannelChannelTest, RefusesServersItCannotVerifyBeforeAnythingIsSent)
         {"expired", "localhost", "certificate expired"},
         {"other-host", "localhost", "certificate does not name localhost"},
         {"server-2", "127.0.0.2", "certificate does not name 127.0.0.2"},
+        {"tls1.1", "localhost", "server offers no usable TLS version"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.listener);

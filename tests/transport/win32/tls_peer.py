@@ -31,6 +31,7 @@ LISTENERS = [
     ("other-host", "other-host"),
     ("expired", "expired"),
     ("untrusted", "untrusted"),
+    ("tls1.1", "server"),
 ]
 
 
@@ -128,6 +129,11 @@ def run_server(state_dir, cert_dir):
     for name, stem in LISTENERS:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(os.path.join(cert_dir, stem + ".pem"), os.path.join(cert_dir, stem + ".key"))
+        if name == "tls1.1":
+            # A server too old for the client: TLS 1.1 at most.
+            context.set_ciphers("DEFAULT:@SECLEVEL=0")
+            context.minimum_version = ssl.TLSVersion.MINIMUM_SUPPORTED
+            context.maximum_version = ssl.TLSVersion.TLSv1_1
         listeners[name] = Listener(name, context)
     for listener in listeners.values():
         threading.Thread(target=accept_loop, args=(listener, listeners), daemon=True).start()

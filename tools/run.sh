@@ -78,7 +78,7 @@ wine reg add "$key" /v ComputerName /t REG_SZ /d "$computer" /f >/dev/null
 wine reg add "$key" /v ShowStartUpPanel /t REG_DWORD /d 1 /f >/dev/null
 wine reg add "$key" /v UseTls /t REG_DWORD /d "$($tls && echo 1 || echo 0)" /f >/dev/null
 if $tls; then
-    wine build/win32/tests/support/trust_root.exe "Z:$certs/ca.pem"
+    wine build/win32/tests/transport/trust_root.exe "Z:$certs/ca.pem"
 fi
 
 wine build/win32/app/webprint.exe >/dev/null 2>&1 &

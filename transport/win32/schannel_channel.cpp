@@ -156,11 +156,13 @@ const char* HandshakeFailure(SECURITY_STATUS status)
     return nullptr;
 }
 
-// Runs the handshake from the held input until the context is complete. Used
-// for the first handshake and for one the server starts later.
-bool RunHandshake(TlsChannel* channel, int timeoutMilliseconds, char* reason, int reasonCapacity)
+// Runs the handshake until the context is complete: the first one, which
+// reads the server's answer first, and one the server starts later, which
+// begins with what is held (possibly nothing).
+bool RunHandshake(TlsChannel* channel, bool readFirst, char* reason, int reasonCapacity)
 {
-    bool needInput = channel->incomingHeld == 0;
+    const int timeoutMilliseconds = channel->handshakeTimeout;
+    bool needInput = readFirst;
     for (;;) {
         if (needInput) {
             const int count = ReadMore(channel, timeoutMilliseconds);
@@ -396,7 +398,7 @@ int DecryptHeld(TlsChannel* channel, char* reason, int reasonCapacity)
         channel->peerClosed = true;
     // A post-handshake message (a TLS 1.3 ticket on some systems, a
     // renegotiation under TLS 1.2) goes back through the handshake.
-    if (status == SEC_I_RENEGOTIATE && !RunHandshake(channel, channel->handshakeTimeout, reason, reasonCapacity)) {
+    if (status == SEC_I_RENEGOTIATE && !RunHandshake(channel, false, reason, reasonCapacity)) {
         channel->failed = true;
         return -1;
     }
@@ -442,7 +444,7 @@ TlsChannel* TlsOpen(SocketHandle socketHandle, const char* host, int timeoutMill
         FreeChannel(channel);
         return nullptr;
     }
-    if (!RunHandshake(channel, timeoutMilliseconds, reason, reasonCapacity) ||
+    if (!RunHandshake(channel, true, reason, reasonCapacity) ||
         !UsesCurrentProtocol(channel, reason, reasonCapacity) || !VerifyServer(channel, host, reason, reasonCapacity) ||
         QueryContextAttributesA(&channel->context, SECPKG_ATTR_STREAM_SIZES, &channel->sizes) != SEC_E_OK) {
         FreeChannel(channel);
@@ -497,6 +499,10 @@ int TlsSend(TlsChannel* channel, const void* data, int32_t length)
 int TlsReceive(TlsChannel* channel, char* buffer, int32_t size, int timeoutMilliseconds, char* reason,
                int reasonCapacity)
 {
+    if (size <= 0) {
+        SetReason(reason, reasonCapacity, "no room to receive");
+        return -1;
+    }
     for (;;) {
         if (channel->plainHeld > 0) {
             const int count = size < channel->plainHeld ? static_cast<int>(size) : channel->plainHeld;

@@ -174,14 +174,14 @@ TEST_F(SchannelChannelTest, SeesThePeerCloseWithOrWithoutCloseNotify)
 
 TEST_F(SchannelChannelTest, ClosesWithCloseNotifyAndSeesUnreadData)
 {
-    Connection connection("server-2");
+    Connection connection("server-3");
     ASSERT_TRUE(connection.Open("localhost")) << connection.reason;
     ASSERT_TRUE(connection.Send("echo 3\nabc"));
     // An answer nobody asked for makes the connection unfit for a request.
     ASSERT_TRUE(connection.WaitForServer());
     EXPECT_TRUE(TlsConnectionStale(connection.channel));
     connection.Close();
-    EXPECT_EQ("10 notify", SeenBy("server-2"));
+    EXPECT_EQ("10 notify", SeenBy("server-3"));
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
                                           STATE_DIR/ports ("name port" lines)
   tls_peer.py stop STATE_DIR             stops it
 
-One listener per certificate. After the handshake a connection takes
-commands, one per line:
+One listener per certificate; the tests that ask what a listener saw use
+their own. After the handshake a connection takes commands, one per line:
   echo N        N bytes follow; they are sent back
   close-notify  the server sends close_notify and closes
   drop          the server closes without close_notify
@@ -24,10 +24,12 @@ import subprocess
 import sys
 import threading
 import time
+import warnings
 
 LISTENERS = [
     ("server", "server"),
     ("server-2", "server"),
+    ("server-3", "server"),
     ("other-host", "other-host"),
     ("expired", "expired"),
     ("untrusted", "untrusted"),
@@ -133,7 +135,9 @@ def run_server(state_dir, cert_dir):
             # A server too old for the client: TLS 1.1 at most.
             context.set_ciphers("DEFAULT:@SECLEVEL=0")
             context.minimum_version = ssl.TLSVersion.MINIMUM_SUPPORTED
-            context.maximum_version = ssl.TLSVersion.TLSv1_1
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore", DeprecationWarning)
+                context.maximum_version = ssl.TLSVersion.TLSv1_1
         listeners[name] = Listener(name, context)
     for listener in listeners.values():
         threading.Thread(target=accept_loop, args=(listener, listeners), daemon=True).start()

@@ -56,6 +56,7 @@ void Timer1Timer(PollTimer& timer)
     client.OnProgress = OnProgress;
     client.OnStatus = OnStatus;
     client.OnLog = OnLog;
+    client.UseTls = ClientSettings.UseTls;
     PollRunning = true;
     RunPollCycle(&client);
     PollRunning = false;

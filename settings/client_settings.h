@@ -10,6 +10,8 @@ struct SettingsValues {
     int32_t PollFreq = 0;
     std::string ComputerName;
     std::string Cipher;
+    // Off: plain TCP, as before the setting existed.
+    bool UseTls = false;
 };
 
 // Zero and empty at start; loaded at start-up, replaced by OK.

@@ -15,6 +15,7 @@ const char kPort[] = "Port";
 const char kPollFreq[] = "PollFreq";
 const char kUrl[] = "Url";
 const char kCipher[] = "Cipher";
+const char kUseTls[] = "UseTls";
 const char kPrinterFlagPrefix[] = "Printer:";
 
 const int32_t kDefaultPort = 7000;
@@ -94,6 +95,11 @@ SettingsOutcome LoadSettingsAtStart(SettingsStore& store, SettingsView& view, bo
     if (!store.WriteText(kCipher, ClientSettings.Cipher))
         return FailedWrite(kCipher);
 
+    // Not written back: a key from before the setting existed stays as it is.
+    int32_t useTls = 0;
+    ClientSettings.UseTls = store.ReadInteger(kUseTls, &useTls) && useTls != 0;
+    view.SetUseTlsTicked(ClientSettings.UseTls);
+
     view.ShowFirstPage(SettingsComplete(ClientSettings) ? FirstPage::Status : FirstPage::Settings);
 
     const PrinterNameList printers = ListInstalledPrinters();
@@ -143,6 +149,10 @@ SettingsOutcome StoreSettingsOnOk(SettingsStore& store, SettingsView& view)
     ClientSettings.Cipher = edited.Cipher;
     if (!store.WriteText(kCipher, ClientSettings.Cipher))
         return FailedWrite(kCipher);
+
+    ClientSettings.UseTls = view.UseTlsTicked();
+    if (!store.WriteInteger(kUseTls, ClientSettings.UseTls ? 1 : 0))
+        return FailedWrite(kUseTls);
     return SettingsOutcome();
 }
 

@@ -15,6 +15,8 @@ public:
     virtual ~SettingsView() = default;
     virtual void SetEditText(SettingsEdit edit, const std::string& text) = 0;
     virtual std::string EditText(SettingsEdit edit) = 0;
+    virtual void SetUseTlsTicked(bool ticked) = 0;
+    virtual bool UseTlsTicked() = 0;
     virtual void ShowFirstPage(FirstPage page) = 0;
     // Appends a printer to the Printers page; ticked means exposed.
     virtual void AddPrinter(const char* name, bool ticked) = 0;

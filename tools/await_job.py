@@ -3,6 +3,9 @@
 landed in a capture folder, then checks it byte for byte.
 
   await_job.py --port P --job ID --folder DIR --expect FILE [--queue Q] [--timeout S]
+               [--tls-ca FILE]
+
+With --tls-ca the service is asked over HTTPS, trusting that CA.
 
 Prints the printout's path; exits 1 on a mismatch, when the time runs out, or
 at once when CUPS gives up on a job of queue Q, with CUPS's reason.
@@ -11,6 +14,7 @@ at once when CUPS gives up on a job of queue Q, with CUPS's reason.
 import argparse
 import json
 import os
+import ssl
 import sys
 import time
 import urllib.request
@@ -18,8 +22,9 @@ import urllib.request
 from cups_watch import QueueWatch
 
 
-def job_state(port, job_id):
-    with urllib.request.urlopen(f"http://127.0.0.1:{port}/api/state", timeout=5) as answer:
+def job_state(port, job_id, tls):
+    scheme = "http" if tls is None else "https"
+    with urllib.request.urlopen(f"{scheme}://127.0.0.1:{port}/api/state", timeout=5, context=tls) as answer:
         state = json.load(answer)
     for job in state["jobs"]:
         if str(job["id"]) == str(job_id):
@@ -35,6 +40,7 @@ def main():
     parser.add_argument("--expect", required=True)
     parser.add_argument("--queue")
     parser.add_argument("--timeout", type=float, default=120)
+    parser.add_argument("--tls-ca")
     args = parser.parse_args()
     watch = QueueWatch(args.queue) if args.queue else None
 
@@ -44,11 +50,13 @@ def main():
             print(reason, file=sys.stderr)
         return reason
 
+    tls = None if args.tls_ca is None else ssl.create_default_context(cafile=args.tls_ca)
+
     with open(args.expect, "rb") as f:
         expected = f.read()
     deadline = time.monotonic() + args.timeout
     while time.monotonic() < deadline:
-        job = job_state(args.port, args.job)
+        job = job_state(args.port, args.job, tls)
         if job is not None and job["state"] == "printed":
             break
         if cups_failed():

@@ -3,13 +3,25 @@
 # reference print service on 127.0.0.1 hands it a sample job, the client prints
 # it raw through Wine's spooler into a CUPS queue whose jobs land as files, and
 # the printout is checked byte for byte. Runs until Ctrl-C.
+#   tools/run.sh [--tls]
+# With --tls the service speaks HTTPS with a certificate from a throw-away CA
+# made for this run, which is added to the trusted roots of the build tree's
+# Wine prefix (its key is deleted at once, so it can sign nothing more), and
+# the client has UseTls on.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
+tls=false
+case "${1:-}" in
+    "") ;;
+    --tls) tls=true ;;
+    *) echo "usage: tools/run.sh [--tls]" >&2; exit 2 ;;
+esac
+
 tools/setup.sh
 cmake --preset win32 >/dev/null
-cmake --build --preset win32 -j2 --target webprint
+cmake --build --preset win32 -j2 --target webprint trust_root
 
 port=${WEBPRINT_PORT:-7000}
 computer=WEBPRINT-DEMO
@@ -25,7 +37,27 @@ printed=$(tools/cups-queue.sh "$queue")
 rm -rf "$run/printed"
 ln -s "$printed" "$run/printed"
 
-python3 tools/print_service.py serve --port "$port" --db "$run/service.sqlite" \
+service_tls=()
+await_tls=()
+scheme=http
+if $tls; then
+    certs=$run/tls
+    rm -rf "$certs" && mkdir -p "$certs"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=webprint demo CA $(date +%s)" \
+        -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
+        -keyout "$certs/ca.key" -out "$certs/ca.pem" 2>/dev/null
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=127.0.0.1" -keyout "$certs/server.key" \
+        -out "$certs/server.csr" 2>/dev/null
+    printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\nextendedKeyUsage=serverAuth\n' >"$certs/server.ext"
+    openssl x509 -req -in "$certs/server.csr" -CA "$certs/ca.pem" -CAkey "$certs/ca.key" -CAcreateserial \
+        -days 30 -extfile "$certs/server.ext" -out "$certs/server.pem" 2>/dev/null
+    rm -f "$certs/ca.key"
+    service_tls=(--tls-cert "$certs/server.pem" --tls-key "$certs/server.key")
+    await_tls=(--tls-ca "$certs/ca.pem")
+    scheme=https
+fi
+
+python3 tools/print_service.py serve --port "$port" --db "$run/service.sqlite" "${service_tls[@]}" \
     >"$run/service.out" 2>"$run/service.log" &
 service=$!
 wine_session_before_stop() {
@@ -48,12 +80,16 @@ wine reg add "$key" /v Port /t REG_DWORD /d "$port" /f >/dev/null
 wine reg add "$key" /v PollFreq /t REG_DWORD /d 5 /f >/dev/null
 wine reg add "$key" /v ComputerName /t REG_SZ /d "$computer" /f >/dev/null
 wine reg add "$key" /v ShowStartUpPanel /t REG_DWORD /d 1 /f >/dev/null
+wine reg add "$key" /v UseTls /t REG_DWORD /d "$($tls && echo 1 || echo 0)" /f >/dev/null
+if $tls; then
+    wine build/win32/tests/transport/trust_root.exe "Z:$certs/ca.pem"
+fi
 
 wine build/win32/app/webprint.exe >/dev/null 2>&1 &
-echo "webprint.exe runs on display $DISPLAY, polling 127.0.0.1:$port every 5 seconds."
+echo "webprint.exe runs on display $DISPLAY, polling 127.0.0.1:$port every 5 seconds$($tls && echo ' over TLS')."
 
 if printout=$(python3 tools/await_job.py --port "$port" --job "$job" --folder "$printed" --expect "$run/sample.prn" \
-    --queue "$queue"); then
+    --queue "$queue" "${await_tls[@]}"); then
     echo "The sample job was printed to $printout and matches the job byte for byte."
 else
     echo "The sample job did not arrive; see $run/service.log." >&2
@@ -61,7 +97,7 @@ else
 fi
 cat <<EOT
 
-Status page:   http://127.0.0.1:$port/
+Status page:   $scheme://127.0.0.1:$port/
 More jobs:     python3 tools/print_service.py submit FILE --computer $computer --printer $queue --db $run/service.sqlite
 Printouts:     $run/printed/ (that is, $printed/)
 Press Ctrl-C to stop the client, the service and everything else started here.

@@ -27,6 +27,7 @@ enum ControlId : int {
     kEdCipher = 130,
     kLabel10 = 131,
     kEdUser = 132,
+    kChkUseTls = 133,
 
     kTabSheet1 = 140,
     kLabel9 = 141,

@@ -28,6 +28,8 @@ constexpr ControlEntry kControlTable[kControlCount] = {
     {kEdCipher, "edCipher", ControlKind::Edit, kTbSettings, 200, 144, 164, 21, "", false},
     {kLabel10, "Label10", ControlKind::Label, kTbSettings, 9, 184, 70, 13, "Windows user:", false},
     {kEdUser, "edUser", ControlKind::Edit, kTbSettings, 200, 178, 164, 21, "", true},
+    // Next in the tab order after the cipher, as the user field is disabled.
+    {kChkUseTls, "chkUseTls", ControlKind::CheckBox, kTbSettings, 200, 210, 161, 17, "Use TLS (HTTPS)", false},
 
     {kTabSheet1, "TabSheet1", ControlKind::TabPage, kPageControl1, 0, 0, 0, 0, "Printers", false},
     {kLabel9, "Label9", ControlKind::Label, kTabSheet1, 0, 8, 81, 13, "Exposed printers:", false},

@@ -4,7 +4,9 @@
 
 #include "ui/control_ids.h"
 
-enum class ControlKind { PushButton, TabControl, TabPage, StatusBar, Label, Edit, ListBox, CheckList, ProgressBar };
+enum class ControlKind {
+    PushButton, CheckBox, TabControl, TabPage, StatusBar, Label, Edit, ListBox, CheckList, ProgressBar
+};
 
 struct ControlEntry {
     ControlId id;
@@ -21,7 +23,7 @@ struct ControlEntry {
 
 // In creation order, which is also the tab order: the OK button, the tab
 // control, each page followed by its controls, then the status bar.
-constexpr int kControlCount = 25;
+constexpr int kControlCount = 26;
 extern const ControlEntry kControlTable[kControlCount];
 
 // The window's client area at 96 dots per inch.

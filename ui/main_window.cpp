@@ -392,3 +392,13 @@ void TfrmMain::AddPrinter(const char* name, bool ticked)
 {
     AddCheckItem(Control(kCheckListBox1), name, ticked);
 }
+
+void TfrmMain::SetUseTlsTicked(bool ticked)
+{
+    SendMessageA(Control(kChkUseTls), BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+bool TfrmMain::UseTlsTicked()
+{
+    return SendMessageA(Control(kChkUseTls), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}

@@ -50,6 +50,8 @@ public:
     // What the settings rules fill and read.
     void SetEditText(SettingsEdit edit, const std::string& text) override;
     std::string EditText(SettingsEdit edit) override;
+    void SetUseTlsTicked(bool ticked) override;
+    bool UseTlsTicked() override;
     void ShowFirstPage(FirstPage page) override;
     void AddPrinter(const char* name, bool ticked) override;
 

@@ -20,6 +20,8 @@ KindTraits TraitsOf(ControlKind kind)
     switch (kind) {
     case ControlKind::PushButton:
         return {"BUTTON", WS_TABSTOP | BS_PUSHBUTTON, 0};
+    case ControlKind::CheckBox:
+        return {"BUTTON", WS_TABSTOP | BS_AUTOCHECKBOX, 0};
     case ControlKind::TabControl:
         return {WC_TABCONTROLA, WS_TABSTOP, 0};
     case ControlKind::TabPage:
@@ -143,6 +145,7 @@ void FinishControl(const ControlEntry& entry, HWND control, const Scale& scale, 
         PlacePage(window, handles[ControlRow(entry.parent)], control);
         break;
     case ControlKind::PushButton:
+    case ControlKind::CheckBox:
     case ControlKind::Edit:
         break;
     }

@@ -10,6 +10,7 @@ import json
 import os
 import shutil
 import signal
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -24,6 +25,8 @@ from cups_watch import QueueWatch  # noqa: E402
 BUILD = os.environ.get("WEBPRINT_BUILD", os.path.join(ROOT, "build", "win32"))
 CLIENT = os.path.join(BUILD, "app", "webprint.exe")
 PROBE = os.path.join(BUILD, "tests", "e2e", "window_probe.exe")
+TRUST_ROOT = os.path.join(BUILD, "tests", "transport", "trust_root.exe")
+CERTIFICATES = os.path.join(ROOT, "tests", "support", "tls")
 SERVICE = os.path.join(ROOT, "tools", "print_service.py")
 CUPS_QUEUE = os.path.join(ROOT, "tools", "cups-queue.sh")
 KEY = r"HKLM\Software\Morvelund\Tarnwick Web Printing"
@@ -63,7 +66,11 @@ def wine(*arguments, check=True):
 
 @unittest.skipUnless(os.environ.get("WINEPREFIX") and os.path.exists(CLIENT),
                      "needs the Win32 build and the test command's Wine session")
-class EndToEnd(unittest.TestCase):
+class ClientAndService(unittest.TestCase):
+    """The service and one client, over plain TCP or, with TLS set, over TLS
+    with the test CA trusted in the Wine prefix."""
+    TLS = False
+
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="webprint-e2e-")
@@ -75,15 +82,22 @@ class EndToEnd(unittest.TestCase):
         cls.db = os.path.join(cls.work, "service.sqlite")
         cls.port = 0
         cls.service = None
+        cls.certificate = "server"
+        cls.context = None
+        if cls.TLS:
+            wine(TRUST_ROOT, "Z:" + os.path.join(CERTIFICATES, "ca.pem"))
+            cls.context = ssl.create_default_context(cafile=os.path.join(CERTIFICATES, "ca.pem"))
         cls.start_service()
 
         wine("reg", "delete", KEY, "/f", check=False)
-        for name, kind, value in (("Url", "REG_SZ", "127.0.0.1"), ("Port", "REG_DWORD", str(cls.port)),
+        for name, kind, value in (("UseTls", "REG_DWORD", "1" if cls.TLS else "0"),
+                                  ("Url", "REG_SZ", "127.0.0.1"), ("Port", "REG_DWORD", str(cls.port)),
                                   ("PollFreq", "REG_DWORD", "1"), ("ComputerName", "REG_SZ", COMPUTER),
                                   ("ShowStartUpPanel", "REG_DWORD", "0"),
                                   ("Printer:" + HIDDEN_QUEUE, "REG_DWORD", "1")):
             wine("reg", "add", KEY, "/v", name, "/t", kind, "/d", value, "/f")
         cls.client = subprocess.Popen(["wine", CLIENT], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        cls.client_started = time.monotonic()
 
     @classmethod
     def tearDownClass(cls):
@@ -96,8 +110,14 @@ class EndToEnd(unittest.TestCase):
     def start_service(cls):
         """Starts the service on the same port each time, over the same database."""
         cls.service_log = open(os.path.join(cls.work, "service.log"), "ab")
+        tls = []
+        if cls.TLS:
+            tls = ["--tls-cert", os.path.join(CERTIFICATES, cls.certificate + ".pem"),
+                   "--tls-key", os.path.join(CERTIFICATES, cls.certificate + ".key")]
+        # The service counts connections since its start; these are the test's own.
+        cls.own_connections = 0
         cls.service = subprocess.Popen(
-            ["python3", SERVICE, "serve", "--port", str(cls.port), "--db", cls.db],
+            ["python3", SERVICE, "serve", "--port", str(cls.port), "--db", cls.db, *tls],
             stdout=subprocess.PIPE, stderr=cls.service_log, text=True)
         line = cls.service.stdout.readline()
         assert line.startswith("listening on"), line
@@ -110,8 +130,12 @@ class EndToEnd(unittest.TestCase):
         cls.service.stdout.close()
         cls.service_log.close()
 
+    def url(self, path):
+        type(self).own_connections += 1
+        return f"{'https' if self.TLS else 'http'}://127.0.0.1:{self.port}/{path}"
+
     def state(self):
-        with urllib.request.urlopen(f"http://127.0.0.1:{self.port}/api/state", timeout=5) as answer:
+        with urllib.request.urlopen(self.url("api/state"), timeout=5, context=self.context) as answer:
             return json.load(answer)
 
     def job(self, job_id):
@@ -119,8 +143,8 @@ class EndToEnd(unittest.TestCase):
 
     def submit(self, data, printer=QUEUE, name="e2e job"):
         query = urllib.parse.urlencode({"computer": COMPUTER, "printer": printer, "name": name})
-        request = urllib.request.Request(f"http://127.0.0.1:{self.port}/jobs?{query}", data=data, method="POST")
-        with urllib.request.urlopen(request, timeout=30) as answer:
+        request = urllib.request.Request(self.url(f"jobs?{query}"), data=data, method="POST")
+        with urllib.request.urlopen(request, timeout=30, context=self.context) as answer:
             return answer.read().decode().strip()
 
     def printouts(self):
@@ -145,6 +169,8 @@ class EndToEnd(unittest.TestCase):
     def wait_printed(self, job_id, seconds=DEADLINE):
         wait_for(lambda: self.job(job_id)["state"] == "printed", f"job {job_id} to be printed", seconds, self.watch)
 
+
+class EndToEnd(ClientAndService):
     def test_1_jobs_of_every_size_arrive_byte_for_byte_and_are_acknowledged_once(self):
         for size in (0, 1, 4095, 4096, 4097, 10000, 1048576):
             with self.subTest(size=size):
@@ -172,7 +198,7 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual((job["state"], job["acks"], job["blocks_served"]), ("queued", 0, 0))
         # Out of the way of the other tests: acknowledge it as the client would.
         request = urllib.request.Request(
-            f"http://127.0.0.1:{self.port}/{self.state()['prefix']}printed",
+            self.url(f"{self.state()['prefix']}printed"),
             data=f"<printed id='{job_id}'/>".encode(), method="POST")
         urllib.request.urlopen(request, timeout=5).close()
 
@@ -219,6 +245,39 @@ class BrokenCaptureQueue(unittest.TestCase):
         self.assertIn(reason, answer.stderr)
         with self.assertRaisesRegex(AssertionError, f"waiting for the printout: CUPS job {queue}-.*{reason}"):
             wait_for(lambda: False, "the printout", watch=QueueWatch(queue))
+
+
+class EndToEndTls(ClientAndService):
+    TLS = True
+
+    def test_1_jobs_arrive_byte_for_byte_over_tls_on_one_connection_per_poll(self):
+        for size in (1, 4097, 1048576):
+            with self.subTest(size=size):
+                data = job_bytes(size)
+                before = set(self.printouts())
+                job_id = self.submit(data)
+                self.wait_printed(job_id)
+                self.assertEqual(self.new_printouts(before, 1), [data])
+        # One connection per poll (one a second), however many block requests
+        # the polls made.
+        state = self.state()
+        polls = time.monotonic() - self.client_started + 1
+        self.assertGreater(state["requests"]["spooldata"], 256)
+        self.assertLessEqual(state["connections"] - self.own_connections, polls)
+
+    def test_2_a_certificate_that_fails_verification_gets_no_request(self):
+        type(self).stop_service()
+        type(self).certificate = "expired"
+        # The test itself still asks the service for its counts.
+        type(self).context = ssl.create_default_context()
+        type(self).context.check_hostname = False
+        type(self).context.verify_mode = ssl.CERT_NONE
+        type(self).start_service()
+        wait_for(lambda: "TLS handshake failed: certificate expired" in self.events(),
+                 "the client to refuse the certificate")
+        state = self.state()
+        self.assertGreaterEqual(state["connections"] - self.own_connections, 1)
+        self.assertEqual(sum(state["requests"].values()), 0, "nothing of a request reached the service")
 
 
 if __name__ == "__main__":

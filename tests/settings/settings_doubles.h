@@ -45,11 +45,14 @@ private:
 class ViewDouble : public SettingsView {
 public:
     std::map<SettingsEdit, std::string> edits;
+    bool useTlsTicked = false;
     std::optional<FirstPage> firstPage;
     std::vector<std::pair<std::string, bool>> printers;  // name, ticked
 
     void SetEditText(SettingsEdit edit, const std::string& text) override { edits[edit] = text; }
     std::string EditText(SettingsEdit edit) override { return edits[edit]; }
+    void SetUseTlsTicked(bool ticked) override { useTlsTicked = ticked; }
+    bool UseTlsTicked() override { return useTlsTicked; }
     void ShowFirstPage(FirstPage page) override { firstPage = page; }
     void AddPrinter(const char* name, bool ticked) override { printers.emplace_back(name, ticked); }
 };

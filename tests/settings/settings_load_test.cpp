@@ -33,6 +33,7 @@ protected:
             {"ShowStartUpPanel", StoredValue::Int(0)}, {"ComputerName", StoredValue::Str("DESK-7")},
             {"Port", StoredValue::Int(7000)},          {"PollFreq", StoredValue::Int(30)},
             {"Url", StoredValue::Str("print.example")}, {"Cipher", StoredValue::Str("secret")},
+            {"UseTls", StoredValue::Int(5)},
             {"Printer:Office Laser", StoredValue::Int(0)}, {"Printer:Label Printer", StoredValue::Int(0)},
         };
     }
@@ -81,6 +82,8 @@ TEST_F(SettingsLoad, FirstStartFillsTheSettingsPageAndClientSettings)
     EXPECT_EQ(ClientSettings.PollFreq, 30);
     EXPECT_EQ(ClientSettings.Url, "");
     EXPECT_EQ(ClientSettings.Cipher, kDefaultCipher);
+    EXPECT_FALSE(ClientSettings.UseTls) << "missing: plain TCP, and not written";
+    EXPECT_FALSE(view.useTlsTicked);
 }
 
 TEST_F(SettingsLoad, SecondStartOpensOnStatusAndStaysHidden)
@@ -98,6 +101,8 @@ TEST_F(SettingsLoad, SecondStartOpensOnStatusAndStaysHidden)
     EXPECT_EQ(ClientSettings.Url, "print.example");
     EXPECT_EQ(ClientSettings.ComputerName, "DESK-7");
     EXPECT_EQ(ClientSettings.Cipher, "secret");
+    EXPECT_TRUE(ClientSettings.UseTls);
+    EXPECT_TRUE(view.useTlsTicked);
 }
 
 TEST_F(SettingsLoad, ShowStartUpPanelSetFromOutsideShowsTheWindow)
@@ -167,6 +172,7 @@ TEST_F(SettingsLoad, ValuesOfTheWrongTypeCountAsMissing)
     store.values["PollFreq"] = {StoredValue::Binary, 10, ""};
     store.values["Url"] = StoredValue::Int(5);
     store.values["Cipher"] = {StoredValue::Binary, 0, "abc"};
+    store.values["UseTls"] = StoredValue::Str("1");
 
     Load();
 
@@ -176,6 +182,8 @@ TEST_F(SettingsLoad, ValuesOfTheWrongTypeCountAsMissing)
     EXPECT_EQ(store.values["PollFreq"], StoredValue::Int(30));
     EXPECT_EQ(store.values["Url"], StoredValue::Str(""));
     EXPECT_EQ(store.values["Cipher"], StoredValue::Str(kDefaultCipher));
+    EXPECT_FALSE(ClientSettings.UseTls);
+    EXPECT_EQ(store.values["UseTls"], StoredValue::Str("1")) << "never written at start";
 }
 
 TEST_F(SettingsLoad, ExpandableTextIsTakenAsStoredAndRewrittenPlain)

@@ -35,15 +35,22 @@ TEST_F(SettingsOk, StoresEverySettingInOrderWithItsType)
 {
     EXPECT_EQ(Ok().kind, SettingsOutcome::Done);
 
-    EXPECT_EQ(store.writes, (std::vector<std::string>{"Port", "PollFreq", "ComputerName", "Url", "Cipher"}));
+    EXPECT_EQ(store.writes,
+              (std::vector<std::string>{"Port", "PollFreq", "ComputerName", "Url", "Cipher", "UseTls"}));
     const std::map<std::string, StoredValue> expected = {
         {"Port", StoredValue::Int(7000)},           {"PollFreq", StoredValue::Int(30)},
         {"ComputerName", StoredValue::Str("DESK-7")}, {"Url", StoredValue::Str("print.example")},
-        {"Cipher", StoredValue::Str("secret")},
+        {"Cipher", StoredValue::Str("secret")},     {"UseTls", StoredValue::Int(0)},
     };
     EXPECT_EQ(store.values, expected);
     EXPECT_TRUE(SettingsComplete(ClientSettings));
     EXPECT_EQ(ClientSettings.Cipher, "secret");
+    EXPECT_FALSE(ClientSettings.UseTls);
+
+    view.useTlsTicked = true;
+    Ok();
+    EXPECT_EQ(store.values["UseTls"], StoredValue::Int(1));
+    EXPECT_TRUE(ClientSettings.UseTls);
 }
 
 TEST_F(SettingsOk, PortTextFollowsTheToolkitRuleWithoutRangeCheck)
@@ -94,12 +101,15 @@ TEST_F(SettingsOk, TheNextStartFollowsWhatOkStored)
     LoadSettingsAtStart(store, firstView, &showPanel);
     ASSERT_EQ(firstView.firstPage, FirstPage::Settings);
 
+    view.useTlsTicked = true;
     Ok();
     ClientSettings = SettingsValues();
     ViewDouble secondView;
     LoadSettingsAtStart(store, secondView, &showPanel);
     EXPECT_FALSE(showPanel);
     EXPECT_EQ(secondView.firstPage, FirstPage::Status);
+    EXPECT_TRUE(ClientSettings.UseTls);
+    EXPECT_TRUE(secondView.useTlsTicked);
 
     // A port that does not convert is stored as 0: incomplete at the next start.
     view.edits[SettingsEdit::Port] = "70x0";
@@ -142,7 +152,7 @@ TEST_F(SettingsOk, RefusesTextsLongerThanTheClientsFields)
         SCOPED_TRACE(std::to_string(static_cast<int>(c.edit)) + " of length " + std::to_string(c.length));
         if (*c.message == '\0') {
             EXPECT_EQ(outcome.kind, SettingsOutcome::Done);
-            EXPECT_EQ(store.writes.size(), 5u);
+            EXPECT_EQ(store.writes.size(), 6u);
         } else {
             EXPECT_EQ(outcome.kind, SettingsOutcome::Refused);
             EXPECT_EQ(outcome.message, c.message);

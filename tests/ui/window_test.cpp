@@ -123,7 +123,7 @@ TEST_F(MainWindow, TabGoesFromOkToTheTabsAndThroughTheSettingsFieldsInTheirOrder
     BuildAndShow();
     ASSERT_TRUE(IsWindowVisible(Control(kTbSettings)));
     // The disabled user field is passed over.
-    const ControlId order[] = {kPageControl1, kEdUrl, kEdPort, kEdPollFreq, kEdCpu, kEdCipher, kBtnOk};
+    const ControlId order[] = {kPageControl1, kEdUrl, kEdPort, kEdPollFreq, kEdCpu, kEdCipher, kChkUseTls, kBtnOk};
     HWND current = Control(kBtnOk);
     for (ControlId expected : order) {
         current = GetNextDlgTabItem(Window(), current, FALSE);
@@ -207,6 +207,20 @@ TEST_F(MainWindow, OkStoresTheSettingsAndHidesTheWindow)
     EXPECT_EQ(ClientSettings.Port, 7000);
     // The edits keep what was typed.
     EXPECT_EQ(Text(kEdPort), "0x1b58");
+}
+
+TEST_F(MainWindow, TheTlsBoxShowsTheStoredSettingAndOkStoresItsTick)
+{
+    store.values["UseTls"] = StoredValue::Int(1);
+    BuildAndShow();
+    EXPECT_EQ(Text(kChkUseTls), "Use TLS (HTTPS)");
+    EXPECT_EQ(SendMessageA(Control(kChkUseTls), BM_GETCHECK, 0, 0), BST_CHECKED);
+    // As a click does: the box clears itself.
+    SendMessageA(Control(kChkUseTls), BM_CLICK, 0, 0);
+    ClickOk(Control(kBtnOk));
+    Pump();
+    EXPECT_EQ(store.values["UseTls"], StoredValue::Int(0));
+    EXPECT_FALSE(ClientSettings.UseTls);
 }
 
 TEST_F(MainWindow, ARefusedOkSaysWhyAndKeepsTheWindowUp)

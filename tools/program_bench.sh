@@ -83,6 +83,16 @@ await_lines() {
 cpu_seconds() { awk -v tick="$(getconf CLK_TCK)" '{ printf "%.2f", ($14 + $15) / tick }' "/proc/$1/stat"; }
 resident_kb() { awk '/^VmRSS/ { print $2 }' "/proc/$1/status"; }
 
+# Arms the service's job for the next qryspool.
+arm_job() {
+    exec 3<>"/dev/tcp/127.0.0.1/$port"
+    printf 'POST /arm HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\n\r\n' >&3
+    local status
+    read -r status <&3
+    exec 3<&-
+    [[ $status == "HTTP/1.1 200 OK"* ]]
+}
+
 start_client() {
     wine "$@" >"$work/client.out" 2>&1 &
     client=$!
@@ -102,7 +112,7 @@ run_job() {
     local printed queued
     printed=$(grep -c '^printed' "$work/service.out" || true)
     queued=$(ls "$work/printed" | grep -c '\.count$' || true)
-    curl -sf -X POST "http://127.0.0.1:$port/arm" >/dev/null
+    arm_job
     start_client "$@"
     await_lines printed "$printed" 120
     if [ "$label" = webprint ]; then stop_client; else wait "$client"; client=""; fi
@@ -172,6 +182,8 @@ rows = [
     ("Resident set after %s polls" % sys.argv[5], "%.0f KiB" % late),
 ]
 width = max(len(name) for name, _ in rows)
+print("| %-*s | %26s |" % (width, "Measure", "Result"))
+print("|-%s-|-%s-|" % ("-" * width, "-" * 26))
 for name, value in rows:
     print("| %-*s | %26s |" % (width, name, value))
 PYTHON

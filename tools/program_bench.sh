@@ -129,12 +129,14 @@ run_job() {
         client=""
     fi
     echo "$label $(grep '^printed' "$work/service.out" | tail -n 1)" >>"$work/results.out"
+    local got="nothing"
     for _ in $(seq 600); do
-        [ "$(ls "$work/printed" | grep -c '\.count$' || true)" -gt "$queued" ] && break
+        if [ "$(ls "$work/printed" | grep -c '\.count$' || true)" -gt "$queued" ]; then
+            got=$(cat "$(ls -t "$work/printed"/*.count | head -n 1)")
+            break
+        fi
         sleep 0.1
     done
-    local got
-    got=$(cat "$(ls -t "$work/printed"/*.count | head -n 1)")
     if [ "$got" != "$expected" ]; then
         echo "$label printed '$got', the job is '$expected'" >&2
         exit 1

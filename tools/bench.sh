@@ -4,8 +4,16 @@
 # build/bench/results.json.
 #
 #   tools/bench.sh [extra Google Benchmark flags]
+#
+# The real webprint.exe under Wine, beside minimal clients, and at rest:
+#   tools/bench.sh program [--runs N] [--transport plain]
+#   tools/bench.sh idle [--polls N]
+# (tools/program_bench.sh says more.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+case "${1:-}" in
+    program | idle) exec tools/program_bench.sh "$@" ;;
+esac
 
 build=build/bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DWEBPRINT_BENCH=ON >/dev/null

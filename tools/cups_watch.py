@@ -84,11 +84,13 @@ def probe(queue, folder):
     if not found:
         return f"CUPS refused a job for {queue}: {(sent.stderr or sent.stdout).decode(errors='replace').strip()}"
     job_id = found.group(1).decode()
-    printout = os.path.join(folder, f"job-{job_id}.prn")
     deadline = time.monotonic() + PROBE_SECONDS
     while time.monotonic() < deadline:
-        if os.path.exists(printout):
-            os.remove(printout)
+        # job-N.prn from the capture backend, job-N.count from the counting one.
+        landed = [name for name in os.listdir(folder)
+                  if name.startswith(f"job-{job_id}.") and not name.endswith(".part")]
+        if landed:
+            os.remove(os.path.join(folder, landed[0]))
             return None
         reason = watch.failure()
         if reason:

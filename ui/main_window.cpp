@@ -4,7 +4,6 @@
 #include <windowsx.h>
 
 #include "settings/settings_store.h"
-#include "ui/progress_labels.h"
 #include "ui/resource_ids.h"
 #include "ui/tray_icon.h"
 #include "ui/window_builder.h"
@@ -79,6 +78,7 @@ bool TfrmMain::Build(HINSTANCE instance)
     if (!BuildControls(window_, instance, scale, font_, controls_))
         return false;
     AttachCheckList(Control(kCheckListBox1), this);
+    statusDisplay_.Attach(Control(kLbSize), Control(kLbProgress), Control(kProgressBar1), Control(kStatusBar1));
     // The shell sends this when it starts again; its tray starts empty.
     taskbarCreated_ = RegisterWindowMessageA("TaskbarCreated");
     // The page the window opens on unless the settings choose another.
@@ -345,16 +345,12 @@ void TfrmMain::Alert(const std::string& text)
 
 void TfrmMain::ShowProgress(int32_t position, int32_t maximum)
 {
-    const ProgressLabels labels = ProgressLabelsFor(position, maximum);
-    SetLabelText(Control(kLbSize), labels.size);
-    SetLabelText(Control(kLbProgress), labels.percent);
-    SendMessageA(Control(kProgressBar1), PBM_SETRANGE32, 0, labels.barMaximum);
-    SendMessageA(Control(kProgressBar1), PBM_SETPOS, position, 0);
+    statusDisplay_.ShowProgress(position, maximum);
 }
 
 void TfrmMain::ShowStatus(const char* text)
 {
-    SendMessageA(Control(kStatusBar1), SB_SETTEXTA, SB_SIMPLEID, reinterpret_cast<LPARAM>(text));
+    statusDisplay_.ShowStatus(text);
 }
 
 void TfrmMain::AddLogLine(const char* text)

@@ -11,6 +11,7 @@
 #include "settings/settings_form.h"
 #include "ui/check_list.h"
 #include "ui/control_table.h"
+#include "ui/status_display.h"
 
 class SettingsStore;
 
@@ -88,6 +89,7 @@ private:
     HFONT font_ = nullptr;
     HICON trayIcon_ = nullptr;  // Image1's picture
     HMENU popMenu_ = nullptr;
+    StatusDisplay statusDisplay_;
     UINT taskbarCreated_ = 0;
     bool trayIconUp_ = false;
     // The control that had the focus when the window was last deactivated.

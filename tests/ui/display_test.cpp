@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <climits>
+#include <map>
 #include <string>
 
 #include "tests/ui/window_fixture.h"
@@ -83,6 +84,53 @@ TEST_F(Display, ProgressLabelsGrowToShowTheirWholeText)
     RECT rect;
     GetClientRect(label, &rect);
     EXPECT_GE(rect.right, extent.cx);
+}
+
+// The changes sent to each control on this thread, counted through a hook.
+std::map<HWND, int> changes;
+
+LRESULT CALLBACK CountChanges(int code, WPARAM wParam, LPARAM lParam)
+{
+    const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && (call->message == WM_SETTEXT || call->message == PBM_SETPOS ||
+                              call->message == PBM_SETRANGE32 || call->message == SB_SETTEXTA))
+        ++changes[call->hwnd];
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST_F(Display, AJobChangesOnlyWhatTheScreenShowsDifferentlyAndEndsShownWhole)
+{
+    Build();
+    changes.clear();
+    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, CountChanges, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    // A 16 MiB job reported block by block, as the poll does.
+    const int32_t size = 16 << 20;
+    OnProgress(0, size);
+    OnStatus("Printing");
+    for (int32_t offset = 4096; offset <= size; offset += 4096) {
+        OnProgress(offset, size);
+        OnStatus("Printing");
+    }
+    OnStatus("Printing complete");
+    UnhookWindowsHookEx(hook);
+
+    // Not four changes for each of 4096 blocks: the size once, 0% to 100%,
+    // the range once and the bar at most once a pixel or percent, and two
+    // status texts.
+    RECT bar;
+    GetClientRect(Control(kProgressBar1), &bar);
+    EXPECT_EQ(changes[Control(kLbSize)], 1);
+    EXPECT_EQ(changes[Control(kLbProgress)], 101);
+    EXPECT_LE(changes[Control(kProgressBar1)], 1 + bar.right + 101);
+    EXPECT_EQ(changes[Control(kStatusBar1)], 2);
+
+    EXPECT_EQ(Text(kLbSize), "16777216");
+    EXPECT_EQ(Text(kLbProgress), "100%");
+    EXPECT_EQ(SendMessageA(Control(kProgressBar1), PBM_GETPOS, 0, 0), size);
+    char text[64] = {};
+    SendMessageA(Control(kStatusBar1), SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(text));
+    EXPECT_STREQ(text, "Printing complete");
 }
 
 TEST_F(Display, StatusTextIsShownAcrossTheStatusBar)

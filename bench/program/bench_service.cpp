@@ -1,0 +1,210 @@
+// A print service for timing whole clients (webprint.exe, or the minimal
+// clients beside it) from outside: one job of a given size, handed out only
+// when armed, timed on the service's side so every client is measured alike.
+//
+//   webprint_bench_service --size BYTES --printer QUEUE --job-file FILE [--transport plain]
+//
+// It writes the job's document (what the printer must receive) to FILE, then
+// prints "listening PORT" and one line per event on standard output:
+//   query N                  the N-th qryspool so far
+//   printed SECONDS BLOCKS MEDIAN_US P99_US
+// A job's time runs from the qryspool reply that hands it out to the arrival
+// of its printed request. A block's time is the gap between two spooldata
+// requests: the reply, its complement and printing, and the next request.
+//
+// "POST /arm" arms the job once: the next qryspool gets it, later ones get
+// EMPTY again. Every other function under the service path answers "OK"
+// (printlist "OK\r\n1", the computer token). One connection at a time, kept
+// alive, replies in one send with TCP_NODELAY.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/support/loopback_peer.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr char kServicePath[] = "/.00010101000000000000/system/rmtprt.aspx?func=";
+constexpr long kBlockSize = 4096;
+
+struct Options {
+    long size = 16 << 20;
+    const char* printer = nullptr;
+    const char* jobFile = nullptr;
+};
+
+bool ParseOptions(int argc, char** argv, Options* options)
+{
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (strcmp(argv[i], "--size") == 0)
+            options->size = strtol(argv[i + 1], nullptr, 10);
+        else if (strcmp(argv[i], "--printer") == 0)
+            options->printer = argv[i + 1];
+        else if (strcmp(argv[i], "--job-file") == 0)
+            options->jobFile = argv[i + 1];
+        // Plain TCP only; a TLS variant would wrap the connection that Serve
+        // reads and answers.
+        else if (strcmp(argv[i], "--transport") != 0 || strcmp(argv[i + 1], "plain") != 0)
+            return false;
+    }
+    return argc % 2 == 1 && options->size > 0 && options->printer != nullptr && options->jobFile != nullptr;
+}
+
+// The same bytes on every run, so a printout can be checked by its hash.
+std::string MakeDocument(long size)
+{
+    std::string bytes(static_cast<size_t>(size), '\0');
+    uint32_t state = 12345;
+    for (char& c : bytes) {
+        state = state * 1103515245u + 12345u;
+        c = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+long NumberAfter(const std::string& text, const char* name)
+{
+    size_t at = text.find(name);
+    return at == std::string::npos ? -1 : strtol(text.c_str() + at + strlen(name), nullptr, 10);
+}
+
+double Percentile(std::vector<double> values, double share)
+{
+    if (values.empty())
+        return 0;
+    size_t index = static_cast<size_t>(share * static_cast<double>(values.size() - 1) + 0.5);
+    std::nth_element(values.begin(), values.begin() + static_cast<long>(index), values.end());
+    return values[index];
+}
+
+double Seconds(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double>(to - from).count();
+}
+
+class BenchService {
+public:
+    BenchService(const Options& options, const std::string& document) : options_(options), spool_(document)
+    {
+        for (char& c : spool_)
+            c = static_cast<char>(~c);
+        blockTimes_.reserve(static_cast<size_t>(options.size / kBlockSize + 1));
+    }
+
+    void Serve(SocketHandle connection)
+    {
+        std::string head;
+        std::string body;
+        while (ReadWholeRequest(connection, &head, &body)) {
+            if (!Answer(connection, head, body))
+                return;
+        }
+    }
+
+private:
+    bool Reply(SocketHandle connection, const char* data, size_t length)
+    {
+        char reply[kBlockSize + 128];
+        int headLength = snprintf(reply, sizeof reply, "HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n",
+                                  static_cast<int>(length));
+        memcpy(reply + headLength, data, length);
+        return SendAll(connection, reply, static_cast<size_t>(headLength) + length);
+    }
+
+    bool Reply(SocketHandle connection, const std::string& text)
+    {
+        return Reply(connection, text.data(), text.size());
+    }
+
+    bool Answer(SocketHandle connection, const std::string& head, const std::string& body)
+    {
+        const Clock::time_point now = Clock::now();
+        if (head.compare(0, 10, "POST /arm ") == 0) {
+            armed_ = true;
+            return Reply(connection, "OK");
+        }
+        if (head.find(kServicePath) == std::string::npos)
+            return false;
+        const std::string function = RequestFunction(head);
+        if (function == "printlist")
+            return Reply(connection, "OK\r\n1");
+        if (function == "qryspool") {
+            printf("query %ld\n", ++queries_);
+            fflush(stdout);
+            if (!armed_)
+                return Reply(connection, "EMPTY");
+            armed_ = false;
+            ++jobId_;
+            blockTimes_.clear();
+            const bool sent = Reply(connection, "SPOOL\r\nbench.spl\r\n" + std::to_string(options_.size) +
+                                                    "\r\nbench job\r\n" + options_.printer + "\r\n" +
+                                                    std::to_string(jobId_));
+            jobStart_ = Clock::now();
+            lastBlock_ = Clock::time_point();
+            return sent;
+        }
+        if (function == "spooldata") {
+            long offset = NumberAfter(body, "offset='");
+            if (offset < 0 || offset >= options_.size)
+                return false;
+            if (lastBlock_ != Clock::time_point())
+                blockTimes_.push_back(Seconds(lastBlock_, now));
+            lastBlock_ = now;
+            long length = std::min(kBlockSize, options_.size - offset);
+            return Reply(connection, spool_.data() + offset, static_cast<size_t>(length));
+        }
+        if (function == "printed" && jobStart_ != Clock::time_point()) {
+            printf("printed %.6f %zu %.1f %.1f\n", Seconds(jobStart_, now), blockTimes_.size() + 1,
+                   Percentile(blockTimes_, 0.5) * 1e6, Percentile(blockTimes_, 0.99) * 1e6);
+            fflush(stdout);
+            jobStart_ = Clock::time_point();
+        }
+        return Reply(connection, "OK");
+    }
+
+    const Options& options_;
+    std::string spool_;
+    bool armed_ = false;
+    long queries_ = 0;
+    long jobId_ = 0;
+    Clock::time_point jobStart_;
+    Clock::time_point lastBlock_;
+    std::vector<double> blockTimes_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    if (!ParseOptions(argc, argv, &options)) {
+        fprintf(stderr,
+                "usage: %s --size BYTES --printer QUEUE --job-file FILE [--transport plain]\n", argv[0]);
+        return 2;
+    }
+    const std::string document = MakeDocument(options.size);
+    FILE* out = fopen(options.jobFile, "wb");
+    if (out == nullptr || fwrite(document.data(), 1, document.size(), out) != document.size() || fclose(out) != 0) {
+        perror(options.jobFile);
+        return 1;
+    }
+    BenchService service(options, document);
+    uint16_t port = 0;
+    SocketHandle listener = ListenOnLoopback(16, &port);
+    printf("listening %u\n", port);
+    fflush(stdout);
+    for (;;) {
+        SocketHandle connection = accept(listener, nullptr, nullptr);
+        if (connection == kNoSocket)
+            return 1;
+        DisableNagle(connection);
+        service.Serve(connection);
+        CloseSocket(connection);
+    }
+}

@@ -44,7 +44,7 @@ queue=webprint-bench-discard
 rm -f "$work"/*.out
 mkdir -p "$work"
 lpstat -r 2>/dev/null | grep -q "is running" && cups_started_here="" || cups_started_here=1
-printed=$(tools/cups-queue.sh "$queue" "" webprint-count)
+counts=$(tools/cups-queue.sh "$queue" "" webprint-count)
 
 build/bench/bench/program/webprint_bench_service --size $((16 << 20)) --printer "$queue" \
     --job-file "$work/job.prn" --transport "$transport" >"$work/service.out" 2>"$work/service.err" &
@@ -112,7 +112,7 @@ run_job() {
     shift
     local printed queued queries
     printed=$(grep -c '^printed' "$work/service.out" || true)
-    queued=$(ls "$printed" | grep -c '\.count$' || true)
+    queued=$(ls "$counts" | grep -c '\.count$' || true)
     if [ "$label" = webprint ]; then
         # The job comes with the third poll, once the program has settled in
         # the tray as it runs day to day: start-up work is not timed.
@@ -132,8 +132,8 @@ run_job() {
     echo "$label $(grep '^printed' "$work/service.out" | tail -n 1)" >>"$work/results.out"
     local got="nothing"
     for _ in $(seq 600); do
-        if [ "$(ls "$printed" | grep -c '\.count$' || true)" -gt "$queued" ]; then
-            got=$(cat "$(ls -t "$printed"/*.count | head -n 1)")
+        if [ "$(ls "$counts" | grep -c '\.count$' || true)" -gt "$queued" ]; then
+            got=$(cat "$(ls -t "$counts"/*.count | head -n 1)")
             break
         fi
         sleep 0.1

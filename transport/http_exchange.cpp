@@ -177,13 +177,13 @@ int PrintClient::SocketReceive(char* buffer, int32_t size, int timeoutMillisecon
 }
 
 // Whether the connection can carry no new request: it is closed, or holds
-// unread data. Under TLS only application data counts: records the server
+// unread data (what InputWaiting sees of a close differs by platform). Under TLS only application data counts: records the server
 // sends on its own (session tickets) also make the socket readable.
 bool PrintClient::ConnectionStale()
 {
     if (Socket == kNoSocket)
         return true;
-    return Channel != nullptr ? TlsConnectionStale(Channel) : WaitReadable(Socket, 0) != 0;
+    return Channel != nullptr ? TlsConnectionStale(Channel) : InputWaiting(Socket);
 }
 
 // Appends a read to the held data and keeps two NULs after it, so the held
@@ -287,8 +287,9 @@ int PrintClient::httpRequest(const char* path, const char* extraHeader, const ch
     // A connection that an earlier failure closed cannot carry this request,
     // kept alive or not. Bytes already waiting on a kept connection answer no
     // request of ours (a server that answered twice); read now, they would
-    // pass for this request's reply. A new connection leaves them behind, as
-    // it does the close of a server that went idle.
+    // pass for this request's reply. A new connection leaves them behind, and
+    // the close of a server that went idle where the check sees it; where it
+    // does not, the request meets the close and fails.
     if (!KeepAlive || ConnectionStale())
         SocketConnect();
 

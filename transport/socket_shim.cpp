@@ -9,6 +9,11 @@ int WaitReadable(SocketHandle socketHandle, int timeoutMilliseconds)
     if (socketHandle == kNoSocket)
         return -1;
 #ifdef _WIN32
+    // Bytes already there need no select, the dearer call under Wine: a reply
+    // has often arrived by the time its reader asks.
+    u_long pending = 0;
+    if (ioctlsocket(socketHandle, FIONREAD, &pending) == 0 && pending > 0)
+        return 1;
     fd_set readSet;
     FD_ZERO(&readSet);
     FD_SET(socketHandle, &readSet);
@@ -20,6 +25,16 @@ int WaitReadable(SocketHandle socketHandle, int timeoutMilliseconds)
     // poll, unlike select, has no FD_SETSIZE limit on the descriptor number.
     pollfd entry{socketHandle, POLLIN, 0};
     return poll(&entry, 1, timeoutMilliseconds);
+#endif
+}
+
+bool InputWaiting(SocketHandle socketHandle)
+{
+#ifdef _WIN32
+    u_long pending = 0;
+    return ioctlsocket(socketHandle, FIONREAD, &pending) != 0 || pending > 0;
+#else
+    return WaitReadable(socketHandle, 0) != 0;
 #endif
 }
 

@@ -36,6 +36,13 @@ inline int CloseSocket(SocketHandle socketHandle) { return close(socketHandle); 
 // (also for kNoSocket, which has nothing to wait on).
 int WaitReadable(SocketHandle socketHandle, int timeoutMilliseconds);
 
+// Whether a kept connection has input waiting that no request of ours asked
+// for: unread bytes, on Linux also the peer's close or an error. Windows tells
+// only of bytes here: its checks that also see a close (select, WSAPoll) cost
+// a round trip to Wine's server, about twice the byte count's, and this runs
+// before every request. A close the check misses fails the next request.
+bool InputWaiting(SocketHandle socketHandle);
+
 // Reads the socket's pending error (SO_ERROR); false when it cannot be read.
 bool ReadPendingError(SocketHandle socketHandle, int* error);
 

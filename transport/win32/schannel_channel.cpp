@@ -549,6 +549,8 @@ bool TlsConnectionStale(TlsChannel* channel)
         if (taken > 0)
             continue;
         // Nothing complete is held: take what has arrived, without waiting.
+        if (!InputWaiting(channel->socketHandle))
+            return false;
         const int count = ReadMore(channel, 0);
         if (count == -2)
             return false;

@@ -177,8 +177,9 @@ int PrintClient::SocketReceive(char* buffer, int32_t size, int timeoutMillisecon
 }
 
 // Whether the connection can carry no new request: it is closed, or holds
-// unread data (what InputWaiting sees of a close differs by platform). Under TLS only application data counts: records the server
-// sends on its own (session tickets) also make the socket readable.
+// unread data (what InputWaiting sees of a close differs by platform). Under
+// TLS only application data counts: records the server sends on its own
+// (session tickets) also make the socket readable.
 bool PrintClient::ConnectionStale()
 {
     if (Socket == kNoSocket)

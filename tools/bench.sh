@@ -6,7 +6,7 @@
 #   tools/bench.sh [extra Google Benchmark flags]
 #
 # The real webprint.exe under Wine, beside minimal clients, and at rest:
-#   tools/bench.sh program [--runs N] [--transport plain]
+#   tools/bench.sh program [--runs N] [--transport plain|tls]
 #   tools/bench.sh idle [--polls N]
 # (tools/program_bench.sh says more.)
 set -euo pipefail

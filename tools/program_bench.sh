@@ -1,12 +1,15 @@
 #!/bin/bash
 # Times the real webprint.exe under 32-bit Wine; run through tools/bench.sh.
 #
-#   tools/bench.sh program [--runs N] [--transport plain]
+#   tools/bench.sh program [--runs N] [--transport plain|tls]
 #       One 16 MiB job from a loopback service (build/bench), printed through
 #       Wine's spooler into the raw CUPS queue webprint-bench-discard, whose
 #       backend only counts and hashes the bytes. Alternates webprint.exe, a
 #       minimal Win32 client with a select before every read and one without,
-#       N runs each (3), and checks every printout against the job.
+#       N runs each (3), and checks every printout against the job. With
+#       --transport tls it alternates webprint.exe in plain TCP and over TLS
+#       (UseTls 1, the test CA trusted in the prefix) instead, and counts the
+#       TLS handshakes per poll.
 #   tools/bench.sh idle [--polls N]
 #       webprint.exe polling an empty queue every second: its CPU time over
 #       60 s, and its resident set (its working set) after 10 and N polls (1000).
@@ -33,7 +36,7 @@ while [ $# -gt 0 ]; do
 done
 
 cmake --preset win32 >/dev/null
-cmake --build --preset win32 -j2 --target webprint minimal_client >/dev/null
+cmake --build --preset win32 -j2 --target webprint minimal_client trust_root >/dev/null
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DWEBPRINT_BENCH=ON >/dev/null
 cmake --build build/bench --target webprint_bench_service -j2 >/dev/null
 exe=${WEBPRINT_EXE:-build/win32/app/webprint.exe}
@@ -59,12 +62,13 @@ wine_session_before_stop() {
 
 for _ in $(seq 100); do grep -q listening "$work/service.out" && break; sleep 0.1; done
 port=$(awk '/^listening/ { print $2 }' "$work/service.out")
+tls_port=$(awk '/^tls/ { print $2 }' "$work/service.out")
 [ -n "$port" ] || { cat "$work/service.err"; exit 1; }
+[ "$transport" = tls ] && wine build/win32/tests/transport/trust_root.exe "Z:$root/tests/support/tls/ca.pem" >/dev/null
 expected="$(stat -c %s "$work/job.prn") $(sha256sum "$work/job.prn" | cut -d ' ' -f 1)"
 
 key='HKLM\Software\Morvelund\Tarnwick Web Printing'
 wine reg add "$key" /v Url /t REG_SZ /d 127.0.0.1 /f >/dev/null
-wine reg add "$key" /v Port /t REG_DWORD /d "$port" /f >/dev/null
 wine reg add "$key" /v PollFreq /t REG_DWORD /d 1 /f >/dev/null
 wine reg add "$key" /v ComputerName /t REG_SZ /d WEBPRINT-BENCH /f >/dev/null
 wine reg add "$key" /v ShowStartUpPanel /t REG_DWORD /d 0 /f >/dev/null
@@ -94,6 +98,16 @@ arm_job() {
     [[ $status == "HTTP/1.1 200 OK"* ]]
 }
 
+# Points webprint.exe at the plain service (0) or the one inside TLS (1).
+use_tls() {
+    wine reg add "$key" /v UseTls /t REG_DWORD /d "$1" /f >/dev/null
+    wine reg add "$key" /v Port /t REG_DWORD /d "$([ "$1" = 1 ] && echo "$tls_port" || echo "$port")" /f >/dev/null
+}
+use_tls 0
+
+# The last query line's counts: queries, plain connections, TLS handshakes.
+service_counts() { { grep '^query' "$work/service.out" || true; } | tail -n 1 | cut -d ' ' -f 2-4; }
+
 start_client() {
     wine "$@" >"$work/client.out" 2>&1 &
     client=$!
@@ -105,15 +119,16 @@ stop_client() {
     client=""
 }
 
-# Runs one job with the client given; appends "LABEL line-of-service" to the
-# results and checks the printout.
+# Runs one job with the client given; appends "LABEL line-of-service QUERIES
+# HANDSHAKES" (those the run made) to the results and checks the printout.
 run_job() {
     local label=$1
     shift
-    local printed queued queries
+    local printed queued queries before after
     printed=$(grep -c '^printed' "$work/service.out" || true)
     queued=$(ls "$counts" | grep -c '\.count$' || true)
-    if [ "$label" = webprint ]; then
+    before=$(service_counts)
+    if [[ $label == webprint* ]]; then
         # The job comes with the third poll, once the program has settled in
         # the tray as it runs day to day: start-up work is not timed.
         queries=$(grep -c '^query' "$work/service.out" || true)
@@ -129,7 +144,10 @@ run_job() {
         wait "$client"
         client=""
     fi
-    echo "$label $(grep '^printed' "$work/service.out" | tail -n 1)" >>"$work/results.out"
+    after=$(service_counts)
+    echo "$label $(grep '^printed' "$work/service.out" | tail -n 1) $(python3 -c 'import sys
+b, a = (list(map(int, (w or "0 0 0").split())) for w in sys.argv[1:3])
+print(a[0] - b[0], a[2] - b[2])' "$before" "$after")" >>"$work/results.out"
     local got="nothing"
     for _ in $(seq 600); do
         if [ "$(ls "$counts" | grep -c '\.count$' || true)" -gt "$queued" ]; then
@@ -146,30 +164,47 @@ run_job() {
 
 if [ "$mode" = program ]; then
     for run in $(seq "$runs"); do
-        run_job webprint "$exe"
-        run_job minimal "$minimal" "$port" --transport "$transport"
-        run_job no-select "$minimal" "$port" --no-select --transport "$transport"
+        if [ "$transport" = tls ]; then
+            use_tls 0
+            run_job webprint "$exe"
+            use_tls 1
+            run_job webprint-tls "$exe"
+        else
+            run_job webprint "$exe"
+            run_job minimal "$minimal" "$port"
+            run_job no-select "$minimal" "$port" --no-select
+        fi
         echo "run $run of $runs done" >&2
     done
     python3 - "$work/results.out" <<'PYTHON'
 import statistics, sys
 
-times, medians, p99s = {}, {}, {}
+times, medians, p99s, queries, handshakes = {}, {}, {}, {}, {}
 for line in open(sys.argv[1]):
-    label, _, seconds, blocks, median, p99 = line.split()
+    label, _, seconds, blocks, median, p99, polls, shakes = line.split()
     times.setdefault(label, []).append(float(seconds))
     medians.setdefault(label, []).append(float(median))
     p99s.setdefault(label, []).append(float(p99))
+    queries[label] = queries.get(label, 0) + int(polls)
+    handshakes[label] = handshakes.get(label, 0) + int(shakes)
 runs = len(times["webprint"])
 time = {label: statistics.median(values) for label, values in times.items()}
 rows = []
-for label, name in (("webprint", "webprint.exe"), ("minimal", "minimal client, select before every read"),
+for label, name in (("webprint", "webprint.exe"), ("webprint-tls", "webprint.exe over TLS"),
+                    ("minimal", "minimal client, select before every read"),
                     ("no-select", "minimal client, no select")):
+    if label not in time:
+        continue
     rows.append(("16 MiB job, %s" % name, "%.0f MiB/s (%.2f s)" % (16 / time[label], time[label])))
     rows.append(("Block request, %s: median / p99" % name, "%.0f / %.0f us" % (
         statistics.median(medians[label]), statistics.median(p99s[label]))))
-rows.append(("Ratio minimal / webprint.exe", "%.2f" % (time["minimal"] / time["webprint"])))
-rows.append(("Ratio no-select client / webprint.exe", "%.2f" % (time["no-select"] / time["webprint"])))
+if "minimal" in time:
+    rows.append(("Ratio minimal / webprint.exe", "%.2f" % (time["minimal"] / time["webprint"])))
+    rows.append(("Ratio no-select client / webprint.exe", "%.2f" % (time["no-select"] / time["webprint"])))
+if "webprint-tls" in time:
+    rows.append(("Ratio TLS / plain, webprint.exe", "%.2f" % (time["webprint"] / time["webprint-tls"])))
+    rows.append(("TLS handshakes / polls, webprint.exe", "%d / %d" % (
+        handshakes["webprint-tls"], queries["webprint-tls"])))
 width = max(len(name) for name, _ in rows)
 print("| %-*s | %20s |" % (width, "Measure (median of %d runs)" % runs, "Result"))
 print("|-%s-|-%s-|" % ("-" * width, "-" * 20))
@@ -203,6 +238,6 @@ for name, value in rows:
     print("| %-*s | %26s |" % (width, name, value))
 PYTHON
 else
-    echo "usage: tools/bench.sh program [--runs N] [--transport plain] | idle [--polls N]" >&2
+    echo "usage: tools/bench.sh program [--runs N] [--transport plain|tls] | idle [--polls N]" >&2
     exit 2
 fi

@@ -2,11 +2,15 @@
 // clients beside it) from outside: one job of a given size, handed out only
 // when armed, timed on the service's side so every client is measured alike.
 //
-//   webprint_bench_service --size BYTES --printer QUEUE --job-file FILE [--transport plain]
+//   webprint_bench_service --size BYTES --printer QUEUE --job-file FILE [--transport plain|tls]
 //
 // It writes the job's document (what the printer must receive) to FILE, then
-// prints "listening PORT" and one line per event on standard output:
-//   query N                  the N-th qryspool so far
+// prints "tls PORT" with --transport tls (the same service inside TLS, with
+// the test certificate tests/support/tls/server.pem), "listening PORT" (plain
+// TCP, always there: the minimal clients and arming use it) and one line per
+// event on standard output:
+//   query N PLAIN TLS        the N-th qryspool so far; plain connections and
+//                            TLS handshakes so far
 //   printed SECONDS BLOCKS MEDIAN_US P99_US
 // A job's time runs from the qryspool reply that hands it out to the arrival
 // of its printed request. A block's time is the gap between two spooldata
@@ -15,7 +19,11 @@
 // "POST /arm" arms the job once: the next qryspool gets it, later ones get
 // EMPTY again. Every other function under the service path answers "OK"
 // (printlist "OK\r\n1", the computer token). One connection at a time, kept
-// alive, replies in one send with TCP_NODELAY.
+// alive, replies in one send (one record under TLS) with TCP_NODELAY.
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <signal.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -25,6 +33,7 @@
 #include <vector>
 
 #include "tests/support/loopback_peer.h"
+#include "tests/support/tls_front.h"
 
 namespace {
 
@@ -37,6 +46,7 @@ struct Options {
     long size = 16 << 20;
     const char* printer = nullptr;
     const char* jobFile = nullptr;
+    bool tls = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options* options)
@@ -48,9 +58,11 @@ bool ParseOptions(int argc, char** argv, Options* options)
             options->printer = argv[i + 1];
         else if (strcmp(argv[i], "--job-file") == 0)
             options->jobFile = argv[i + 1];
-        // Plain TCP only; a TLS variant would wrap the connection that Serve
-        // reads and answers.
-        else if (strcmp(argv[i], "--transport") != 0 || strcmp(argv[i + 1], "plain") != 0)
+        else if (strcmp(argv[i], "--transport") == 0 && strcmp(argv[i + 1], "plain") == 0)
+            options->tls = false;
+        else if (strcmp(argv[i], "--transport") == 0 && strcmp(argv[i + 1], "tls") == 0)
+            options->tls = true;
+        else
             return false;
     }
     return argc % 2 == 1 && options->size > 0 && options->printer != nullptr && options->jobFile != nullptr;
@@ -83,6 +95,26 @@ double Percentile(std::vector<double> values, double share)
     return values[index];
 }
 
+// One client connection, inside TLS when ssl is set.
+struct Peer {
+    SocketHandle socket;
+    SSL* ssl;
+};
+
+bool SendAll(const Peer& peer, const char* data, size_t length)
+{
+    if (peer.ssl == nullptr)
+        return ::SendAll(peer.socket, data, length);
+    return SSL_write(peer.ssl, data, static_cast<int>(length)) == static_cast<int>(length);
+}
+
+bool ReadWholeRequest(const Peer& peer, std::string* head, std::string* body)
+{
+    if (peer.ssl == nullptr)
+        return ::ReadWholeRequest(peer.socket, head, body);
+    return ::ReadWholeRequest([&peer](char* buffer, int size) { return SSL_read(peer.ssl, buffer, size); }, head, body);
+}
+
 double Seconds(Clock::time_point from, Clock::time_point to)
 {
     return std::chrono::duration<double>(to - from).count();
@@ -97,7 +129,11 @@ public:
         blockTimes_.reserve(static_cast<size_t>(options.size / kBlockSize + 1));
     }
 
-    void Serve(SocketHandle connection)
+    // Counted as connections are accepted; each query line shows them.
+    long plainConnections = 0;
+    long tlsHandshakes = 0;
+
+    void Serve(const Peer& connection)
     {
         std::string head;
         std::string body;
@@ -108,7 +144,7 @@ public:
     }
 
 private:
-    bool Reply(SocketHandle connection, const char* data, size_t length)
+    bool Reply(const Peer& connection, const char* data, size_t length)
     {
         char reply[kBlockSize + 128];
         int headLength = snprintf(reply, sizeof reply, "HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n",
@@ -117,12 +153,12 @@ private:
         return SendAll(connection, reply, static_cast<size_t>(headLength) + length);
     }
 
-    bool Reply(SocketHandle connection, const std::string& text)
+    bool Reply(const Peer& connection, const std::string& text)
     {
         return Reply(connection, text.data(), text.size());
     }
 
-    bool Answer(SocketHandle connection, const std::string& head, const std::string& body)
+    bool Answer(const Peer& connection, const std::string& head, const std::string& body)
     {
         const Clock::time_point now = Clock::now();
         if (head.compare(0, 10, "POST /arm ") == 0) {
@@ -135,7 +171,7 @@ private:
         if (function == "printlist")
             return Reply(connection, "OK\r\n1");
         if (function == "qryspool") {
-            printf("query %ld\n", ++queries_);
+            printf("query %ld %ld %ld\n", ++queries_, plainConnections, tlsHandshakes);
             fflush(stdout);
             if (!armed_)
                 return Reply(connection, "EMPTY");
@@ -185,7 +221,7 @@ int main(int argc, char** argv)
     Options options;
     if (!ParseOptions(argc, argv, &options)) {
         fprintf(stderr,
-                "usage: %s --size BYTES --printer QUEUE --job-file FILE [--transport plain]\n", argv[0]);
+                "usage: %s --size BYTES --printer QUEUE --job-file FILE [--transport plain|tls]\n", argv[0]);
         return 2;
     }
     const std::string document = MakeDocument(options.size);
@@ -195,16 +231,38 @@ int main(int argc, char** argv)
         return 1;
     }
     BenchService service(options, document);
+    // OpenSSL writes with write(): a client gone must not end the service.
+    signal(SIGPIPE, SIG_IGN);
+    SSL_CTX* context = options.tls ? TestServerContext("server", 0) : nullptr;
+    pollfd listeners[2] = {{kNoSocket, POLLIN, 0}, {kNoSocket, POLLIN, 0}};
     uint16_t port = 0;
-    SocketHandle listener = ListenOnLoopback(16, &port);
+    if (context != nullptr) {
+        listeners[1].fd = ListenOnLoopback(16, &port);
+        printf("tls %u\n", port);
+    }
+    listeners[0].fd = ListenOnLoopback(16, &port);
     printf("listening %u\n", port);
     fflush(stdout);
     for (;;) {
-        SocketHandle connection = accept(listener, nullptr, nullptr);
-        if (connection == kNoSocket)
+        if (poll(listeners, 2, -1) < 0)
             return 1;
-        DisableNagle(connection);
-        service.Serve(connection);
-        CloseSocket(connection);
+        const bool overTls = listeners[1].revents != 0;
+        Peer peer{accept(listeners[overTls ? 1 : 0].fd, nullptr, nullptr), nullptr};
+        if (peer.socket == kNoSocket)
+            return 1;
+        DisableNagle(peer.socket);
+        if (overTls) {
+            peer.ssl = SSL_new(context);
+            SSL_set_fd(peer.ssl, peer.socket);
+        }
+        if (!overTls) {
+            ++service.plainConnections;
+            service.Serve(peer);
+        } else if (SSL_accept(peer.ssl) == 1) {
+            ++service.tlsHandshakes;
+            service.Serve(peer);
+        }
+        SSL_free(peer.ssl);
+        CloseSocket(peer.socket);
     }
 }

@@ -50,12 +50,19 @@ size_t AnnouncedLength(const std::string& head)
 
 bool ReadWholeRequest(SocketHandle connection, std::string* head, std::string* body)
 {
+    return ReadWholeRequest([connection](char* buffer, int size) { return recv(connection, buffer, size, 0); },
+                            head, body);
+}
+
+bool ReadWholeRequest(const std::function<int(char* buffer, int size)>& receive, std::string* head,
+                      std::string* body)
+{
     std::string data;
     size_t headEnd = std::string::npos;
     size_t bodyLength = 0;
     while (headEnd == std::string::npos || data.size() < headEnd + 4 + bodyLength) {
         char buffer[8192];
-        int count = recv(connection, buffer, sizeof buffer, 0);
+        int count = receive(buffer, sizeof buffer);
         if (count <= 0)
             return false;
         data.append(buffer, static_cast<size_t>(count));

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,10 @@ SocketHandle ListenOnLoopback(int backlog, uint16_t* port);
 // Blocks until one request is whole: head up to the empty line (without it)
 // and its Content-Length body. False when the connection ends first.
 bool ReadWholeRequest(SocketHandle connection, std::string* head, std::string* body);
+// The same over any byte stream: receive fills at most size bytes and returns
+// the count, or 0 or less when the stream has ended.
+bool ReadWholeRequest(const std::function<int(char* buffer, int size)>& receive, std::string* head,
+                      std::string* body);
 
 // Sends all of data unless the connection fails; false then.
 bool SendAll(SocketHandle connection, const char* data, size_t length);

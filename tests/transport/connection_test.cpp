@@ -21,6 +21,30 @@ TEST_F(ClientTest, KeepAliveCarriesRequestsOverOneConnectionAndLeavesItOpen)
     EXPECT_EQ(server.Requests().size(), 2u);
 }
 
+TEST_F(ClientTest, BytesNoRequestAskedForAreLeftBehindWithTheirConnection)
+{
+    // Each connection's first reply comes twice, the second a moment later.
+    const std::string reply = OkResponse("one");
+    ScriptedServer server([&](const ScriptedRequest&) {
+        ScriptedAnswer answer;
+        answer.bytes = reply + OkResponse("two");
+        answer.pieceSize = reply.size();
+        return answer;
+    });
+    SetUpFor(server);
+    ASSERT_EQ(client.SocketConnect(), 0);
+
+    EXPECT_EQ(Exchange(), 0);
+    EXPECT_EQ(Body(), "one");
+    if (client.Socket != kNoSocket) {
+        ASSERT_GT(WaitReadable(client.Socket, 1000), 0);
+    }
+    // Read on the kept connection, "two" would pass for this reply.
+    EXPECT_EQ(Exchange(), 0);
+    EXPECT_EQ(Body(), "one");
+    EXPECT_EQ(server.Connections(), 2);
+}
+
 TEST_F(ClientTest, AClosedPeerTurnsKeepAliveOffForGood)
 {
     bool closeFirst = true;

@@ -145,9 +145,11 @@ run_job() {
         client=""
     fi
     after=$(service_counts)
-    echo "$label $(grep '^printed' "$work/service.out" | tail -n 1) $(python3 -c 'import sys
-b, a = (list(map(int, (w or "0 0 0").split())) for w in sys.argv[1:3])
-print(a[0] - b[0], a[2] - b[2])' "$before" "$after")" >>"$work/results.out"
+    local queries_before handshakes_before queries_after handshakes_after
+    read -r queries_before _ handshakes_before <<<"${before:-0 0 0}"
+    read -r queries_after _ handshakes_after <<<"$after"
+    echo "$label $(grep '^printed' "$work/service.out" | tail -n 1)" \
+        "$((queries_after - queries_before)) $((handshakes_after - handshakes_before))" >>"$work/results.out"
     local got="nothing"
     for _ in $(seq 600); do
         if [ "$(ls "$counts" | grep -c '\.count$' || true)" -gt "$queued" ]; then

@@ -10,6 +10,8 @@ struct SettingsValues {
     int32_t PollFreq = 0;
     std::string ComputerName;
     std::string Cipher;
+    // TLS to the server; set only from the Linux daemon's settings file so far.
+    bool UseTls = false;
 };
 
 // Zero and empty at start; loaded at start-up, replaced by OK.

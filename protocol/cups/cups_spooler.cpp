@@ -5,6 +5,7 @@
 // attached to the job and nothing of it prints.
 #include <cups/cups.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "protocol/spooler.h"
@@ -13,7 +14,7 @@ namespace spooler {
 
 namespace {
 
-// IPP limits a job's name to 255 bytes of UTF-8.
+// IPP limits a job's name to 255 bytes.
 constexpr size_t kTitleCapacity = 256;
 
 // The poll prints one job at a time, so one record serves every handle.
@@ -45,47 +46,6 @@ bool DestinationExists(http_t* connection, const char* name)
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "printer-name");
     ippDelete(cupsDoRequest(connection, request, "/"));
     return Succeeded(cupsLastError());
-}
-
-// True when text is UTF-8 in form: a lead byte and its continuation bytes.
-bool IsUtf8(const unsigned char* text)
-{
-    while (*text != 0) {
-        const int following = *text < 0x80 ? 0 : (*text & 0xE0) == 0xC0 ? 1 : (*text & 0xF0) == 0xE0 ? 2
-                                                : (*text & 0xF8) == 0xF0 ? 3 : -1;
-        if (following < 0)
-            return false;
-        ++text;
-        for (int i = 0; i < following; ++i, ++text)
-            if ((*text & 0xC0) != 0x80)
-                return false;
-    }
-    return true;
-}
-
-// The document name as a job name the scheduler accepts (it refuses names
-// that are not UTF-8): UTF-8 is kept; other text is taken as Latin-1, the
-// service's usual code page. Cut to fit, never inside a character.
-void JobTitle(const char* name, char* title)
-{
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(name);
-    size_t length = 0;
-    if (IsUtf8(bytes)) {
-        length = strnlen(name, kTitleCapacity - 1);
-        while (length > 0 && (bytes[length] & 0xC0) == 0x80)
-            --length;
-        memcpy(title, name, length);
-    } else {
-        for (; *bytes != 0 && length + 2 < kTitleCapacity; ++bytes) {
-            if (*bytes >= 0x80) {
-                title[length++] = static_cast<char>(0xC0 | *bytes >> 6);
-                title[length++] = static_cast<char>(0x80 | (*bytes & 0x3F));
-            } else {
-                title[length++] = static_cast<char>(*bytes);
-            }
-        }
-    }
-    title[length] = 0;
 }
 
 // Cancels the job; dropping the connection throws away the request whose
@@ -132,7 +92,7 @@ uint32_t StartDocPrinterA(PrinterHandle handle, uint32_t, const DocInfo1* docInf
     if (job->connection == nullptr || job->jobId != 0)
         return 0;
     char title[kTitleCapacity];
-    JobTitle(docInfo->DocName, title);
+    snprintf(title, sizeof title, "%s", docInfo->DocName);
     job->jobId = cupsCreateJob(job->connection, job->destination, title[0] != 0 ? title : nullptr, 0, nullptr);
     if (job->jobId == 0)
         return 0;

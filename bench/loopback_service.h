@@ -11,7 +11,8 @@
 
 class LoopbackService {
 public:
-    explicit LoopbackService(const std::string& job);
+    // The job is for the printer named.
+    explicit LoopbackService(const std::string& job, const std::string& printer = "Office Laser");
     ~LoopbackService();
     LoopbackService(const LoopbackService&) = delete;
     LoopbackService& operator=(const LoopbackService&) = delete;
@@ -24,12 +25,21 @@ public:
     static int32_t ReplyLength(int32_t bodyLength);
 
     static constexpr int32_t kBlockSize = 4096;
+    static constexpr char kPrefix[] = ".00010101000000000000/system/rmtprt.aspx?func=";
+
+    // What an ideal client does: connects, writes a request as the client does (head,
+    // then body, in two sends), and reads exactly length bytes of reply
+    // without looking at them. Both abort on failure.
+    int Connect() const;  // a kept-alive connection with TCP_NODELAY
+    static void SendRequest(int connection, const char* function, const char* body);
+    static void ReadReply(int connection, char* buffer, int32_t length);
 
 private:
     void Run();
     void Serve(int connection);
 
     std::string complemented_;
+    std::string printer_;
     int listener_ = -1;
     uint16_t port_ = 0;
     std::thread thread_;

@@ -162,6 +162,16 @@ class Daemon(unittest.TestCase):
         with open(self.log, errors="replace") as f:
             return f.read().splitlines()
 
+    def hold_service_while(self, action):
+        """A stopped service keeps the connection open and answers nothing:
+        the daemon is left waiting for the next block while action runs."""
+        self.service.process.send_signal(signal.SIGSTOP)
+        try:
+            time.sleep(0.3)
+            action()
+        finally:
+            self.service.process.send_signal(signal.SIGCONT)
+
     def test_1_jobs_of_every_byte_arrive_whole_and_are_acknowledged_once(self):
         # Names come in the service's code page, Latin-1 here.
         for size, name in ((1, b"one byte"), (4097, b"Caf\xe9 receipt"), (1 << 20, b"a megabyte")):
@@ -203,19 +213,30 @@ class Daemon(unittest.TestCase):
         # The cancelled job never reached the backend.
         self.assertEqual(set(printouts()) - before_printouts, {job for job, s in states.items() if s == "completed"})
 
-    def test_5_a_bad_settings_file_is_refused_with_its_line(self):
+    def test_5_a_bad_settings_file_is_refused_with_its_line_at_start_and_on_reload(self):
         bad = os.path.join(self.work, "bad.conf")
         with open(bad, "w") as f:
             f.write("Url = 127.0.0.1\n\nPort = 70x0\n")
         result = subprocess.run([DAEMON, "--config", bad, "--once"], capture_output=True, text=True, timeout=30)
         self.assertEqual(result.returncode, 78)
         self.assertEqual(result.stderr, f'<3>{bad}:3: "Port" needs a number, not "70x0"\n')
-        # On SIGHUP a bad file is reported and the settings in force stay.
+        # A SIGHUP in the middle of a job finds the bad file, reports it and
+        # keeps the settings in force; the job goes on undisturbed.
         shutil.copy(bad, self.config)
-        self.daemon.send_signal(signal.SIGHUP)
-        wait_for(lambda: any("the settings in force stay" in line for line in self.log_lines()), "the refusal")
-        job_id = self.service.submit(job_bytes(5000))
+        errors_before = [line for line in self.log_lines() if line.startswith("<3>")]
+        data = job_bytes(4 << 20)
+        before = set(printouts())
+        job_id = self.service.submit(data)
+        wait_for(lambda: self.service.job(job_id)["blocks_served"] >= 20, "the download to start")
+        self.hold_service_while(lambda: self.daemon.send_signal(signal.SIGHUP))
         self.service.wait_printed(job_id)
+        self.assertEqual(new_printouts(before, 1), [data])
+        self.assertEqual(self.service.job(job_id)["acks"], 1)
+        # Taken up once the poll has ended.
+        wait_for(lambda: any("settings in force stay" in line for line in self.log_lines()), "the refusal")
+        errors = [line for line in self.log_lines() if line.startswith("<3>")]
+        self.assertEqual(errors[len(errors_before):],
+                         [f'<3>{self.config}:3: "Port" needs a number, not "70x0"; the settings in force stay'])
         self.write_config()
 
     def test_6_sigterm_during_a_block_wait_ends_at_once_with_nothing_acknowledged(self):
@@ -223,15 +244,12 @@ class Daemon(unittest.TestCase):
         before_jobs = set(cups_job_states(QUEUE))
         job_id = self.service.submit(job_bytes(8 << 20))
         wait_for(lambda: self.service.job(job_id)["blocks_served"] >= 20, "the download to start")
-        # A stopped service keeps the connection open and answers nothing:
-        # the daemon waits for the next block.
-        self.service.process.send_signal(signal.SIGSTOP)
-        time.sleep(0.3)
-        started = time.monotonic()
-        self.daemon.send_signal(signal.SIGTERM)
-        self.assertEqual(self.daemon.wait(timeout=10), 0)
-        self.assertLess(time.monotonic() - started, 1.0)
-        self.service.process.send_signal(signal.SIGCONT)
+        def stop_daemon():
+            started = time.monotonic()
+            self.daemon.send_signal(signal.SIGTERM)
+            self.assertEqual(self.daemon.wait(timeout=10), 0)
+            self.assertLess(time.monotonic() - started, 1.0)
+        self.hold_service_while(stop_daemon)
         job = self.service.job(job_id)
         self.assertEqual((job["state"], job["acks"]), ("queued", 0))
         self.assertEqual(self.log_lines()[-1], "<6>webprintd stopped")

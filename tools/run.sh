@@ -51,6 +51,7 @@ if [ -n "$linux" ]; then
     build/native/app/linux/webprintd --config "$run/webprint.conf" 2>"$run/webprintd.log" &
     daemon=$!
     trap 'kill "$daemon" 2>/dev/null || true; wine_session_before_stop' EXIT
+    trap 'exit 130' INT TERM
     echo "webprintd runs, polling 127.0.0.1:$port every 5 seconds; its log is $run/webprintd.log."
 else
     . tools/wine-session.sh build/win32 user-display

@@ -54,9 +54,9 @@ rows = [
     ("Head parsing (ParseResponseHead)", rate("ParseHead")),
     ("Exchange, Content-Length, 4 KiB body", rate("ReadResponse<ContentLengthResponse>/body:4096/0/real_time")),
     ("Exchange, Content-Length, 60000-byte body", rate("ReadResponse<ContentLengthResponse>/body:60000/0/real_time")),
-    ("Exchange, chunked, 4 KiB in 1 KiB chunks", rate("ReadResponse<ChunkedResponse>/body:4096/chunk:1024/real_time")),
-    ("Exchange, chunked, 4 KiB in 64-byte chunks", rate("ReadResponse<ChunkedResponse>/body:4096/chunk:64/real_time")),
-    ("Exchange, chunked, 60000 bytes in 4 KiB chunks", rate("ReadResponse<ChunkedResponse>/body:60000/chunk:4096/real_time")),
+    ("Exchange, chunked, 4 KiB in 1 KiB chunks", rate("ReadResponse<ChunkedBodyResponse>/body:4096/chunk:1024/real_time")),
+    ("Exchange, chunked, 4 KiB in 64-byte chunks", rate("ReadResponse<ChunkedBodyResponse>/body:4096/chunk:64/real_time")),
+    ("Exchange, chunked, 60000 bytes in 4 KiB chunks", rate("ReadResponse<ChunkedBodyResponse>/body:60000/chunk:4096/real_time")),
     ("Complement, the poll's byte loop", rate("ByteLoop")),
     ("Complement, eight bytes a step", rate("WordLoop")),
 ]

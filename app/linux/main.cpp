@@ -38,7 +38,8 @@ const char kHelp[] =
     "  --help         print this help and exit\n"
     "\n"
     "SIGTERM and SIGINT stop it; SIGHUP reads the settings file again.\n"
-    "Exit status: 0, 1 a poll with --once failed, 64 wrong options, 78 a bad settings file.\n";
+    "Exit status: 0; 1 a failed poll with --once; 64 wrong options; 78 a bad settings\n"
+    "file, or incomplete settings with --once.\n";
 
 // The poll timer of the Windows program: ticks at a fixed period from the
 // moment the interval was set, the first one a second after start.

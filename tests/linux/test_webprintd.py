@@ -104,8 +104,8 @@ class Service:
 
 def make_queues():
     for queue in (QUEUE, HIDDEN_QUEUE):
-        subprocess.run(["bash", "-c", '. tools/cups-queue.sh "$0" "$1"', queue, os.path.join(PRINTED, queue)],
-                       cwd=ROOT, check=True)
+        subprocess.run(["bash", "tools/cups-queue.sh", queue, os.path.join(PRINTED, queue)], cwd=ROOT, check=True,
+                       stdout=subprocess.DEVNULL)
 
 
 def printouts():
@@ -137,7 +137,8 @@ class Daemon(unittest.TestCase):
         cls.config = os.path.join(cls.work, "webprint.conf")
         cls.write_config()
         cls.log = os.path.join(cls.work, "daemon.log")
-        cls.start_daemon()
+        with open(cls.log, "ab") as log:
+            cls.daemon = subprocess.Popen([DAEMON, "--config", cls.config], stderr=log)
 
     @classmethod
     def tearDownClass(cls):
@@ -148,15 +149,10 @@ class Daemon(unittest.TestCase):
         shutil.rmtree(cls.work, ignore_errors=True)
 
     @classmethod
-    def write_config(cls, extra=""):
+    def write_config(cls):
         with open(cls.config, "w") as f:
             f.write(f"# written by the test\nUrl = 127.0.0.1\nPort = {cls.service.port}\nPollFreq = 1\n"
-                    f"ComputerName = {COMPUTER}\n[printers]\n{HIDDEN_QUEUE} = 1\n{extra}")
-
-    @classmethod
-    def start_daemon(cls):
-        with open(cls.log, "ab") as log:
-            cls.daemon = subprocess.Popen([DAEMON, "--config", cls.config], stderr=log)
+                    f"ComputerName = {COMPUTER}\n[printers]\n{HIDDEN_QUEUE} = 1\n")
 
     def log_lines(self):
         with open(self.log, errors="replace") as f:

@@ -16,6 +16,8 @@ class NoWindow final : public SettingsView {
 public:
     void SetEditText(SettingsEdit, const std::string&) override {}
     std::string EditText(SettingsEdit) override { return std::string(); }
+    void SetUseTlsTicked(bool) override {}
+    bool UseTlsTicked() override { return false; }
     void ShowFirstPage(FirstPage) override {}
     void AddPrinter(const char*, bool) override {}
 };
@@ -32,8 +34,6 @@ bool LoadDaemonSettings(const char* path, std::string* message)
     NoWindow window;
     bool showPanel = false;
     LoadSettingsAtStart(*file, window, &showPanel);
-    int32_t useTls = 0;
-    ClientSettings.UseTls = file->ReadInteger("UseTls", &useTls) && useTls != 0;
     UseSettingsStore(file.get());
     CurrentFile = std::move(file);
     return true;

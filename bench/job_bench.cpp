@@ -5,9 +5,6 @@
 // in plain TCP gives the share of throughput that TLS keeps.
 #include <benchmark/benchmark.h>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,7 +28,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int32_t kJobSize = 16 << 20;
-constexpr char kPrefix[] = ".00010101000000000000/system/rmtprt.aspx?func=";
 constexpr char kCipher[] = "0123456789abcdef";
 
 const std::string& Job()
@@ -68,7 +64,7 @@ double ClientJob(const LoopbackService& service, std::vector<double>* latencies,
     KeepAlive = true;
     ComputerToken = 1;
     RegistrationCountdown = 5;
-    snprintf(ServicePrefix, sizeof ServicePrefix, "%s", kPrefix);
+    snprintf(ServicePrefix, sizeof ServicePrefix, "%s", LoopbackService::kPrefix);
     display_recorder::Reset();
     spooler_double::Reset();
     latencies->clear();
@@ -94,59 +90,27 @@ double ClientJob(const LoopbackService& service, std::vector<double>* latencies,
     return seconds;
 }
 
-// Writes a request as the client does: head, then body, in two sends.
-void SendRequest(int connection, const char* function, const char* body)
-{
-    char head[512];
-    int length = snprintf(head, sizeof head,
-                          "POST /%s%s HTTP/1.1\r\nContent-Length: %d\r\nUser-Agent: Tarnwick Jan  9 2014\r\n"
-                          "Connection: Keep-Alive\r\nHost: 127.0.0.1\r\nContent-Type: application/xml\r\n\r\n",
-                          kPrefix, function, static_cast<int>(strlen(body)));
-    if (send(connection, head, static_cast<size_t>(length), MSG_NOSIGNAL) != length ||
-        send(connection, body, strlen(body), MSG_NOSIGNAL) != static_cast<ssize_t>(strlen(body)))
-        abort();
-}
-
-// Reads exactly length bytes, looking at none of them.
-void ReadReply(int connection, char* buffer, int32_t length)
-{
-    for (int32_t held = 0; held < length;) {
-        ssize_t count = recv(connection, buffer + held, static_cast<size_t>(length - held), 0);
-        if (count <= 0)
-            abort();
-        held += static_cast<int32_t>(count);
-    }
-}
-
 double IdealJob(const LoopbackService& service, std::vector<double>* latencies)
 {
     latencies->clear();
     char reply[kReceiveRoom];
     char document[512];
     const Clock::time_point start = Clock::now();
-    int connection = socket(AF_INET, SOCK_STREAM, 0);
-    int on = 1;
-    setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(service.Port());
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        abort();
+    const int connection = service.Connect();
 
     snprintf(document, sizeof document, "<qryspool cputok='%d'/>", 1);
-    SendRequest(connection, "qryspool", document);
-    ReadReply(connection, reply, LoopbackService::ReplyLength(static_cast<int32_t>(service.QueryBody().size())));
+    LoopbackService::SendRequest(connection, "qryspool", document);
+    LoopbackService::ReadReply(connection, reply, LoopbackService::ReplyLength(static_cast<int32_t>(service.QueryBody().size())));
     for (int32_t offset = 0; offset < kJobSize; offset += LoopbackService::kBlockSize) {
         const Clock::time_point sent = Clock::now();
         snprintf(document, sizeof document, "<spooldata file='%s' offset='%d' blocksize='%d' encode='%s' />",
                  "job1.spl", static_cast<int>(offset), static_cast<int>(LoopbackService::kBlockSize), kCipher);
-        SendRequest(connection, "spooldata", document);
-        ReadReply(connection, reply, LoopbackService::ReplyLength(LoopbackService::kBlockSize));
+        LoopbackService::SendRequest(connection, "spooldata", document);
+        LoopbackService::ReadReply(connection, reply, LoopbackService::ReplyLength(LoopbackService::kBlockSize));
         latencies->push_back(Seconds(sent, Clock::now()));
     }
-    SendRequest(connection, "printed", "<printed id='1'/>");
-    ReadReply(connection, reply, LoopbackService::ReplyLength(2));
+    LoopbackService::SendRequest(connection, "printed", "<printed id='1'/>");
+    LoopbackService::ReadReply(connection, reply, LoopbackService::ReplyLength(2));
     close(connection);
     return Seconds(start, Clock::now());
 }

@@ -38,7 +38,8 @@ long NumberAfter(const char* text, const char* name)
 
 }  // namespace
 
-LoopbackService::LoopbackService(const std::string& job, SSL_CTX* tls) : complemented_(job), tls_(tls)
+LoopbackService::LoopbackService(const std::string& job, SSL_CTX* tls, const std::string& printer)
+    : complemented_(job), tls_(tls), printer_(printer)
 {
     for (char& c : complemented_)
         c = static_cast<char>(~c);
@@ -56,12 +57,48 @@ LoopbackService::~LoopbackService()
 
 std::string LoopbackService::QueryBody() const
 {
-    return "SPOOL\r\njob1.spl\r\n" + std::to_string(complemented_.size()) + "\r\nBenchmark\r\nOffice Laser\r\n1";
+    return "SPOOL\r\njob1.spl\r\n" + std::to_string(complemented_.size()) + "\r\nBenchmark\r\n" + printer_ + "\r\n1";
 }
 
 int32_t LoopbackService::ReplyLength(int32_t bodyLength)
 {
     return snprintf(nullptr, 0, kOkHead, static_cast<int>(bodyLength)) + bodyLength;
+}
+
+int LoopbackService::Connect() const
+{
+    int connection = socket(AF_INET, SOCK_STREAM, 0);
+    int on = 1;
+    setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port_);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        abort();
+    return connection;
+}
+
+void LoopbackService::SendRequest(int connection, const char* function, const char* body)
+{
+    char head[512];
+    int length = snprintf(head, sizeof head,
+                          "POST /%s%s HTTP/1.1\r\nContent-Length: %d\r\nUser-Agent: Tarnwick Jan  9 2014\r\n"
+                          "Connection: Keep-Alive\r\nHost: 127.0.0.1\r\nContent-Type: application/xml\r\n\r\n",
+                          kPrefix, function, static_cast<int>(strlen(body)));
+    if (send(connection, head, static_cast<size_t>(length), MSG_NOSIGNAL) != length ||
+        send(connection, body, strlen(body), MSG_NOSIGNAL) != static_cast<ssize_t>(strlen(body)))
+        abort();
+}
+
+void LoopbackService::ReadReply(int connection, char* buffer, int32_t length)
+{
+    for (int32_t held = 0; held < length;) {
+        ssize_t count = recv(connection, buffer + held, static_cast<size_t>(length - held), 0);
+        if (count <= 0)
+            abort();
+        held += static_cast<int32_t>(count);
+    }
 }
 
 void LoopbackService::Run()

@@ -15,7 +15,10 @@
 
 class LoopbackService {
 public:
-    explicit LoopbackService(const std::string& job, SSL_CTX* tls = nullptr);
+    // The job is for the printer named. Given a TLS server context, the
+    // service speaks TLS.
+    explicit LoopbackService(const std::string& job, SSL_CTX* tls = nullptr,
+                             const std::string& printer = "Office Laser");
     ~LoopbackService();
     LoopbackService(const LoopbackService&) = delete;
     LoopbackService& operator=(const LoopbackService&) = delete;
@@ -30,6 +33,14 @@ public:
     static int32_t ReplyLength(int32_t bodyLength);
 
     static constexpr int32_t kBlockSize = 4096;
+    static constexpr char kPrefix[] = ".00010101000000000000/system/rmtprt.aspx?func=";
+
+    // What an ideal client does: connects, writes a request as the client does (head,
+    // then body, in two sends), and reads exactly length bytes of reply
+    // without looking at them. Both abort on failure.
+    int Connect() const;  // a kept-alive connection with TCP_NODELAY
+    static void SendRequest(int connection, const char* function, const char* body);
+    static void ReadReply(int connection, char* buffer, int32_t length);
 
 private:
     void Run();
@@ -38,6 +49,7 @@ private:
     std::string complemented_;
     SSL_CTX* tls_;
     std::atomic<int> connections_{0};
+    std::string printer_;
     int listener_ = -1;
     uint16_t port_ = 0;
     std::thread thread_;

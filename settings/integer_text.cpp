@@ -30,6 +30,12 @@ size_t HexPrefixLength(const std::string& text, size_t position)
 
 int32_t IntegerFromText(const std::string& text)
 {
+    int32_t value = 0;
+    return ParseIntegerText(text, &value) ? value : 0;
+}
+
+bool ParseIntegerText(const std::string& text, int32_t* value)
+{
     size_t position = 0;
     while (position < text.size() && text[position] == ' ')
         ++position;
@@ -52,12 +58,13 @@ int32_t IntegerFromText(const std::string& text)
     for (; position < text.size(); ++position) {
         const int digit = DigitValue(text[position], base);
         if (digit < 0)
-            return 0;
+            return false;
         magnitude = magnitude * base + digit;
         if (magnitude > limit)
-            return 0;
+            return false;
     }
     if (position == firstDigit)
-        return 0;
-    return static_cast<int32_t>(negative ? -magnitude : magnitude);
+        return false;
+    *value = static_cast<int32_t>(negative ? -magnitude : magnitude);
+    return true;
 }

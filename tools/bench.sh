@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds the benchmarks natively in Release (build/bench), runs each three
 # times and prints the medians as a table. The JSON of the run stays in
-# build/bench/results.json.
+# build/bench/results.json and daemon_results.json. The webprintd rows print
+# through a CUPS queue that discards its jobs, webprintd-bench-discard.
 #
 #   tools/bench.sh [extra Google Benchmark flags]
 #
@@ -17,18 +18,42 @@ esac
 
 build=build/bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DWEBPRINT_BENCH=ON >/dev/null
-cmake --build "$build" --target webprint_bench -j2 >/dev/null
+cmake --build "$build" --target webprint_bench webprintd_bench webprintd -j2 >/dev/null
 
 "$build/bench/webprint_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
     --benchmark_out="$build/results.json" --benchmark_out_format=json "$@" >/dev/null
 
-python3 - "$build/results.json" <<'PYTHON'
+# webprintd: its job path and a minimal client through CUPS, then the daemon
+# itself at rest, polling an empty queue every second for ten seconds.
+lpadmin -p webprintd-bench-discard -E -v file:/dev/null
+"$build/bench/webprintd_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+    --benchmark_out="$build/daemon_results.json" --benchmark_out_format=json >/dev/null
+# The scheduler would keep every job's file for a day.
+cancel -a -x webprintd-bench-discard
+idle=$(mktemp -d)
+python3 tools/print_service.py serve --port 0 --db "$idle/service.sqlite" >"$idle/service.out" 2>/dev/null &
+service=$!
+for _ in $(seq 100); do grep -q listening "$idle/service.out" && break; sleep 0.1; done
+printf 'Url = 127.0.0.1\nPort = %s\nPollFreq = 1\n' "$(sed -n 's/.*://p' "$idle/service.out")" >"$idle/webprint.conf"
+"$build/app/linux/webprintd" --config "$idle/webprint.conf" 2>"$idle/daemon.log" &
+daemon=$!
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$daemon/stat"; }
+sleep 2
+before=$(cpu_ticks)
+sleep 10
+idle_cpu=$(echo "$before $(cpu_ticks) $(getconf CLK_TCK)" | awk '{printf "%.2f %%", ($2 - $1) / $3 / 10 * 100}')
+kill "$daemon" "$service"
+wait "$daemon" "$service" 2>/dev/null || true
+rm -rf "$idle"
+
+python3 - "$build/results.json" "$build/daemon_results.json" "$idle_cpu" <<'PYTHON'
 import json, sys
 
 runs = {}
-for run in json.load(open(sys.argv[1]))["benchmarks"]:
-    if run.get("aggregate_name") == "median":
-        runs[run["run_name"]] = run
+for results in sys.argv[1:3]:
+    for run in json.load(open(results))["benchmarks"]:
+        if run.get("aggregate_name") == "median":
+            runs[run["run_name"]] = run
 
 def rate(name):
     return "%.0f MiB/s" % (runs[name]["bytes_per_second"] / 2**20)
@@ -58,6 +83,13 @@ rows += [
     ("TLS / plain", "%.2f" % tls["ratio"]),
     ("Median request latency, TLS / plain", "%.0f / %.0f us" % (tls["tls_median_us"], tls["plain_median_us"])),
     ("TLS handshakes per poll", "%.0f" % tls["handshakes_per_poll"]),
+]
+daemon = runs["WebprintdJob16MiB/iterations:4/manual_time"]
+rows += [
+    ("16 MiB job through CUPS, webprintd", "%.0f MiB/s" % daemon["daemon_MiB_per_s"]),
+    ("16 MiB job through CUPS, minimal client (no select)", "%.0f MiB/s" % daemon["minimal_MiB_per_s"]),
+    ("webprintd / minimal client", "%.2f" % daemon["ratio"]),
+    ("webprintd idle CPU, polling every second", sys.argv[3]),
 ]
 width = max(len(name) for name, _ in rows)
 print("| %-*s | %s |" % (width, "Measure", "Median of 3 runs"))

@@ -85,4 +85,13 @@ if [ -n "$sign_cert" ]; then
 fi
 
 (cd "$out" && sha256sum "webprint-setup-$version.exe" "webprint-$version.msi" >SHA256SUMS)
+
+# Beside them, the Linux daemon as webprintd_VERSION_ARCH.deb, from a native
+# Release build of the same sources.
+linux_build=build/release-linux
+rm -rf "$linux_build"
+cmake -S "$source" -B "$linux_build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$linux_build" --target webprintd -j2
+"$source/installer/debian/build-deb.sh" "$linux_build/app/linux/webprintd" "$version" "$out"
+(cd "$out" && sha256sum webprintd_"$version"_*.deb >>SHA256SUMS)
 echo "release $version from the $origin in $out"

@@ -3,25 +3,34 @@
 # reference print service on 127.0.0.1 hands it a sample job, the client prints
 # it raw through Wine's spooler into a CUPS queue whose jobs land as files, and
 # the printout is checked byte for byte. Runs until Ctrl-C.
-#   tools/run.sh [--tls]
+#   tools/run.sh [--tls] [--linux]
 # With --tls the service speaks HTTPS with a certificate from a throw-away CA
-# made for this run, which is added to the trusted roots of the build tree's
-# Wine prefix (its key is deleted at once, so it can sign nothing more), and
-# the client has UseTls on.
+# made for this run, trusted only by this run's client (the key is deleted at
+# once, so it can sign nothing more): added to the trusted roots of the build
+# tree's Wine prefix, or handed to webprintd as its CA file; the client has
+# UseTls on. --linux does the same with webprintd, the Linux daemon, printing
+# through CUPS directly; its settings file and log are in build/run/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-
+linux=""
 tls=false
-case "${1:-}" in
-    "") ;;
-    --tls) tls=true ;;
-    *) echo "usage: tools/run.sh [--tls]" >&2; exit 2 ;;
-esac
+for option in "$@"; do
+    case "$option" in
+        --tls) tls=true ;;
+        --linux) linux=1 ;;
+        *) echo "usage: tools/run.sh [--tls] [--linux]" >&2; exit 2 ;;
+    esac
+done
 
 tools/setup.sh
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 -j2 --target webprint trust_root
+if [ -n "$linux" ]; then
+    cmake --preset native >/dev/null
+    cmake --build --preset native -j2 --target webprintd
+else
+    cmake --preset win32 >/dev/null
+    cmake --build --preset win32 -j2 --target webprint trust_root
+fi
 
 port=${WEBPRINT_PORT:-7000}
 computer=WEBPRINT-DEMO
@@ -72,21 +81,33 @@ grep -q listening "$run/service.out" || { cat "$run/service.log"; exit 1; }
 job=$(python3 tools/print_service.py submit "$run/sample.prn" --computer "$computer" --printer "$queue" \
     --name "webprint sample" --db "$run/service.sqlite")
 
-. tools/wine-session.sh build/win32 user-display
+if [ -n "$linux" ]; then
+    printf 'Url = 127.0.0.1\nPort = %s\nPollFreq = 5\nComputerName = %s\nUseTls = %s\n' \
+        "$port" "$computer" "$($tls && echo 1 || echo 0)" >"$run/webprint.conf"
+    # OpenSSL takes the trusted roots from SSL_CERT_FILE when it is set.
+    SSL_CERT_FILE=$($tls && echo "$certs/ca.pem" || echo /etc/ssl/certs/ca-certificates.crt) \
+        build/native/app/linux/webprintd --config "$run/webprint.conf" 2>"$run/webprintd.log" &
+    daemon=$!
+    trap 'kill "$daemon" 2>/dev/null || true; wine_session_before_stop' EXIT
+    trap 'exit 130' INT TERM
+    echo "webprintd runs, polling 127.0.0.1:$port every 5 seconds; its log is $run/webprintd.log."
+else
+    . tools/wine-session.sh build/win32 user-display
 
-key='HKLM\Software\Morvelund\Tarnwick Web Printing'
-wine reg add "$key" /v Url /t REG_SZ /d 127.0.0.1 /f >/dev/null
-wine reg add "$key" /v Port /t REG_DWORD /d "$port" /f >/dev/null
-wine reg add "$key" /v PollFreq /t REG_DWORD /d 5 /f >/dev/null
-wine reg add "$key" /v ComputerName /t REG_SZ /d "$computer" /f >/dev/null
-wine reg add "$key" /v ShowStartUpPanel /t REG_DWORD /d 1 /f >/dev/null
-wine reg add "$key" /v UseTls /t REG_DWORD /d "$($tls && echo 1 || echo 0)" /f >/dev/null
-if $tls; then
-    wine build/win32/tests/transport/trust_root.exe "Z:$certs/ca.pem"
+    key='HKLM\Software\Morvelund\Tarnwick Web Printing'
+    wine reg add "$key" /v Url /t REG_SZ /d 127.0.0.1 /f >/dev/null
+    wine reg add "$key" /v Port /t REG_DWORD /d "$port" /f >/dev/null
+    wine reg add "$key" /v PollFreq /t REG_DWORD /d 5 /f >/dev/null
+    wine reg add "$key" /v ComputerName /t REG_SZ /d "$computer" /f >/dev/null
+    wine reg add "$key" /v ShowStartUpPanel /t REG_DWORD /d 1 /f >/dev/null
+    wine reg add "$key" /v UseTls /t REG_DWORD /d "$($tls && echo 1 || echo 0)" /f >/dev/null
+    if $tls; then
+        wine build/win32/tests/transport/trust_root.exe "Z:$certs/ca.pem"
+    fi
+
+    wine build/win32/app/webprint.exe >/dev/null 2>&1 &
+    echo "webprint.exe runs on display $DISPLAY, polling 127.0.0.1:$port every 5 seconds$($tls && echo ' over TLS')."
 fi
-
-wine build/win32/app/webprint.exe >/dev/null 2>&1 &
-echo "webprint.exe runs on display $DISPLAY, polling 127.0.0.1:$port every 5 seconds$($tls && echo ' over TLS')."
 
 if printout=$(python3 tools/await_job.py --port "$port" --job "$job" --folder "$printed" --expect "$run/sample.prn" \
     --queue "$queue" "${await_tls[@]}"); then

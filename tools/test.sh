@@ -13,6 +13,8 @@ echo "== native build (ASan + UBSan)"
 cmake --preset native-asan >/dev/null
 cmake --build --preset native-asan -j2
 ctest --preset native-asan
+echo "== webprintd end to end: CUPS, the reference service, the Debian package"
+python3 tests/linux/test_webprintd.py -v
 
 echo "== fuzzing, briefly: tools/fuzz.sh SECONDS runs longer"
 tools/fuzz.sh 30

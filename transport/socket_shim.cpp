@@ -1,7 +1,17 @@
 #include "transport/socket_shim.h"
 
 #ifndef _WIN32
+#include <cerrno>
+#include <chrono>
+
 #include <poll.h>
+
+static int StopDescriptor = -1;
+
+void EndWaitsWhenReadable(int descriptor)
+{
+    StopDescriptor = descriptor;
+}
 #endif
 
 int WaitReadable(SocketHandle socketHandle, int timeoutMilliseconds)
@@ -23,8 +33,21 @@ int WaitReadable(SocketHandle socketHandle, int timeoutMilliseconds)
     return select(0, &readSet, nullptr, nullptr, &timeout);
 #else
     // poll, unlike select, has no FD_SETSIZE limit on the descriptor number.
-    pollfd entry{socketHandle, POLLIN, 0};
-    return poll(&entry, 1, timeoutMilliseconds);
+    // It ignores the stop entry while that is -1.
+    pollfd entries[2] = {{socketHandle, POLLIN, 0}, {StopDescriptor, POLLIN, 0}};
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+    for (;;) {
+        int ready = poll(entries, 2, timeoutMilliseconds);
+        if (ready > 0 && entries[1].revents != 0)
+            return -1;
+        // A signal handled meanwhile (a reload request) is no failure of the
+        // wait: it goes on for the time that is left.
+        if (ready >= 0 || errno != EINTR)
+            return ready;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        timeoutMilliseconds = left > 0 ? static_cast<int>(left) : 0;
+    }
 #endif
 }
 

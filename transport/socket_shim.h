@@ -43,6 +43,13 @@ int WaitReadable(SocketHandle socketHandle, int timeoutMilliseconds);
 // before every request. A close the check misses fails the next request.
 bool InputWaiting(SocketHandle socketHandle);
 
+#ifndef _WIN32
+// A daemon's stop request: once this descriptor turns readable, every wait
+// for the server fails at once, so a stop cuts a poll short wherever it
+// waits. -1 (the start value) watches nothing.
+void EndWaitsWhenReadable(int descriptor);
+#endif
+
 // Reads the socket's pending error (SO_ERROR); false when it cannot be read.
 bool ReadPendingError(SocketHandle socketHandle, int* error);
 

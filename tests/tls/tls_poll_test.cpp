@@ -111,7 +111,7 @@ TEST_F(TlsPollTest, RefusesAServerItCannotVerifyBeforeSendingAnything)
     // A plain service waits for a request and never answers the hello: the
     // head time-out ends the handshake.
     EXPECT_EQ(PollOverTls("127.0.0.1", server_->Port()), 1);
-    EXPECT_EQ(Events()[Events().size() - 2], LogEvent("TLS handshake failed: no answer from server in time"));
+    EXPECT_EQ(Events()[Events().size() - 2], LogEvent("TLS handshake failed: server did not answer in time"));
     EXPECT_TRUE(server_->Requests().empty());
 }
 

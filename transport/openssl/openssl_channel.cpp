@@ -130,7 +130,7 @@ void DescribeFailure(SSL* ssl, int error, char* reason, int capacity)
 {
     unsigned long queued = ERR_peek_last_error();
     if (error == SSL_ERROR_SYSCALL && queued == 0) {
-        SetReason(reason, capacity, errno != 0 ? "connection broken" : "connection closed");
+        SetReason(reason, capacity, errno != 0 ? "connection broken" : "server closed the connection");
         return;
     }
     int code = ERR_GET_REASON(queued);
@@ -253,7 +253,7 @@ TlsChannel* TlsOpen(SocketHandle socketHandle, const char* host, int timeoutMill
         return channel;
     long verifyResult = SSL_get_verify_result(channel->Ssl);
     if (error == SSL_ERROR_WANT_READ) {
-        SetReason(reason, reasonCapacity, "no answer from server in time");
+        SetReason(reason, reasonCapacity, "server did not answer in time");
     } else if (verifyResult != X509_V_OK) {
         DescribeCertificate(verifyResult, host, reason, reasonCapacity);
     } else {

@@ -1,0 +1,163 @@
+// webprintd: the print client as a Linux daemon. It runs in the foreground
+// under systemd, polls the print service with the poll timer's rules and
+// prints through CUPS; it logs to standard error and never forks.
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/linux/daemon_settings.h"
+#include "app/linux/daemon_signals.h"
+#include "app/linux/journal_display.h"
+#include "app/poll_timer.h"
+#include "protocol/printer_inventory.h"
+#include "settings/client_settings.h"
+#include "transport/socket_shim.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// From sysexits.h, named here so the table of exit codes is in one place.
+constexpr int kExitPollFailed = 1;
+constexpr int kExitUsage = 64;
+constexpr int kExitOsError = 71;
+constexpr int kExitConfig = 78;
+
+constexpr char kDefaultConfig[] = "/etc/webprint/webprint.conf";
+
+const char kHelp[] =
+    "Usage: webprintd [--config FILE] [--once]\n"
+    "       webprintd --version | --help\n"
+    "Prints the jobs of a remote print service on this computer's CUPS printers.\n"
+    "\n"
+    "  --config FILE  the settings file (default /etc/webprint/webprint.conf)\n"
+    "  --once         run one poll at once and exit: 0 when it ended well\n"
+    "  --version      print the version and exit\n"
+    "  --help         print this help and exit\n"
+    "\n"
+    "SIGTERM and SIGINT stop it; SIGHUP reads the settings file again.\n"
+    "Exit status: 0; 1 a failed poll with --once; 64 wrong options; 78 a bad settings\n"
+    "file, or incomplete settings with --once.\n";
+
+// The poll timer of the Windows program: ticks at a fixed period from the
+// moment the interval was set, the first one a second after start.
+class DaemonTimer final : public PollTimer {
+public:
+    uint32_t Interval() override { return interval_; }
+    void SetInterval(uint32_t milliseconds) override
+    {
+        interval_ = milliseconds;
+        due_ = Clock::now() + std::chrono::milliseconds(milliseconds);
+    }
+    Clock::time_point Due() const { return due_; }
+    // Periods that passed while a tick ran give one tick at once and no more,
+    // as a window timer's do.
+    void TickStartedAt(Clock::time_point start)
+    {
+        while (due_ <= start)
+            due_ += std::chrono::milliseconds(interval_);
+    }
+
+private:
+    uint32_t interval_ = 1000;
+    Clock::time_point due_ = Clock::now() + std::chrono::milliseconds(1000);
+};
+
+bool RunTick(PollTimer& timer)
+{
+    BeginPollLog();
+    Timer1Timer(timer);
+    return EndPollLog();
+}
+
+void LogState(const char* configPath, const char* what)
+{
+    const std::string missing = MissingSetting();
+    if (!missing.empty()) {
+        LogLine(LogLevel::Warning, std::string(what) + ", not polling: " + missing + " in " + configPath +
+                                       " (SIGHUP reads it again)");
+        return;
+    }
+    LogLine(LogLevel::Info, std::string(what) + ": polling " + ClientSettings.Url + ":" +
+                                std::to_string(ClientSettings.Port) + " every " +
+                                std::to_string(ClientSettings.PollFreq) + " s as " + ClientSettings.ComputerName +
+                                ", user " + WindowsUserName());
+}
+
+int RunDaemon(const char* configPath)
+{
+    LogState(configPath, "webprintd " WEBPRINT_VERSION " started");
+    DaemonTimer timer;
+    for (;;) {
+        const Wake wake = WaitUntil(timer.Due());
+        if (wake == Wake::Stop)
+            break;
+        if (wake == Wake::Reload) {
+            std::string message;
+            if (LoadDaemonSettings(configPath, &message))
+                LogState(configPath, "Settings read again");
+            else
+                LogLine(LogLevel::Error, message + "; the settings in force stay");
+            continue;
+        }
+        const Clock::time_point start = Clock::now();
+        RunTick(timer);
+        timer.TickStartedAt(start);
+    }
+    LogLine(LogLevel::Info, "webprintd stopped");
+    return 0;
+}
+
+int RunOnce(const char* configPath)
+{
+    const std::string missing = MissingSetting();
+    if (!missing.empty()) {
+        LogLine(LogLevel::Error, "not polling: " + missing + " in " + configPath);
+        return kExitConfig;
+    }
+    DaemonTimer timer;
+    return RunTick(timer) ? 0 : kExitPollFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const char* configPath = kDefaultConfig;
+    bool once = false;
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--help") == 0) {
+            fputs(kHelp, stdout);
+            return 0;
+        }
+        if (strcmp(argv[i], "--version") == 0) {
+            puts("webprintd " WEBPRINT_VERSION);
+            return 0;
+        }
+        if (strcmp(argv[i], "--once") == 0) {
+            once = true;
+        } else if (strcmp(argv[i], "--config") == 0 && i + 1 < argc) {
+            configPath = argv[++i];
+        } else if (strncmp(argv[i], "--config=", 9) == 0) {
+            configPath = argv[i] + 9;
+        } else {
+            fprintf(stderr, "webprintd: unknown option %s\n%s", argv[i], kHelp);
+            return kExitUsage;
+        }
+    }
+
+    if (!InstallDaemonSignals()) {
+        LogLine(LogLevel::Error, std::string("cannot set up the signal handlers: ") + strerror(errno));
+        return kExitOsError;
+    }
+    std::string message;
+    if (!LoadDaemonSettings(configPath, &message)) {
+        LogLine(LogLevel::Error, message);
+        return kExitConfig;
+    }
+    // A stop ends the wait for the server at once, even in the middle of a job.
+    EndWaitsWhenReadable(StopDescriptor());
+    return once ? RunOnce(configPath) : RunDaemon(configPath);
+}

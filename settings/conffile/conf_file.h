@@ -1,0 +1,51 @@
+// The Linux daemon's settings file, which it only ever reads:
+//
+//   # comment              (also ; at the start of a line)
+//   Url = print.example.com
+//   Port = 7000
+//   [printers]
+//   Office Laser = 1       (non-zero hides the printer, 0 exposes it)
+//
+// The settings have the registry's names and number rule; names are matched
+// without regard to letter case, as in the registry. A value runs from the
+// first non-blank after "=" to the last non-blank of the line. A printer's
+// name runs to the line's last "=", since queue names may hold one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "settings/settings_store.h"
+
+class ConfFile final : public SettingsStore {
+public:
+    // False at the first line that cannot be taken, with its number (from 1)
+    // and what is wrong with it. The store is left empty then.
+    bool Parse(const std::string& text, int* badLine, std::string* problem);
+
+    bool ReadInteger(const char* name, int32_t* value) override;
+    std::string ReadText(const char* name) override;
+    // The file is the administrator's: a value the rules would write back is
+    // taken as written and kept nowhere, so a missing value keeps its default.
+    bool WriteInteger(const char*, int32_t) override { return true; }
+    bool WriteText(const char*, const std::string&) override { return true; }
+
+private:
+    struct Entry {
+        std::string name;  // a setting's, or "Printer:" and the printer's
+        std::string text;
+        int32_t number;
+        bool isNumber;
+        int line;
+    };
+    const Entry* Find(const std::string& name) const;
+    bool TakeLine(const std::string& line, int number, bool* inPrinters, std::string* problem);
+    bool Take(const std::string& key, const std::string& value, bool inPrinters, int line, std::string* problem);
+
+    std::vector<Entry> entries_;
+};
+
+// Reads and parses the file. False with message set to "PATH:LINE: problem",
+// or "PATH: problem" when the file cannot be read.
+bool LoadConfFile(const char* path, ConfFile* conf, std::string* message);

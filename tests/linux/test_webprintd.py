@@ -1,0 +1,321 @@
+"""webprintd end to end: the reference service hands jobs to the real daemon,
+which prints them raw through this machine's CUPS into queues whose jobs land
+as files; every printout is compared byte for byte. The last class installs the
+Debian package and runs the daemon as its own user, as the unit would.
+
+Run by tools/test.sh as root (it adds CUPS queues and installs the package):
+  python3 tests/linux/test_webprintd.py -v      WEBPRINTD=path/to/webprintd
+Every wait has a deadline. The daemon tests run in their numbered order."""
+
+import json
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+import unittest
+import urllib.parse
+import urllib.request
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BUILD = os.path.join(ROOT, "build", "native-asan")
+DAEMON = os.environ.get("WEBPRINTD", os.path.join(BUILD, "app", "linux", "webprintd"))
+SERVICE = os.path.join(ROOT, "tools", "print_service.py")
+COMPUTER = "WEBPRINTD-E2E"
+QUEUE = "webprintd-test-raw"
+HIDDEN_QUEUE = "webprintd-test-hidden"
+# cupsd runs backends as lp, which must be able to write here.
+PRINTED = "/var/spool/webprintd-test"
+DEADLINE = 120
+
+
+def job_bytes(size):
+    """Every byte value, in an order that changes from block to block."""
+    return bytes((i * 7 + i // 4096) & 0xFF for i in range(size))
+
+
+def wait_for(condition, what, seconds=DEADLINE):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        result = condition()
+        if result:
+            return result
+        time.sleep(0.05)
+    raise AssertionError(f"timed out waiting for {what}")
+
+
+def cups_job_states(queue):
+    """{CUPS job id: state word} of every job the queue remembers."""
+    with urllib.request.urlopen(f"http://localhost:631/printers/{queue}?which_jobs=all", timeout=10) as page:
+        html = page.read().decode("utf-8", "replace")
+    rows = re.findall(re.escape(queue) + r"</A>-(\d+)&nbsp;.*?\n(pending|held|processing|stopped|canceled"
+                      r"|aborted|completed) (?:at|since)", html, re.S)
+    return {int(job): state for job, state in rows}
+
+
+class Service:
+    """The reference service on a fixed port once chosen, over one database."""
+
+    def __init__(self, work):
+        self.db = os.path.join(work, "service.sqlite")
+        self.log = os.path.join(work, "service.log")
+        self.port = 0
+        self.start()
+
+    def start(self):
+        with open(self.log, "ab") as log:
+            self.process = subprocess.Popen(["python3", SERVICE, "serve", "--port", str(self.port), "--db", self.db],
+                                            stdout=subprocess.PIPE, stderr=log, text=True)
+        line = self.process.stdout.readline()
+        assert line.startswith("listening on"), line
+        self.port = int(line.rsplit(":", 1)[1])
+
+    def stop(self, sig=signal.SIGTERM):
+        self.process.send_signal(sig)
+        self.process.wait(timeout=30)
+        self.process.stdout.close()
+
+    def state(self):
+        with urllib.request.urlopen(f"http://127.0.0.1:{self.port}/api/state", timeout=5) as answer:
+            return json.load(answer)
+
+    def job(self, job_id):
+        return next(job for job in self.state()["jobs"] if str(job["id"]) == str(job_id))
+
+    def submit(self, data, printer=QUEUE, name=b"webprintd job", computer=COMPUTER):
+        # Texts travel as percent-encoded bytes of the service's code page.
+        query = urllib.parse.urlencode({"computer": computer, "printer": printer, "name": name})
+        request = urllib.request.Request(f"http://127.0.0.1:{self.port}/jobs?{query}", data=data, method="POST")
+        with urllib.request.urlopen(request, timeout=30) as answer:
+            return answer.read().decode().strip()
+
+    def acknowledge(self, job_id):
+        """Takes a job out of the way as the client would."""
+        request = urllib.request.Request(f"http://127.0.0.1:{self.port}/{self.state()['prefix']}printed",
+                                         data=f"<printed id='{job_id}'/>".encode(), method="POST")
+        urllib.request.urlopen(request, timeout=5).close()
+
+    def wait_printed(self, job_id):
+        wait_for(lambda: self.job(job_id)["state"] == "printed", f"job {job_id} to be printed")
+
+
+def make_queues():
+    for queue in (QUEUE, HIDDEN_QUEUE):
+        subprocess.run(["bash", "tools/cups-queue.sh", queue, os.path.join(PRINTED, queue)], cwd=ROOT, check=True,
+                       stdout=subprocess.DEVNULL)
+
+
+def printouts():
+    folder = os.path.join(PRINTED, QUEUE)
+    return {int(name[4:-4]): os.path.join(folder, name) for name in os.listdir(folder)
+            if re.fullmatch(r"job-\d+\.prn", name)}
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def new_printouts(before, count):
+    """Waits for count printouts that were not there before, oldest first."""
+    def arrived():
+        new = sorted(set(printouts()) - before)
+        return new if len(new) >= count else None
+    return [read(printouts()[job]) for job in wait_for(arrived, "the printout")]
+
+
+@unittest.skipUnless(os.geteuid() == 0 and os.path.exists(DAEMON), "needs root and a built webprintd")
+class Daemon(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        make_queues()
+        cls.work = tempfile.mkdtemp(prefix="webprintd-e2e-")
+        cls.service = Service(cls.work)
+        cls.config = os.path.join(cls.work, "webprint.conf")
+        cls.write_config()
+        cls.log = os.path.join(cls.work, "daemon.log")
+        with open(cls.log, "ab") as log:
+            cls.daemon = subprocess.Popen([DAEMON, "--config", cls.config], stderr=log)
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.daemon.poll() is None:
+            cls.daemon.terminate()
+            cls.daemon.wait(timeout=30)
+        cls.service.stop()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    @classmethod
+    def write_config(cls):
+        with open(cls.config, "w") as f:
+            f.write(f"# written by the test\nUrl = 127.0.0.1\nPort = {cls.service.port}\nPollFreq = 1\n"
+                    f"ComputerName = {COMPUTER}\n[printers]\n{HIDDEN_QUEUE} = 1\n")
+
+    def log_lines(self):
+        with open(self.log, errors="replace") as f:
+            return f.read().splitlines()
+
+    def hold_service_while(self, action):
+        """A stopped service keeps the connection open and answers nothing:
+        the daemon is left waiting for the next block while action runs."""
+        self.service.process.send_signal(signal.SIGSTOP)
+        try:
+            time.sleep(0.3)
+            action()
+        finally:
+            self.service.process.send_signal(signal.SIGCONT)
+
+    def test_1_jobs_of_every_byte_arrive_whole_and_are_acknowledged_once(self):
+        # Names come in the service's code page, Latin-1 here.
+        for size, name in ((1, b"one byte"), (4097, b"Caf\xe9 receipt"), (1 << 20, b"a megabyte")):
+            with self.subTest(size=size):
+                data = job_bytes(size)
+                before = set(printouts())
+                job_id = self.service.submit(data, name=name)
+                self.service.wait_printed(job_id)
+                self.assertEqual(new_printouts(before, 1), [data])
+                self.assertEqual(self.service.job(job_id)["acks"], 1)
+
+    def test_2_printers_are_registered_with_their_hide_flags_and_the_user(self):
+        computer = next(c for c in self.service.state()["computers"] if c["name"] == COMPUTER)
+        printers = {p["name"]: p["hidden"] for p in computer["printers"]}
+        self.assertIs(printers[HIDDEN_QUEUE], True)
+        self.assertIs(printers[QUEUE], False)
+        self.assertEqual(computer["user"], "ROOT")
+
+    def test_3_a_job_for_a_missing_printer_fails_and_stays_queued(self):
+        job_id = self.service.submit(job_bytes(100), printer="webprintd-no-such-printer")
+        wait_for(lambda: "<3>OpenPrinter failed" in self.log_lines(), "the failure in the log")
+        job = self.service.job(job_id)
+        self.assertEqual((job["state"], job["acks"], job["blocks_served"]), ("queued", 0, 0))
+        self.service.acknowledge(job_id)
+
+    def test_4_a_job_cut_by_the_service_is_cancelled_in_cups_then_printed_whole_once(self):
+        data = job_bytes(8 << 20)
+        before_printouts = set(printouts())
+        before_jobs = set(cups_job_states(QUEUE))
+        job_id = self.service.submit(data)
+        wait_for(lambda: self.service.job(job_id)["blocks_served"] >= 20, "the download to start")
+        self.service.stop(signal.SIGKILL)
+        self.service.start()
+        self.service.wait_printed(job_id)
+        self.assertEqual(self.service.job(job_id)["acks"], 1)
+        self.assertEqual(new_printouts(before_printouts, 1), [data])
+        states = {job: state for job, state in cups_job_states(QUEUE).items() if job not in before_jobs}
+        self.assertEqual(sorted(states.values()), ["canceled", "completed"])
+        # The cancelled job never reached the backend.
+        self.assertEqual(set(printouts()) - before_printouts, {job for job, s in states.items() if s == "completed"})
+
+    def test_5_a_bad_settings_file_is_refused_with_its_line_at_start_and_on_reload(self):
+        bad = os.path.join(self.work, "bad.conf")
+        with open(bad, "w") as f:
+            f.write("Url = 127.0.0.1\n\nPort = 70x0\n")
+        result = subprocess.run([DAEMON, "--config", bad, "--once"], capture_output=True, text=True, timeout=30)
+        self.assertEqual(result.returncode, 78)
+        self.assertEqual(result.stderr, f'<3>{bad}:3: "Port" needs a number, not "70x0"\n')
+        # A SIGHUP in the middle of a job finds the bad file, reports it and
+        # keeps the settings in force; the job goes on undisturbed.
+        shutil.copy(bad, self.config)
+        errors_before = [line for line in self.log_lines() if line.startswith("<3>")]
+        data = job_bytes(4 << 20)
+        before = set(printouts())
+        job_id = self.service.submit(data)
+        wait_for(lambda: self.service.job(job_id)["blocks_served"] >= 20, "the download to start")
+        self.hold_service_while(lambda: self.daemon.send_signal(signal.SIGHUP))
+        self.service.wait_printed(job_id)
+        self.assertEqual(new_printouts(before, 1), [data])
+        self.assertEqual(self.service.job(job_id)["acks"], 1)
+        # Taken up once the poll has ended.
+        wait_for(lambda: any("settings in force stay" in line for line in self.log_lines()), "the refusal")
+        errors = [line for line in self.log_lines() if line.startswith("<3>")]
+        self.assertEqual(errors[len(errors_before):],
+                         [f'<3>{self.config}:3: "Port" needs a number, not "70x0"; the settings in force stay'])
+        self.write_config()
+
+    def test_6_sigterm_during_a_block_wait_ends_at_once_with_nothing_acknowledged(self):
+        before_printouts = set(printouts())
+        before_jobs = set(cups_job_states(QUEUE))
+        job_id = self.service.submit(job_bytes(8 << 20))
+        wait_for(lambda: self.service.job(job_id)["blocks_served"] >= 20, "the download to start")
+        def stop_daemon():
+            started = time.monotonic()
+            self.daemon.send_signal(signal.SIGTERM)
+            self.assertEqual(self.daemon.wait(timeout=10), 0)
+            self.assertLess(time.monotonic() - started, 1.0)
+        self.hold_service_while(stop_daemon)
+        job = self.service.job(job_id)
+        self.assertEqual((job["state"], job["acks"]), ("queued", 0))
+        self.assertEqual(self.log_lines()[-1], "<6>webprintd stopped")
+        new = {job: state for job, state in cups_job_states(QUEUE).items() if job not in before_jobs}
+        self.assertEqual(list(new.values()), ["canceled"])
+        self.assertEqual(set(printouts()), before_printouts)
+        self.service.acknowledge(job_id)
+
+
+PACKAGE_USER = "webprint"
+
+
+@unittest.skipUnless(os.geteuid() == 0 and os.path.exists(DAEMON) and shutil.which("dpkg-deb"),
+                     "needs root, a built webprintd and dpkg-deb")
+class Package(unittest.TestCase):
+    """Installs the package built from the daemon, checks what it put on the
+    machine, runs the daemon as the unit would and purges the package."""
+
+    @classmethod
+    def setUpClass(cls):
+        make_queues()
+        cls.work = tempfile.mkdtemp(prefix="webprintd-package-")
+        built = subprocess.run([os.path.join(ROOT, "installer", "debian", "build-deb.sh"), DAEMON, "1.0.0", cls.work],
+                               check=True, capture_output=True, text=True).stdout
+        cls.deb = built.split()[-1]
+        cls.install = subprocess.run(["dpkg", "-i", cls.deb], capture_output=True, text=True)
+        cls.service = Service(cls.work)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.service.stop()
+        subprocess.run(["dpkg", "--purge", "webprintd"], capture_output=True)
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def test_the_package_installs_a_verified_unit_and_its_user_and_enables_nothing(self):
+        self.assertEqual(self.install.returncode, 0, self.install.stderr)
+        self.assertIn("set Url in /etc/webprint/webprint.conf", self.install.stdout)
+        user = subprocess.run(["getent", "passwd", PACKAGE_USER], capture_output=True, text=True).stdout
+        self.assertRegex(user, r":/nonexistent:/usr/sbin/nologin$")
+        conffiles = subprocess.run(["dpkg-query", "-W", "-f=${Conffiles}", "webprintd"],
+                                   capture_output=True, text=True).stdout
+        self.assertIn("/etc/webprint/webprint.conf", conffiles)
+        self.assertFalse(os.path.exists("/etc/systemd/system/multi-user.target.wants/webprintd.service"))
+        verify = subprocess.run(["systemd-analyze", "verify", "/lib/systemd/system/webprintd.service"],
+                                capture_output=True, text=True)
+        self.assertEqual((verify.returncode, verify.stderr), (0, ""))
+
+    def test_the_daemon_prints_as_its_own_user(self):
+        with open("/etc/webprint/webprint.conf") as f:
+            settings = f.read()
+        with open("/etc/webprint/webprint.conf", "w") as f:
+            f.write(re.sub(r"(?m)^Url =.*$", f"Url = 127.0.0.1\nPort = {self.service.port}\nPollFreq = 1",
+                           settings))
+        data = job_bytes(70000)
+        before = set(printouts())
+        # With no ComputerName set, the daemon registers under the host name.
+        job_id = self.service.submit(data, computer=socket.gethostname().split(".")[0].upper())
+        # As the unit starts it: the package's user and group, no new privileges.
+        daemon = subprocess.Popen(["setpriv", f"--reuid={PACKAGE_USER}", f"--regid={PACKAGE_USER}", "--init-groups",
+                                   "--no-new-privs", "/usr/sbin/webprintd"], stderr=subprocess.PIPE, text=True,
+                                  env={"PATH": "/usr/bin:/bin"})
+        try:
+            self.service.wait_printed(job_id)
+        finally:
+            daemon.terminate()
+            errors = daemon.communicate(timeout=10)[1]
+        self.assertEqual(daemon.returncode, 0, errors)
+        self.assertEqual(new_printouts(before, 1), [data])
+        self.assertIn(f", user {PACKAGE_USER.upper()}", errors.splitlines()[0])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -78,7 +78,8 @@ bool TfrmMain::Build(HINSTANCE instance)
     if (!BuildControls(window_, instance, scale, font_, controls_))
         return false;
     AttachCheckList(Control(kCheckListBox1), this);
-    statusDisplay_.Attach(Control(kLbSize), Control(kLbProgress), Control(kProgressBar1), Control(kStatusBar1));
+    statusDisplay_.Attach(window_, Control(kLbSize), Control(kLbProgress), Control(kProgressBar1),
+                          Control(kStatusBar1));
     // The shell sends this when it starts again; its tray starts empty.
     taskbarCreated_ = RegisterWindowMessageA("TaskbarCreated");
     // The page the window opens on unless the settings choose another.
@@ -129,6 +130,12 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_SETFOCUS:
         RestoreFocus();
         return 0;
+    case WM_SHOWWINDOW:
+        // Every way of showing the window comes through here before it
+        // paints: the first show, Properties, a second start.
+        if (wParam)
+            statusDisplay_.WindowShowing();
+        break;
     case WM_PAINT: {
         // Panel1's raised edge around the client area.
         PAINTSTRUCT paint;

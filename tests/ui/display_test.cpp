@@ -53,7 +53,7 @@ const ProgressCase kProgressCases[] = {
 
 TEST_F(Display, ProgressLabelsAndBarFollowEachReport)
 {
-    Build();
+    BuildAndShow();
     EXPECT_EQ(Text(kLbProgress), "0 %");
     EXPECT_EQ(Text(kLbSize), "0");
     HWND bar = Control(kProgressBar1);
@@ -70,7 +70,7 @@ TEST_F(Display, ProgressLabelsAndBarFollowEachReport)
 
 TEST_F(Display, ProgressLabelsGrowToShowTheirWholeText)
 {
-    Build();
+    BuildAndShow();
     OnProgress(INT32_MAX, 1);
     HWND label = Control(kLbProgress);
     char text[32] = {};
@@ -100,7 +100,7 @@ LRESULT CALLBACK CountChanges(int code, WPARAM wParam, LPARAM lParam)
 
 TEST_F(Display, AJobChangesOnlyWhatTheScreenShowsDifferentlyAndEndsShownWhole)
 {
-    Build();
+    BuildAndShow();
     changes.clear();
     HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, CountChanges, nullptr, GetCurrentThreadId());
     ASSERT_NE(hook, nullptr);
@@ -133,9 +133,36 @@ TEST_F(Display, AJobChangesOnlyWhatTheScreenShowsDifferentlyAndEndsShownWhole)
     EXPECT_STREQ(text, "Printing complete");
 }
 
+TEST_F(Display, AHiddenWindowKeepsReportsAndShowsTheLatestWhenShown)
+{
+    store.values["ShowStartUpPanel"] = StoredValue::Int(0);
+    BuildAndShow();
+    ASSERT_FALSE(Visible());
+    changes.clear();
+    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, CountChanges, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    OnProgress(1, 10);
+    OnStatus("Printing");
+    OnProgress(3, 8);
+    OnStatus("Printing complete");
+    UnhookWindowsHookEx(hook);
+    EXPECT_TRUE(changes.empty());
+
+    SendMessageA(Window(), WM_COMMAND, kMnuProperties, 0);
+    Pump();
+    ASSERT_TRUE(Visible());
+    EXPECT_EQ(Text(kLbSize), "8");
+    EXPECT_EQ(Text(kLbProgress), "37%");
+    EXPECT_EQ(SendMessageA(Control(kProgressBar1), PBM_GETRANGE, FALSE, 0), 8);
+    EXPECT_EQ(SendMessageA(Control(kProgressBar1), PBM_GETPOS, 0, 0), 3);
+    char text[64] = {};
+    SendMessageA(Control(kStatusBar1), SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(text));
+    EXPECT_STREQ(text, "Printing complete");
+}
+
 TEST_F(Display, StatusTextIsShownAcrossTheStatusBar)
 {
-    Build();
+    BuildAndShow();
     HWND bar = Control(kStatusBar1);
     OnStatus("Read socket timeout, server is maybe not active");
     EXPECT_TRUE(SendMessageA(bar, SB_ISSIMPLE, 0, 0));

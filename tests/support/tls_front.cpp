@@ -86,51 +86,21 @@ TlsFront::~TlsFront()
 
 void TlsFront::Stop()
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-    }
+    stopping_ = true;
     if (thread_.joinable())
         thread_.join();
-}
-
-int TlsFront::Connections()
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return connections_;
-}
-
-int TlsFront::Handshakes()
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return handshakes_;
-}
-
-size_t TlsFront::BytesReceived()
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return bytesReceived_;
-}
-
-bool TlsFront::Stopping()
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return stopping_;
 }
 
 void TlsFront::Run()
 {
     std::vector<std::thread> relays;
-    while (!Stopping()) {
+    while (!stopping_) {
         if (WaitReadable(listener_, kPollMilliseconds) <= 0)
             continue;
         SocketHandle connection = accept(listener_, nullptr, nullptr);
         if (connection == kNoSocket)
             continue;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            ++connections_;
-        }
+        ++connections_;
         relays.emplace_back(&TlsFront::Relay, this, connection);
     }
     for (std::thread& relay : relays)
@@ -154,14 +124,11 @@ void TlsFront::Relay(SocketHandle connection)
         ERR_clear_error();
         return;
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++handshakes_;
-    }
+    ++handshakes_;
     SocketHandle backend = ConnectToLoopback(backendPort_);
     char buffer[16384];
     bool backendClosed = false;
-    while (!Stopping()) {
+    while (!stopping_) {
         pollfd sockets[2] = {{connection, POLLIN, 0}, {backend, POLLIN, 0}};
         if (SSL_has_pending(ssl) == 0 && poll(sockets, 2, kPollMilliseconds) <= 0)
             continue;
@@ -169,10 +136,7 @@ void TlsFront::Relay(SocketHandle connection)
             int count = SSL_read(ssl, buffer, sizeof buffer);
             if (count <= 0)
                 break;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                bytesReceived_ += static_cast<size_t>(count);
-            }
+            bytesReceived_ += static_cast<size_t>(count);
             if (!SendAll(backend, buffer, static_cast<size_t>(count)))
                 break;
         }

@@ -9,8 +9,8 @@
 
 #include <openssl/ssl.h>
 
+#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -51,25 +51,23 @@ public:
     // Ends every connection and waits for them; the counts stay readable.
     void Stop();
     // Connections accepted, and of them those whose handshake completed.
-    int Connections();
-    int Handshakes();
+    int Connections() const { return connections_; }
+    int Handshakes() const { return handshakes_; }
     // Application bytes the clients sent, over all connections.
-    size_t BytesReceived();
+    size_t BytesReceived() const { return bytesReceived_; }
 
 private:
     void Run();
     void Relay(SocketHandle connection);
-    bool Stopping();
 
     SSL_CTX* context_;
     uint16_t backendPort_;
     TlsEnding ending_;
     SocketHandle listener_ = kNoSocket;
     uint16_t port_ = 0;
-    std::mutex mutex_;
-    int connections_ = 0;
-    int handshakes_ = 0;
-    size_t bytesReceived_ = 0;
-    bool stopping_ = false;
+    std::atomic<int> connections_{0};
+    std::atomic<int> handshakes_{0};
+    std::atomic<size_t> bytesReceived_{0};
+    std::atomic<bool> stopping_{false};
     std::thread thread_;
 };

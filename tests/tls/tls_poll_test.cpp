@@ -28,15 +28,16 @@ protected:
 
     void StartFront(const TlsFrontOptions& options) { front_.reset(new TlsFront(server_->Port(), options)); }
 
-    // Against the TLS server, or another port.
-    int PollOverTls(const char* host, uint16_t port = 0)
+    // A TLS client of the TLS server, or of another port.
+    PrintClient* TlsClient(const char* host, uint16_t port = 0)
     {
         client_.reset(new PrintClient);
         client_->Setup(host, port != 0 ? port : front_->Port(), "PC01", kCipher);
         client_->UseTls = true;
         display_recorder::Attach(client_.get());
-        return RunPollCycle(client_.get());
+        return client_.get();
     }
+    int PollOverTls(const char* host, uint16_t port = 0) { return RunPollCycle(TlsClient(host, port)); }
 
     std::unique_ptr<TlsFront> front_;
 };
@@ -148,16 +149,10 @@ TEST_F(TlsPollTest, AServerEndingTheConnectionMidReplyFailsThePoll)
     }
 }
 
-}  // namespace
-
 TEST_F(TlsPollTest, ASendThatCannotGoOutFailsWithoutEndingTheProgram)
 {
     StartFront(TlsFrontOptions());
-    client_.reset(new PrintClient);
-    client_->Setup("localhost", front_->Port(), "PC01", kCipher);
-    client_->UseTls = true;
-    display_recorder::Attach(client_.get());
-    ASSERT_EQ(client_->SocketConnect(), 0);
+    ASSERT_EQ(TlsClient("localhost")->SocketConnect(), 0);
     // Every send on the connection now fails with EPIPE, which on Linux also
     // raises SIGPIPE unless the send asks it not to.
     shutdown(client_->Socket, SHUT_WR);
@@ -168,3 +163,5 @@ TEST_F(TlsPollTest, ASendThatCannotGoOutFailsWithoutEndingTheProgram)
                                 StatusEvent("SO_ERROR was"), LogEvent("SO_ERROR was")}));
     EXPECT_EQ(client_->Socket, kNoSocket);
 }
+
+}  // namespace

@@ -285,15 +285,6 @@ int TlsReceive(TlsChannel* channel, char* buffer, int32_t size, int timeoutMilli
         SetReason(reason, reasonCapacity, "connection already failed");
         return -1;
     }
-    // No room: like recv() for 0 bytes, a closed peer once anything arrives.
-    if (size <= 0) {
-        if (SSL_has_pending(channel->Ssl) == 1)
-            return 0;
-        int ready = WaitReadable(channel->Socket, timeoutMilliseconds);
-        if (ready < 0)
-            SetReason(reason, reasonCapacity, "connection broken");
-        return ready > 0 ? 0 : ready == 0 ? -2 : -1;
-    }
     // Nothing held: wait before the first read rather than after a read that
     // finds the socket empty.
     if (SSL_has_pending(channel->Ssl) == 0) {
@@ -306,6 +297,9 @@ int TlsReceive(TlsChannel* channel, char* buffer, int32_t size, int timeoutMilli
             return -1;
         }
     }
+    // No room: like recv() for 0 bytes, a closed peer once anything arrives.
+    if (size <= 0)
+        return 0;
     int error;
     int count = Drive(channel, timeoutMilliseconds, &error, [&] { return SSL_read(channel->Ssl, buffer, size); });
     if (count > 0)

@@ -95,8 +95,6 @@ def serve(conn, received, listeners):
                 conn.sendall(answer.encode())
     except EOFError:
         return "notify"
-    except (ssl.SSLEOFError, ConnectionResetError):
-        return "ragged"
     except (ssl.SSLError, OSError):
         return "ragged"
 

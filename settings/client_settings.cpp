@@ -2,8 +2,20 @@
 
 SettingsValues ClientSettings;
 
+const char* MissingSetting(const SettingsValues& settings)
+{
+    if (settings.PollFreq == 0)
+        return "PollFreq is 0";
+    if (settings.Url.empty())
+        return "Url is not set";
+    if (settings.Port == 0)
+        return "Port is 0";
+    if (settings.ComputerName.empty())
+        return "ComputerName is empty";
+    return nullptr;
+}
+
 bool SettingsComplete(const SettingsValues& settings)
 {
-    return settings.PollFreq != 0 && !settings.Url.empty() && settings.Port != 0 &&
-           !settings.ComputerName.empty();
+    return MissingSetting(settings) == nullptr;
 }

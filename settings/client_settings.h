@@ -19,3 +19,5 @@ extern SettingsValues ClientSettings;
 
 // Every tick polls only when this holds: PollFreq, Url, Port, ComputerName.
 bool SettingsComplete(const SettingsValues& settings);
+// The first of those that is missing, as a short reason; null when complete.
+const char* MissingSetting(const SettingsValues& settings);

@@ -38,17 +38,3 @@ bool LoadDaemonSettings(const char* path, std::string* message)
     CurrentFile = std::move(file);
     return true;
 }
-
-std::string MissingSetting()
-{
-    // In the order the poll timer tests them.
-    if (ClientSettings.PollFreq == 0)
-        return "PollFreq is 0";
-    if (ClientSettings.Url.empty())
-        return "Url is not set";
-    if (ClientSettings.Port == 0)
-        return "Port is 0";
-    if (ClientSettings.ComputerName.empty())
-        return "ComputerName is empty and the host name gives none";
-    return std::string();
-}

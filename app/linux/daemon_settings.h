@@ -6,6 +6,3 @@
 
 // On failure nothing changes and message says why, naming the file and line.
 bool LoadDaemonSettings(const char* path, std::string* message);
-
-// Why the current settings do not allow a poll; empty when they do.
-std::string MissingSetting();

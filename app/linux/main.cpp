@@ -74,8 +74,7 @@ bool RunTick(PollTimer& timer)
 
 void LogState(const char* configPath, const char* what)
 {
-    const std::string missing = MissingSetting();
-    if (!missing.empty()) {
+    if (const char* missing = MissingSetting(ClientSettings)) {
         LogLine(LogLevel::Warning, std::string(what) + ", not polling: " + missing + " in " + configPath +
                                        " (SIGHUP reads it again)");
         return;
@@ -112,9 +111,8 @@ int RunDaemon(const char* configPath)
 
 int RunOnce(const char* configPath)
 {
-    const std::string missing = MissingSetting();
-    if (!missing.empty()) {
-        LogLine(LogLevel::Error, "not polling: " + missing + " in " + configPath);
+    if (const char* missing = MissingSetting(ClientSettings)) {
+        LogLine(LogLevel::Error, std::string("not polling: ") + missing + " in " + configPath);
         return kExitConfig;
     }
     DaemonTimer timer;

@@ -22,6 +22,7 @@ import urllib.request
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 from cups_watch import QueueWatch  # noqa: E402
+from e2e_common import DEADLINE, job_bytes, wait_for  # noqa: E402
 BUILD = os.environ.get("WEBPRINT_BUILD", os.path.join(ROOT, "build", "win32"))
 CLIENT = os.path.join(BUILD, "app", "webprint.exe")
 PROBE = os.path.join(BUILD, "tests", "e2e", "window_probe.exe")
@@ -33,26 +34,6 @@ KEY = r"HKLM\Software\Morvelund\Tarnwick Web Printing"
 COMPUTER = "E2E-PC"
 QUEUE = "webprint-e2e"
 HIDDEN_QUEUE = "webprint-e2e-hidden"
-DEADLINE = 120
-
-
-def job_bytes(size):
-    """Every byte value, in an order that changes from block to block."""
-    return bytes((i * 7 + i // 4096) & 0xFF for i in range(size))
-
-
-def wait_for(condition, what, seconds=DEADLINE, watch=None):
-    """Waits for condition; a job the watched CUPS queue gave up on ends the wait at once."""
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        result = condition()
-        if result:
-            return result
-        reason = watch.failure() if watch else None
-        if reason:
-            raise AssertionError(f"waiting for {what}: {reason}")
-        time.sleep(0.1)
-    raise AssertionError(f"timed out waiting for {what}")
 
 
 def capture_queue(queue, folder=None):

@@ -14,6 +14,7 @@ import shutil
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -21,39 +22,22 @@ import urllib.parse
 import urllib.request
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-BUILD = os.path.join(ROOT, "build", "native-asan")
-DAEMON = os.environ.get("WEBPRINTD", os.path.join(BUILD, "app", "linux", "webprintd"))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+from cups_watch import jobs  # noqa: E402
+from e2e_common import job_bytes, wait_for  # noqa: E402
+DAEMON = os.environ.get("WEBPRINTD", os.path.join(ROOT, "build", "native-asan", "app", "linux", "webprintd"))
 SERVICE = os.path.join(ROOT, "tools", "print_service.py")
 COMPUTER = "WEBPRINTD-E2E"
 QUEUE = "webprintd-test-raw"
 HIDDEN_QUEUE = "webprintd-test-hidden"
 # cupsd runs backends as lp, which must be able to write here.
 PRINTED = "/var/spool/webprintd-test"
-DEADLINE = 120
+RUNNABLE = os.geteuid() == 0 and os.path.exists(DAEMON)
 
 
-def job_bytes(size):
-    """Every byte value, in an order that changes from block to block."""
-    return bytes((i * 7 + i // 4096) & 0xFF for i in range(size))
-
-
-def wait_for(condition, what, seconds=DEADLINE):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        result = condition()
-        if result:
-            return result
-        time.sleep(0.05)
-    raise AssertionError(f"timed out waiting for {what}")
-
-
-def cups_job_states(queue):
-    """{CUPS job id: state word} of every job the queue remembers."""
-    with urllib.request.urlopen(f"http://localhost:631/printers/{queue}?which_jobs=all", timeout=10) as page:
-        html = page.read().decode("utf-8", "replace")
-    rows = re.findall(re.escape(queue) + r"</A>-(\d+)&nbsp;.*?\n(pending|held|processing|stopped|canceled"
-                      r"|aborted|completed) (?:at|since)", html, re.S)
-    return {int(job): state for job, state in rows}
+def new_cups_jobs(before):
+    """{CUPS job id: state} of the queue's jobs that were not there before."""
+    return {int(job): row[0] for job, row in jobs(QUEUE).items() if job not in before}
 
 
 class Service:
@@ -78,6 +62,11 @@ class Service:
         self.process.wait(timeout=30)
         self.process.stdout.close()
 
+    def post(self, path, data):
+        request = urllib.request.Request(f"http://127.0.0.1:{self.port}/{path}", data=data, method="POST")
+        with urllib.request.urlopen(request, timeout=30) as answer:
+            return answer.read().decode().strip()
+
     def state(self):
         with urllib.request.urlopen(f"http://127.0.0.1:{self.port}/api/state", timeout=5) as answer:
             return json.load(answer)
@@ -87,16 +76,18 @@ class Service:
 
     def submit(self, data, printer=QUEUE, name=b"webprintd job", computer=COMPUTER):
         # Texts travel as percent-encoded bytes of the service's code page.
-        query = urllib.parse.urlencode({"computer": computer, "printer": printer, "name": name})
-        request = urllib.request.Request(f"http://127.0.0.1:{self.port}/jobs?{query}", data=data, method="POST")
-        with urllib.request.urlopen(request, timeout=30) as answer:
-            return answer.read().decode().strip()
+        return self.post("jobs?" + urllib.parse.urlencode({"computer": computer, "printer": printer, "name": name}),
+                         data)
+
+    def submit_downloading(self, size):
+        """A job whose download has begun and will not end soon."""
+        job_id = self.submit(job_bytes(size))
+        wait_for(lambda: self.job(job_id)["blocks_served"] >= 20, "the download to start")
+        return job_id
 
     def acknowledge(self, job_id):
         """Takes a job out of the way as the client would."""
-        request = urllib.request.Request(f"http://127.0.0.1:{self.port}/{self.state()['prefix']}printed",
-                                         data=f"<printed id='{job_id}'/>".encode(), method="POST")
-        urllib.request.urlopen(request, timeout=5).close()
+        self.post(f"{self.state()['prefix']}printed", f"<printed id='{job_id}'/>".encode())
 
     def wait_printed(self, job_id):
         wait_for(lambda: self.job(job_id)["state"] == "printed", f"job {job_id} to be printed")
@@ -109,25 +100,20 @@ def make_queues():
 
 
 def printouts():
+    """{CUPS job id: path} of the queue's whole printouts."""
     folder = os.path.join(PRINTED, QUEUE)
-    return {int(name[4:-4]): os.path.join(folder, name) for name in os.listdir(folder)
-            if re.fullmatch(r"job-\d+\.prn", name)}
+    return {int(name[4:-4]): os.path.join(folder, name) for name in os.listdir(folder) if name.endswith(".prn")}
 
 
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+def new_printouts(before):
+    """Waits for printouts that were not there before; their bytes, oldest first."""
+    def read(path):
+        with open(path, "rb") as f:
+            return f.read()
+    return [read(printouts()[job]) for job in wait_for(lambda: sorted(set(printouts()) - before), "the printout")]
 
 
-def new_printouts(before, count):
-    """Waits for count printouts that were not there before, oldest first."""
-    def arrived():
-        new = sorted(set(printouts()) - before)
-        return new if len(new) >= count else None
-    return [read(printouts()[job]) for job in wait_for(arrived, "the printout")]
-
-
-@unittest.skipUnless(os.geteuid() == 0 and os.path.exists(DAEMON), "needs root and a built webprintd")
+@unittest.skipUnless(RUNNABLE, "needs root and a built webprintd")
 class Daemon(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -168,23 +154,19 @@ class Daemon(unittest.TestCase):
         finally:
             self.service.process.send_signal(signal.SIGCONT)
 
-    def test_1_jobs_of_every_byte_arrive_whole_and_are_acknowledged_once(self):
+    def test_1_a_job_arrives_whole_and_is_acknowledged_once(self):
+        data = job_bytes(4097)
+        before = set(printouts())
         # Names come in the service's code page, Latin-1 here.
-        for size, name in ((1, b"one byte"), (4097, b"Caf\xe9 receipt"), (1 << 20, b"a megabyte")):
-            with self.subTest(size=size):
-                data = job_bytes(size)
-                before = set(printouts())
-                job_id = self.service.submit(data, name=name)
-                self.service.wait_printed(job_id)
-                self.assertEqual(new_printouts(before, 1), [data])
-                self.assertEqual(self.service.job(job_id)["acks"], 1)
+        job_id = self.service.submit(data, name=b"Caf\xe9 receipt")
+        self.service.wait_printed(job_id)
+        self.assertEqual(new_printouts(before), [data])
+        self.assertEqual(self.service.job(job_id)["acks"], 1)
 
     def test_2_printers_are_registered_with_their_hide_flags_and_the_user(self):
         computer = next(c for c in self.service.state()["computers"] if c["name"] == COMPUTER)
         printers = {p["name"]: p["hidden"] for p in computer["printers"]}
-        self.assertIs(printers[HIDDEN_QUEUE], True)
-        self.assertIs(printers[QUEUE], False)
-        self.assertEqual(computer["user"], "ROOT")
+        self.assertEqual((printers[HIDDEN_QUEUE], printers[QUEUE], computer["user"]), (True, False, "ROOT"))
 
     def test_3_a_job_for_a_missing_printer_fails_and_stays_queued(self):
         job_id = self.service.submit(job_bytes(100), printer="webprintd-no-such-printer")
@@ -194,17 +176,14 @@ class Daemon(unittest.TestCase):
         self.service.acknowledge(job_id)
 
     def test_4_a_job_cut_by_the_service_is_cancelled_in_cups_then_printed_whole_once(self):
-        data = job_bytes(8 << 20)
-        before_printouts = set(printouts())
-        before_jobs = set(cups_job_states(QUEUE))
-        job_id = self.service.submit(data)
-        wait_for(lambda: self.service.job(job_id)["blocks_served"] >= 20, "the download to start")
+        before_printouts, before_jobs = set(printouts()), set(jobs(QUEUE))
+        job_id = self.service.submit_downloading(8 << 20)
         self.service.stop(signal.SIGKILL)
         self.service.start()
         self.service.wait_printed(job_id)
         self.assertEqual(self.service.job(job_id)["acks"], 1)
-        self.assertEqual(new_printouts(before_printouts, 1), [data])
-        states = {job: state for job, state in cups_job_states(QUEUE).items() if job not in before_jobs}
+        self.assertEqual(new_printouts(before_printouts), [job_bytes(8 << 20)])
+        states = new_cups_jobs(before_jobs)
         self.assertEqual(sorted(states.values()), ["canceled", "completed"])
         # The cancelled job never reached the backend.
         self.assertEqual(set(printouts()) - before_printouts, {job for job, s in states.items() if s == "completed"})
@@ -214,19 +193,16 @@ class Daemon(unittest.TestCase):
         with open(bad, "w") as f:
             f.write("Url = 127.0.0.1\n\nPort = 70x0\n")
         result = subprocess.run([DAEMON, "--config", bad, "--once"], capture_output=True, text=True, timeout=30)
-        self.assertEqual(result.returncode, 78)
-        self.assertEqual(result.stderr, f'<3>{bad}:3: "Port" needs a number, not "70x0"\n')
+        self.assertEqual((result.returncode, result.stderr), (78, f'<3>{bad}:3: "Port" needs a number, not "70x0"\n'))
         # A SIGHUP in the middle of a job finds the bad file, reports it and
         # keeps the settings in force; the job goes on undisturbed.
         shutil.copy(bad, self.config)
         errors_before = [line for line in self.log_lines() if line.startswith("<3>")]
-        data = job_bytes(4 << 20)
         before = set(printouts())
-        job_id = self.service.submit(data)
-        wait_for(lambda: self.service.job(job_id)["blocks_served"] >= 20, "the download to start")
+        job_id = self.service.submit_downloading(4 << 20)
         self.hold_service_while(lambda: self.daemon.send_signal(signal.SIGHUP))
         self.service.wait_printed(job_id)
-        self.assertEqual(new_printouts(before, 1), [data])
+        self.assertEqual(new_printouts(before), [job_bytes(4 << 20)])
         self.assertEqual(self.service.job(job_id)["acks"], 1)
         # Taken up once the poll has ended.
         wait_for(lambda: any("settings in force stay" in line for line in self.log_lines()), "the refusal")
@@ -236,10 +212,8 @@ class Daemon(unittest.TestCase):
         self.write_config()
 
     def test_6_sigterm_during_a_block_wait_ends_at_once_with_nothing_acknowledged(self):
-        before_printouts = set(printouts())
-        before_jobs = set(cups_job_states(QUEUE))
-        job_id = self.service.submit(job_bytes(8 << 20))
-        wait_for(lambda: self.service.job(job_id)["blocks_served"] >= 20, "the download to start")
+        before_printouts, before_jobs = set(printouts()), set(jobs(QUEUE))
+        job_id = self.service.submit_downloading(8 << 20)
         def stop_daemon():
             started = time.monotonic()
             self.daemon.send_signal(signal.SIGTERM)
@@ -249,8 +223,7 @@ class Daemon(unittest.TestCase):
         job = self.service.job(job_id)
         self.assertEqual((job["state"], job["acks"]), ("queued", 0))
         self.assertEqual(self.log_lines()[-1], "<6>webprintd stopped")
-        new = {job: state for job, state in cups_job_states(QUEUE).items() if job not in before_jobs}
-        self.assertEqual(list(new.values()), ["canceled"])
+        self.assertEqual(list(new_cups_jobs(before_jobs).values()), ["canceled"])
         self.assertEqual(set(printouts()), before_printouts)
         self.service.acknowledge(job_id)
 
@@ -258,8 +231,7 @@ class Daemon(unittest.TestCase):
 PACKAGE_USER = "webprint"
 
 
-@unittest.skipUnless(os.geteuid() == 0 and os.path.exists(DAEMON) and shutil.which("dpkg-deb"),
-                     "needs root, a built webprintd and dpkg-deb")
+@unittest.skipUnless(RUNNABLE and shutil.which("dpkg-deb"), "needs root, a built webprintd and dpkg-deb")
 class Package(unittest.TestCase):
     """Installs the package built from the daemon, checks what it put on the
     machine, runs the daemon as the unit would and purges the package."""
@@ -270,8 +242,7 @@ class Package(unittest.TestCase):
         cls.work = tempfile.mkdtemp(prefix="webprintd-package-")
         built = subprocess.run([os.path.join(ROOT, "installer", "debian", "build-deb.sh"), DAEMON, "1.0.0", cls.work],
                                check=True, capture_output=True, text=True).stdout
-        cls.deb = built.split()[-1]
-        cls.install = subprocess.run(["dpkg", "-i", cls.deb], capture_output=True, text=True)
+        cls.install = subprocess.run(["dpkg", "-i", built.split()[-1]], capture_output=True, text=True)
         cls.service = Service(cls.work)
 
     @classmethod
@@ -281,16 +252,14 @@ class Package(unittest.TestCase):
         shutil.rmtree(cls.work, ignore_errors=True)
 
     def test_the_package_installs_a_verified_unit_and_its_user_and_enables_nothing(self):
+        def output(*command):
+            return subprocess.run(command, capture_output=True, text=True)
         self.assertEqual(self.install.returncode, 0, self.install.stderr)
         self.assertIn("set Url in /etc/webprint/webprint.conf", self.install.stdout)
-        user = subprocess.run(["getent", "passwd", PACKAGE_USER], capture_output=True, text=True).stdout
-        self.assertRegex(user, r":/nonexistent:/usr/sbin/nologin$")
-        conffiles = subprocess.run(["dpkg-query", "-W", "-f=${Conffiles}", "webprintd"],
-                                   capture_output=True, text=True).stdout
-        self.assertIn("/etc/webprint/webprint.conf", conffiles)
+        self.assertRegex(output("getent", "passwd", PACKAGE_USER).stdout, r":/nonexistent:/usr/sbin/nologin$")
+        self.assertIn("/etc/webprint/webprint.conf", output("dpkg-query", "-W", "-f=${Conffiles}", "webprintd").stdout)
         self.assertFalse(os.path.exists("/etc/systemd/system/multi-user.target.wants/webprintd.service"))
-        verify = subprocess.run(["systemd-analyze", "verify", "/lib/systemd/system/webprintd.service"],
-                                capture_output=True, text=True)
+        verify = output("systemd-analyze", "verify", "/lib/systemd/system/webprintd.service")
         self.assertEqual((verify.returncode, verify.stderr), (0, ""))
 
     def test_the_daemon_prints_as_its_own_user(self):
@@ -313,7 +282,7 @@ class Package(unittest.TestCase):
             daemon.terminate()
             errors = daemon.communicate(timeout=10)[1]
         self.assertEqual(daemon.returncode, 0, errors)
-        self.assertEqual(new_printouts(before, 1), [data])
+        self.assertEqual(new_printouts(before), [data])
         self.assertIn(f", user {PACKAGE_USER.upper()}", errors.splitlines()[0])
 
 

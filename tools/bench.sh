@@ -49,6 +49,9 @@ rm -rf "$idle"
 python3 - "$build/results.json" "$build/daemon_results.json" "$idle_cpu" <<'PYTHON'
 import json, sys
 
+sys.path.insert(0, "tools")
+from bench_table import print_table
+
 runs = {}
 for results in sys.argv[1:3]:
     for run in json.load(open(results))["benchmarks"]:
@@ -91,9 +94,5 @@ rows += [
     ("webprintd / minimal client", "%.2f" % daemon["ratio"]),
     ("webprintd idle CPU, polling every second", sys.argv[3]),
 ]
-width = max(len(name) for name, _ in rows)
-print("| %-*s | %s |" % (width, "Measure", "Median of 3 runs"))
-print("|-%s-|-%s-|" % ("-" * width, "-" * 16))
-for name, value in rows:
-    print("| %-*s | %16s |" % (width, name, value))
+print_table(rows, column="Median of 3 runs")
 PYTHON

@@ -181,6 +181,9 @@ if [ "$mode" = program ]; then
     python3 - "$work/results.out" <<'PYTHON'
 import statistics, sys
 
+sys.path.insert(0, "tools")
+from bench_table import print_table
+
 times, medians, p99s, queries, handshakes = {}, {}, {}, {}, {}
 for line in open(sys.argv[1]):
     label, _, seconds, blocks, median, p99, polls, shakes = line.split()
@@ -207,11 +210,7 @@ if "webprint-tls" in time:
     rows.append(("Ratio TLS / plain, webprint.exe", "%.2f" % (time["webprint"] / time["webprint-tls"])))
     rows.append(("TLS handshakes / polls, webprint.exe", "%d / %d" % (
         handshakes["webprint-tls"], queries["webprint-tls"])))
-width = max(len(name) for name, _ in rows)
-print("| %-*s | %20s |" % (width, "Measure (median of %d runs)" % runs, "Result"))
-print("|-%s-|-%s-|" % ("-" * width, "-" * 20))
-for name, value in rows:
-    print("| %-*s | %20s |" % (width, name, value))
+print_table(rows, "Measure (median of %d runs)" % runs)
 PYTHON
 elif [ "$mode" = idle ]; then
     start_client "$exe"
@@ -226,6 +225,9 @@ elif [ "$mode" = idle ]; then
     python3 - "$cpu_start" "$cpu_end" "$rss_early" "$rss_late" "$polls" <<'PYTHON'
 import sys
 
+sys.path.insert(0, "tools")
+from bench_table import print_table
+
 cpu_start, cpu_end, early, late = (float(value) for value in sys.argv[1:5])
 rows = [
     ("Idle CPU over 60 s, poll every second", "%.2f s (%.2f %% of a core)" % (
@@ -233,11 +235,7 @@ rows = [
     ("Resident set after 10 polls", "%.0f KiB" % early),
     ("Resident set after %s polls" % sys.argv[5], "%.0f KiB" % late),
 ]
-width = max(len(name) for name, _ in rows)
-print("| %-*s | %26s |" % (width, "Measure", "Result"))
-print("|-%s-|-%s-|" % ("-" * width, "-" * 26))
-for name, value in rows:
-    print("| %-*s | %26s |" % (width, name, value))
+print_table(rows)
 PYTHON
 else
     echo "usage: tools/bench.sh program [--runs N] [--transport plain|tls] | idle [--polls N]" >&2

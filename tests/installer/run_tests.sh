@@ -298,8 +298,9 @@ check "client's own values kept" value_is "$settings_key" Cipher "REG_SZ k2vd9qa
 # ---------------------------------------------------------------------------
 section "MSI: bad properties change nothing"
 wine reg delete "$settings_key" /f >/dev/null 2>&1
-bad_properties=(PORT=abc PORT=70000 POLL=0 POLL=x TLS=2 "SERVER=$(printf 's%.0s' {1..100})"
-    SERVER=http://print.example.com "COMPUTER=$(printf 'c%.0s' {1..64})")
+# The rules are the setup program's, checked above: here each property reaches them.
+bad_properties=(PORT=abc PORT=70000 POLL=0 POLL=x TLS=2 SERVER=http://print.example.com
+    "COMPUTER=$(printf 'c%.0s' {1..64})")
 for property in "${bad_properties[@]}"; do
     run_msiexec /i "$msi" /qn SERVER=localhost "$property"
     check "${property:0:20}: exit code 1603" status_is $? 1603

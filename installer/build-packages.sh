@@ -36,6 +36,7 @@ cp "$actions_dll" "$staging/webprint-msi-actions.dll"
 touch -d "@$SOURCE_DATE_EPOCH" "$staging"/*
 
 makensis -V2 -DVERSION="$version" -DCLIENT_EXE="$staging/webprint.exe" \
+    -DMSI_ACTIONS_DLL="$staging/webprint-msi-actions.dll" \
     -DOUTFILE="$out/webprint-setup-$version.exe" "$installer/webprint.nsi"
 
 # A product code per version (so one version cannot be installed twice) and a

@@ -1,7 +1,8 @@
 ; Setup program for the Tarnwick Web Printing client (webprint.exe).
 ;
 ; Built on Linux by installer/build-packages.sh:
-;   makensis -DVERSION=1.0.0 -DCLIENT_EXE=/path/webprint.exe -DOUTFILE=/path/setup.exe webprint.nsi
+;   makensis -DVERSION=1.0.0 -DCLIENT_EXE=/path/webprint.exe -DMSI_ACTIONS_DLL=/path/webprint-msi-actions.dll
+;            -DOUTFILE=/path/setup.exe webprint.nsi
 ; (the file CLIENT_EXE names must be called webprint.exe)
 ;
 ; Installs for the whole machine, starts the client at every logon through the
@@ -10,8 +11,8 @@
 ; and /TLS=; every parameter is checked before anything is installed. A
 ; running client is closed first and started again afterwards.
 
-!ifndef VERSION | CLIENT_EXE | OUTFILE
-  !error "define VERSION, CLIENT_EXE and OUTFILE"
+!ifndef VERSION | CLIENT_EXE | MSI_ACTIONS_DLL | OUTFILE
+  !error "define VERSION, CLIENT_EXE, MSI_ACTIONS_DLL and OUTFILE"
 !endif
 
 ; ANSI, like the client: name lengths are counted in bytes of the system's
@@ -27,7 +28,6 @@ RequestExecutionLevel admin
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 ; The MSI package's upgrade code: its installed versions are related products.
 !define MSI_UPGRADE_CODE "{E7A411E0-E62F-4121-9DDB-DC3709564DC3}"
-!define MAX_NAME_LENGTH 63
 ; Exit code of a run stopped by a bad parameter (ERROR_INVALID_PARAMETER).
 !define EXIT_BAD_PARAMETER 87
 ; Exit code of a run that could not write the program or its registry values
@@ -120,80 +120,18 @@ FunctionEnd
   Call Fail
 !macroend
 
-; Pushes 1 when every character of a text is one of the allowed characters
-; (compared case-sensitively), else 0.
-; Stack in: text, allowed characters (allowed on top).
-Function AllCharactersIn
-  Exch $1 ; allowed
-  Exch
-  Exch $0 ; text
-  Push $2
-  Push $3
-  Push $4
-  Push $5
-  StrCpy $5 1
-  StrCpy $2 0
+; A number given with leading zeros loses them: NSIS reads a number that
+; starts with 0 as octal.
+!macro DropLeadingZeros VALUE
   ${Do}
-    StrCpy $3 $0 1 $2
-    ${IfThen} $3 == "" ${|} ${ExitDo} ${|}
-    StrCpy $4 0
-    ${Do}
-      StrCpy $5 $1 1 $4
-      ${If} $5 == ""
-        StrCpy $5 0
-        ${ExitDo}
-      ${EndIf}
-      ${If} $5 S== $3
-        StrCpy $5 1
-        ${ExitDo}
-      ${EndIf}
-      IntOp $4 $4 + 1
-    ${Loop}
-    ${IfThen} $5 = 0 ${|} ${ExitDo} ${|}
-    IntOp $2 $2 + 1
-  ${Loop}
-  StrCpy $0 $5
-  Pop $5
-  Pop $4
-  Pop $3
-  Pop $2
-  Pop $1
-  Exch $0
-FunctionEnd
-
-!macro CheckNumber PARAMETER VALUE MINIMUM MAXIMUM
-  ${If} ${VALUE} != ""
-    Push ${VALUE}
-    Push "0123456789"
-    Call AllCharactersIn
-    Pop $0
-    ; Without its leading zeros: NSIS reads a number that starts with 0 as octal.
-    StrCpy $1 ${VALUE}
-    ${Do}
-      StrCpy $2 $1 1
-      StrLen $3 $1
-      ${If} $2 != "0"
-      ${OrIf} $3 <= 1
-        ${ExitDo}
-      ${EndIf}
-      StrCpy $1 $1 "" 1
-    ${Loop}
-    ; Nine digits still fit the 32-bit comparison.
-    ${If} $0 = 0
-    ${OrIf} $3 > 9
-    ${OrIf} $1 < ${MINIMUM}
-    ${OrIf} $1 > ${MAXIMUM}
-      !insertmacro FailParameter "${PARAMETER}${VALUE} is not a number from ${MINIMUM} to ${MAXIMUM}."
+    StrCpy $0 ${VALUE} 1
+    StrLen $1 ${VALUE}
+    ${If} $0 != "0"
+    ${OrIf} $1 <= 1
+      ${ExitDo}
     ${EndIf}
-    StrCpy ${VALUE} $1
-  ${EndIf}
-!macroend
-
-!macro CheckName PARAMETER VALUE
-  StrLen $0 ${VALUE}
-  ${If} $0 > ${MAX_NAME_LENGTH}
-    !insertmacro FailParameter "${PARAMETER} is $0 characters long; at most ${MAX_NAME_LENGTH} are allowed."
-  ${EndIf}
+    StrCpy ${VALUE} ${VALUE} "" 1
+  ${Loop}
 !macroend
 
 ; Splits the command line into /NAME=VALUE parameters (a double quote anywhere
@@ -263,26 +201,23 @@ Function ReadParameters
   ${Loop}
 FunctionEnd
 
+; The MSI package's rules, from its custom actions' library.
 Function CheckParameters
-  !insertmacro CheckNumber "/PORT=" $Port 1 65535
-  !insertmacro CheckNumber "/POLL=" $Poll 1 86400
-  !insertmacro CheckName "/SERVER=" $Server
-  !insertmacro CheckName "/COMPUTER=" $Computer
-  ${If} $Tls != ""
-  ${AndIf} $Tls != "0"
-  ${AndIf} $Tls != "1"
-    !insertmacro FailParameter "/TLS=$Tls is not 0 or 1."
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\webprint-msi-actions.dll" "${MSI_ACTIONS_DLL}"
+  ; Passed in registers: System::Call would parse a value's own commas and
+  ; brackets.
+  StrCpy $2 $Server
+  StrCpy $3 $Port
+  StrCpy $4 $Poll
+  StrCpy $5 $Computer
+  StrCpy $6 $Tls
+  System::Call '$PLUGINSDIR\webprint-msi-actions.dll::CheckSetupParameters(t r2, t r3, t r4, t r5, t r6, t .r0, i ${NSIS_MAX_STRLEN}) i .r1'
+  ${If} $1 != 0
+    !insertmacro FailParameter "$0"
   ${EndIf}
-  ; The server is a host name or a dotted address: no scheme, port or path.
-  ${If} $Server != ""
-    Push $Server
-    Push "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789.-_"
-    Call AllCharactersIn
-    Pop $0
-    ${If} $0 = 0
-      !insertmacro FailParameter "/SERVER=$Server is not a host name or address (give no scheme, port or path)."
-    ${EndIf}
-  ${EndIf}
+  !insertmacro DropLeadingZeros $Port
+  !insertmacro DropLeadingZeros $Poll
 FunctionEnd
 
 ; ---------------------------------------------------------------------------

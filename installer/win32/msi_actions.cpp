@@ -1,6 +1,7 @@
 // Custom actions of the Windows Installer package (webprint.wxs).
-// CheckSettings refuses what the setup program refuses, on every
-// installation, and refuses to install over the setup program's copy.
+// CheckSettings refuses a bad setting on every installation, by the rules
+// the setup program also takes from here (CheckSetupParameters), and refuses
+// to install over the setup program's copy.
 // CloseClient ends a running client before its file is replaced or removed,
 // and notes what the package must do afterwards.
 #include <windows.h>
@@ -48,8 +49,8 @@ bool AllCharactersIn(const std::string& text, const char* allowed)
     return text.find_first_not_of(allowed) == std::string::npos;
 }
 
-// The setup program's rules, with the property names in the messages.
-std::string NumberProblem(const char* name, const std::string& value, unsigned long minimum, unsigned long maximum)
+std::string NumberProblem(const std::string& name, const std::string& value, unsigned long minimum,
+                          unsigned long maximum)
 {
     const size_t firstSignificant = value.find_first_not_of('0');
     const std::string digits = firstSignificant == std::string::npos ? "0" : value.substr(firstSignificant);
@@ -58,40 +59,38 @@ std::string NumberProblem(const char* name, const std::string& value, unsigned l
         if (number >= minimum && number <= maximum)
             return std::string();
     }
-    return std::string(name) + "=" + value + " is not a number from " + std::to_string(minimum) + " to " +
+    return name + value + " is not a number from " + std::to_string(minimum) + " to " +
            std::to_string(maximum) + ".";
 }
 
-std::string LengthProblem(const char* name, const std::string& value, size_t limit)
+std::string LengthProblem(const std::string& name, const std::string& value, size_t limit)
 {
     if (value.size() <= limit)
         return std::string();
-    return std::string(name) + " is " + std::to_string(value.size()) + " characters long; at most " +
+    return name + " is " + std::to_string(value.size()) + " characters long; at most " +
            std::to_string(limit) + " are allowed.";
 }
 
-std::string SettingsProblem(MSIHANDLE install)
+// The rules of both packages for the settings they are given; prefix comes
+// before each name in the texts ("/" for the setup program's parameters).
+std::string SettingsProblem(const std::string& prefix, const std::string& server, const std::string& port,
+                            const std::string& poll, const std::string& computer, const std::string& tls)
 {
-    const std::string server = Property(install, "SERVER");
-    const std::string port = Property(install, "PORT");
-    const std::string poll = Property(install, "POLL");
-    const std::string computer = Property(install, "COMPUTER");
-    const std::string tls = Property(install, "TLS");
     std::string problem;
     if (!port.empty())
-        problem = NumberProblem("PORT", port, 1, 65535);
+        problem = NumberProblem(prefix + "PORT=", port, 1, 65535);
     if (problem.empty() && !poll.empty())
-        problem = NumberProblem("POLL", poll, 1, 86400);
+        problem = NumberProblem(prefix + "POLL=", poll, 1, 86400);
     if (problem.empty())
-        problem = LengthProblem("SERVER", server, kServerNameLimit);
+        problem = LengthProblem(prefix + "SERVER=", server, kServerNameLimit);
     if (problem.empty())
-        problem = LengthProblem("COMPUTER", computer, kComputerNameLimit);
+        problem = LengthProblem(prefix + "COMPUTER=", computer, kComputerNameLimit);
     // The server is a host name or a dotted address: no scheme, port or path.
     if (problem.empty() &&
         !AllCharactersIn(server, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789.-_"))
-        problem = "SERVER=" + server + " is not a host name or address (give no scheme, port or path).";
+        problem = prefix + "SERVER=" + server + " is not a host name or address (give no scheme, port or path).";
     if (problem.empty() && !tls.empty() && tls != "0" && tls != "1")
-        problem = "TLS=" + tls + " is not 0 or 1.";
+        problem = prefix + "TLS=" + tls + " is not 0 or 1.";
     return problem;
 }
 
@@ -119,7 +118,9 @@ bool FileInUse(const std::string& path)
 
 extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
 {
-    std::string problem = SettingsProblem(install);
+    std::string problem = SettingsProblem("", Property(install, "SERVER"), Property(install, "PORT"),
+                                          Property(install, "POLL"), Property(install, "COMPUTER"),
+                                          Property(install, "TLS"));
     if (problem.empty() && SetupProgramInstalled())
         problem = "The Tarnwick Web Printing Client is installed by its setup program. "
                   "Remove it in Programs and Features first, or install with the setup program.";
@@ -127,6 +128,18 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
         return ERROR_SUCCESS;
     ReportError(install, problem);
     return ERROR_INSTALL_FAILURE;
+}
+
+// The setup program's check of its parameters, through its System plug-in:
+// 0 when they are good, else 1 with the reason in problem (size bytes).
+extern "C" __declspec(dllexport) int __stdcall CheckSetupParameters(const char* server, const char* port,
+                                                                   const char* poll, const char* computer,
+                                                                   const char* tls, char* problem, int size)
+{
+    const std::string text = SettingsProblem("/", server, port, poll, computer, tls);
+    if (size > 0)
+        lstrcpynA(problem, text.c_str(), size);
+    return text.empty() ? 0 : 1;
 }
 
 // WEBPRINTWASRUNNING: a client was closed, to be started again after an

@@ -46,11 +46,6 @@ TEST_F(SettingsOk, StoresEverySettingInOrderWithItsType)
     EXPECT_TRUE(SettingsComplete(ClientSettings));
     EXPECT_EQ(ClientSettings.Cipher, "secret");
     EXPECT_FALSE(ClientSettings.UseTls);
-
-    view.useTlsTicked = true;
-    Ok();
-    EXPECT_EQ(store.values["UseTls"], StoredValue::Int(1));
-    EXPECT_TRUE(ClientSettings.UseTls);
 }
 
 TEST_F(SettingsOk, PortTextFollowsTheToolkitRuleWithoutRangeCheck)

@@ -1,54 +1,14 @@
 // A tick that the message loop delivers while a poll runs: the real tick, poll
 // and timer, over a spooler whose StartDocPrinter runs the loop, as a driver
 // that shows a window while the document starts does.
-#include <gtest/gtest.h>
-
 #include <windows.h>
 
-#include <string>
-
 #include "app/window_timer.h"
-#include "protocol/poll_cycle.h"
-#include "protocol/service_path.h"
 #include "settings/client_settings.h"
-#include "tests/support/doubles/display_recorder.h"
-#include "tests/support/doubles/inventory_double.h"
-#include "tests/support/doubles/spooler_double.h"
-#include "tests/support/scripted_server.h"
+#include "tests/protocol/poll_fixture.h"
 #include "tests/ui/test_desktop.h"
-#include "transport/print_client.h"
 
 namespace {
-
-bool Calls(const ScriptedRequest& request, const std::string& function)
-{
-    const std::string ending = "func=" + function;
-    return request.path.size() >= ending.size() &&
-           request.path.compare(request.path.size() - ending.size(), ending.size(), ending) == 0;
-}
-
-size_t RequestsFor(ScriptedServer& server, const std::string& function)
-{
-    size_t count = 0;
-    for (const ScriptedRequest& request : server.Requests())
-        count += Calls(request, function) ? 1 : 0;
-    return count;
-}
-
-// A service with one job waiting, served until it is acknowledged.
-ScriptedAnswer JobService(const ScriptedRequest& request)
-{
-    ScriptedAnswer answer;
-    if (Calls(request, "printlist"))
-        answer.bytes = OkResponse("OK\r\n17");
-    else if (Calls(request, "qryspool"))
-        answer.bytes = OkResponse("SPOOL\r\njob.spl\r\n3\r\nDoc\r\nOffice Laser\r\n5");
-    else if (Calls(request, "spooldata"))
-        answer.bytes = OkResponse(std::string(3, '\xAA'));
-    else
-        answer.bytes = OkResponse("");
-    return answer;
-}
 
 // Runs the message loop until it has delivered a tick, for a few seconds at
 // most; returns the ticks delivered.
@@ -67,22 +27,18 @@ int RunLoopUntilTick()
     return ticks;
 }
 
-TEST(Timer1Tick, ATickWhileAPollRunsDoesNothing)
+using Timer1Tick = PollTest;
+
+TEST_F(Timer1Tick, ATickWhileAPollRunsDoesNothing)
 {
     if (!EnterTestDesktop())
         GTEST_SKIP() << kNoDisplay;
-    ComputerToken = -1;
-    RegistrationCountdown = 0;
-    LogCleared = false;
-    ServicePrefix[0] = 0;
-    KeepAlive = true;
-    spooler_double::Reset();
-    inventory_double::Reset();
-    display_recorder::Reset();
-    ScriptedServer server(JobService);
+    // One job waiting, served until it is acknowledged.
+    Script("qryspool", JobReply("job.spl", "3", "Doc", "Office Laser", "5"));
+    Script("spooldata", std::string(3, '\xAA'));
     ClientSettings = SettingsValues();
     ClientSettings.Url = "127.0.0.1";
-    ClientSettings.Port = server.Port();
+    ClientSettings.Port = server_->Port();
     ClientSettings.PollFreq = 1;
     ClientSettings.ComputerName = "PC01";
 
@@ -111,9 +67,9 @@ TEST(Timer1Tick, ATickWhileAPollRunsDoesNothing)
     EXPECT_EQ(spooler_double::CallNames(),
               (std::vector<std::string>{"OpenPrinterA", "StartDocPrinterA", "StartPagePrinter", "WritePrinter",
                                         "EndPagePrinter", "EndDocPrinter", "ClosePrinter"}));
-    EXPECT_EQ(RequestsFor(server, "qryspool"), 1u);
-    EXPECT_EQ(RequestsFor(server, "printed"), 1u);
-    EXPECT_EQ(display_recorder::Events().back(), StatusEvent("Printing complete"));
+    EXPECT_EQ(RequestsFor("qryspool").size(), 1u);
+    EXPECT_EQ(RequestsFor("printed").size(), 1u);
+    EXPECT_EQ(Events().back(), StatusEvent("Printing complete"));
 }
 
 }  // namespace

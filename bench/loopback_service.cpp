@@ -67,16 +67,7 @@ int32_t LoopbackService::ReplyLength(int32_t bodyLength)
 
 int LoopbackService::Connect() const
 {
-    int connection = socket(AF_INET, SOCK_STREAM, 0);
-    int on = 1;
-    setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port_);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        abort();
-    return connection;
+    return ConnectToLoopback(port_);
 }
 
 void LoopbackService::SendRequest(int connection, const char* function, const char* body)

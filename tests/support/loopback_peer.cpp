@@ -25,6 +25,20 @@ SocketHandle ListenOnLoopback(int backlog, uint16_t* port)
     return listener;
 }
 
+SocketHandle ConnectToLoopback(uint16_t port)
+{
+    SocketHandle connection = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connection == kNoSocket || connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        abort();
+    DisableNagle(connection);
+    return connection;
+}
+
 std::string OkResponse(const std::string& body)
 {
     return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;

@@ -11,6 +11,10 @@
 // A socket listening on 127.0.0.1 at a free port; aborts when there is none.
 SocketHandle ListenOnLoopback(int backlog, uint16_t* port);
 
+// A connection to 127.0.0.1 at port with TCP_NODELAY, as the client makes
+// them; aborts when it cannot connect.
+SocketHandle ConnectToLoopback(uint16_t port);
+
 // Blocks until one request is whole: head up to the empty line (without it)
 // and its Content-Length body. False when the connection ends first.
 bool ReadWholeRequest(SocketHandle connection, std::string* head, std::string* body);

@@ -14,20 +14,6 @@ namespace {
 
 constexpr int kPollMilliseconds = 20;
 
-SocketHandle ConnectToLoopback(uint16_t port)
-{
-    SocketHandle connection = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address;
-    memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connection == kNoSocket || connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        abort();
-    DisableNagle(connection);
-    return connection;
-}
-
 // Application data whose record fails decryption: a well-formed TLS 1.2/1.3
 // record header followed by bytes no key produced.
 void SendBrokenRecord(SocketHandle connection)

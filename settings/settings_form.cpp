@@ -16,7 +16,6 @@ const char kPollFreq[] = "PollFreq";
 const char kUrl[] = "Url";
 const char kCipher[] = "Cipher";
 const char kUseTls[] = "UseTls";
-const char kPrinterFlagPrefix[] = "Printer:";
 
 const int32_t kDefaultPort = 7000;
 const int32_t kDefaultPollFreq = 30;

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string>
 
+// A printer's hide flag is the value named this prefix and the printer's name.
+constexpr char kPrinterFlagPrefix[] = "Printer:";
+
 class SettingsStore {
 public:
     virtual ~SettingsStore() = default;

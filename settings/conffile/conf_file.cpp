@@ -28,8 +28,6 @@ const KeyRule kKeys[] = {
     {"UseTls", Kind::Switch, nullptr},
 };
 
-const char kPrinterFlagPrefix[] = "Printer:";
-
 bool EqualNoCase(const std::string& a, const char* b)
 {
     if (a.size() != strlen(b))

@@ -12,6 +12,11 @@ struct SettingsValues {
     std::string Cipher;
     // Off: plain TCP, as before the setting existed.
     bool UseTls = false;
+    // Spool data requests kept on the connection before their replies; 1 is
+    // one request, then its reply, as before the setting existed.
+    int32_t BlocksInFlight = 1;
+    // "host:port" of an HTTP proxy; empty connects straight to Url:Port.
+    std::string Proxy;
 };
 
 // Zero and empty at start; loaded at start-up, replaced by OK.

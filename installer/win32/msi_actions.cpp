@@ -12,6 +12,7 @@
 
 #include "app/quit_request.h"
 #include "settings/setting_limits.h"
+#include "settings/setting_rules.h"
 
 namespace {
 
@@ -44,33 +45,6 @@ void ReportError(MSIHANDLE install, const std::string& text)
     MsiCloseHandle(record);
 }
 
-bool AllCharactersIn(const std::string& text, const char* allowed)
-{
-    return text.find_first_not_of(allowed) == std::string::npos;
-}
-
-std::string NumberProblem(const std::string& name, const std::string& value, unsigned long minimum,
-                          unsigned long maximum)
-{
-    const size_t firstSignificant = value.find_first_not_of('0');
-    const std::string digits = firstSignificant == std::string::npos ? "0" : value.substr(firstSignificant);
-    if (AllCharactersIn(value, "0123456789") && digits.size() <= 9) {
-        const unsigned long number = std::stoul(digits);
-        if (number >= minimum && number <= maximum)
-            return std::string();
-    }
-    return name + value + " is not a number from " + std::to_string(minimum) + " to " +
-           std::to_string(maximum) + ".";
-}
-
-std::string LengthProblem(const std::string& name, const std::string& value, size_t limit)
-{
-    if (value.size() <= limit)
-        return std::string();
-    return name + " is " + std::to_string(value.size()) + " characters long; at most " +
-           std::to_string(limit) + " are allowed.";
-}
-
 // The rules of both packages for the settings they are given; prefix comes
 // before each name in the texts ("/" for the setup program's parameters).
 std::string SettingsProblem(const std::string& prefix, const std::string& server, const std::string& port,
@@ -78,17 +52,16 @@ std::string SettingsProblem(const std::string& prefix, const std::string& server
 {
     std::string problem;
     if (!port.empty())
-        problem = NumberProblem(prefix + "PORT=", port, 1, 65535);
+        problem = NumberProblem(prefix + "PORT=", port, kPortMinimum, kPortMaximum);
     if (problem.empty() && !poll.empty())
-        problem = NumberProblem(prefix + "POLL=", poll, 1, 86400);
+        problem = NumberProblem(prefix + "POLL=", poll, kPollMinimum, kPollMaximum);
     if (problem.empty())
         problem = LengthProblem(prefix + "SERVER=", server, kServerNameLimit);
     if (problem.empty())
         problem = LengthProblem(prefix + "COMPUTER=", computer, kComputerNameLimit);
     // The server is a host name or a dotted address: no scheme, port or path.
-    if (problem.empty() &&
-        !AllCharactersIn(server, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789.-_"))
-        problem = prefix + "SERVER=" + server + " is not a host name or address (give no scheme, port or path).";
+    if (problem.empty())
+        problem = HostProblem(prefix + "SERVER=", server);
     if (problem.empty() && !tls.empty() && tls != "0" && tls != "1")
         problem = prefix + "TLS=" + tls + " is not 0 or 1.";
     return problem;

@@ -16,6 +16,10 @@
 #include <cstring>
 #include <new>
 
+#include "transport/deadline.h"
+#include "transport/tls_host.h"
+#include "transport/tls_reasons.h"
+
 struct TlsChannel {
     SSL* Ssl;
     SocketHandle Socket;
@@ -28,6 +32,8 @@ struct TlsChannel {
     // The socket read its end: OpenSSL asks before it takes a read of 0 bytes
     // for a close.
     bool EndOfStream = false;
+    // What the server sent first, to tell after a refusal who answered.
+    ServerOpening Opening = {};
 };
 
 namespace {
@@ -51,6 +57,8 @@ int SocketRead(BIO* bio, char* buffer, int size)
     if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         BIO_set_retry_read(bio);
     channel->EndOfStream = count == 0;
+    if (count > 0)
+        channel->Opening.Keep(buffer, static_cast<int>(count));
     return static_cast<int>(count);
 }
 
@@ -86,88 +94,101 @@ BIO_METHOD* SocketMethod()
     return method;
 }
 
-void SetReason(char* reason, int capacity, const char* format, const char* detail = "")
-{
-    if (reason != nullptr && capacity > 0)
-        snprintf(reason, static_cast<size_t>(capacity), format, detail);
-}
-
-bool IsDottedAddress(const char* host)
-{
-    return strspn(host, "0123456789.") == strlen(host);
-}
-
 // Explains why the certificate check refused the server.
 void DescribeCertificate(long verifyResult, const char* host, char* reason, int capacity)
 {
     switch (verifyResult) {
     case X509_V_ERR_CERT_HAS_EXPIRED:
-        SetReason(reason, capacity, "certificate expired");
+        DescribeTlsFailure(TlsFailure::CertificateExpired, nullptr, reason, capacity);
         return;
     case X509_V_ERR_CERT_NOT_YET_VALID:
-        SetReason(reason, capacity, "certificate not yet valid");
+        DescribeTlsFailure(TlsFailure::CertificateNotYetValid, nullptr, reason, capacity);
         return;
     case X509_V_ERR_HOSTNAME_MISMATCH:
     case X509_V_ERR_IP_ADDRESS_MISMATCH:
-        SetReason(reason, capacity, "certificate does not name %s", host);
+        DescribeTlsFailure(TlsFailure::CertificateWrongName, host, reason, capacity);
         return;
+    // No chain to a trusted root: an unknown or self-signed issuer, or one on
+    // the way that may not sign certificates.
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
     case X509_V_ERR_CERT_UNTRUSTED:
-        SetReason(reason, capacity, "certificate not trusted");
+    case X509_V_ERR_INVALID_CA:
+    case X509_V_ERR_PATH_LENGTH_EXCEEDED:
+        DescribeTlsFailure(TlsFailure::CertificateNotTrusted, nullptr, reason, capacity);
+        return;
+    case X509_V_ERR_INVALID_PURPOSE:
+        DescribeTlsFailure(TlsFailure::CertificateNotForServer, nullptr, reason, capacity);
         return;
     default:
-        SetReason(reason, capacity, "certificate rejected (%s)", X509_verify_cert_error_string(verifyResult));
+        DescribeTlsFailure(TlsFailure::CertificateRejected, X509_verify_cert_error_string(verifyResult), reason,
+                           capacity);
         return;
     }
 }
 
-// Explains the failed call whose SSL_get_error was error.
-void DescribeFailure(SSL* ssl, int error, char* reason, int capacity)
+// Explains a handshake that failed without a certificate verdict.
+void DescribeHandshakeFailure(TlsChannel* channel, int error, char* reason, int capacity)
+{
+    if (DescribeServerOpening(channel->Opening, reason, capacity))
+        return;
+    unsigned long queued = ERR_peek_last_error();
+    int code = ERR_GET_REASON(queued);
+    if (ERR_GET_LIB(queued) == ERR_LIB_SSL && code >= SSL_AD_REASON_OFFSET) {
+        DescribeServerAlert(code - SSL_AD_REASON_OFFSET, false, reason, capacity);
+        return;
+    }
+    if (ERR_GET_LIB(queued) == ERR_LIB_SSL &&
+        (code == SSL_R_UNSUPPORTED_PROTOCOL || code == SSL_R_VERSION_TOO_LOW)) {
+        DescribeTlsFailure(TlsFailure::NoUsableVersion, nullptr, reason, capacity);
+        return;
+    }
+    if (channel->EndOfStream || (error == SSL_ERROR_SYSCALL && queued == 0 && errno == 0)) {
+        DescribeTlsFailure(TlsFailure::ServerClosed, nullptr, reason, capacity);
+        return;
+    }
+    if (error == SSL_ERROR_SYSCALL && queued == 0) {
+        DescribeTlsFailure(TlsFailure::ConnectionBroken, nullptr, reason, capacity);
+        return;
+    }
+    const char* text = ERR_reason_error_string(queued);
+    DescribeTlsFailure(TlsFailure::Unexpected, text != nullptr ? text : "no detail", reason, capacity);
+}
+
+void SetReason(char* reason, int capacity, const char* format, const char* detail = "")
+{
+    if (reason != nullptr && capacity > 0)
+        snprintf(reason, static_cast<size_t>(capacity), format, detail);
+}
+
+// Explains a failed read on an open connection.
+void DescribeFailure(int error, char* reason, int capacity)
 {
     unsigned long queued = ERR_peek_last_error();
     if (error == SSL_ERROR_SYSCALL && queued == 0) {
-        SetReason(reason, capacity, errno != 0 ? "connection broken" : "server closed the connection");
+        DescribeTlsFailure(errno != 0 ? TlsFailure::ConnectionBroken : TlsFailure::ServerClosed, nullptr, reason,
+                           capacity);
         return;
     }
     int code = ERR_GET_REASON(queued);
-    if (ERR_GET_LIB(queued) == ERR_LIB_SSL) {
-        switch (code) {
-        case SSL_R_UNSUPPORTED_PROTOCOL:
-        case SSL_R_NO_PROTOCOLS_AVAILABLE:
-        case SSL_R_VERSION_TOO_LOW:
-        case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION:
-            SetReason(reason, capacity, "server offers no usable TLS version");
-            return;
-        case SSL_R_WRONG_VERSION_NUMBER:
-        case SSL_R_PACKET_LENGTH_TOO_LONG:
-            if (!SSL_is_init_finished(ssl)) {
-                // What came back was no TLS record at all: a plain service.
-                SetReason(reason, capacity, "server does not speak TLS");
-                return;
-            }
-            break;
-        default:
-            break;
-        }
-        if (code >= SSL_AD_REASON_OFFSET) {
-            const char* alert = SSL_alert_desc_string_long(code - SSL_AD_REASON_OFFSET);
-            SetReason(reason, capacity, "alert from server: %s", alert);
-            return;
-        }
+    if (ERR_GET_LIB(queued) == ERR_LIB_SSL && code >= SSL_AD_REASON_OFFSET) {
+        SetReason(reason, capacity, "alert from server: %s", SSL_alert_desc_string_long(code - SSL_AD_REASON_OFFSET));
+        return;
     }
     const char* text = ERR_reason_error_string(queued);
     SetReason(reason, capacity, "%s", text != nullptr ? text : "internal error");
 }
 
 // Runs one OpenSSL call on the channel until it is done or fails, waiting for
-// the socket whenever it wants more input. Returns the call's result, or 0
-// with *error set (SSL_ERROR_WANT_READ alone for a time-out).
+// the socket whenever it wants more input: each wait at most
+// timeoutMilliseconds, and all of them together no later than deadline when
+// one is given. Returns the call's result, or 0 with *error set
+// (SSL_ERROR_WANT_READ alone for a time-out).
 template <typename Call>
-int Drive(TlsChannel* channel, int timeoutMilliseconds, int* error, Call call)
+int Drive(TlsChannel* channel, int timeoutMilliseconds, const Deadline* deadline, int* error, Call call)
 {
     for (;;) {
         ERR_clear_error();
@@ -180,7 +201,14 @@ int Drive(TlsChannel* channel, int timeoutMilliseconds, int* error, Call call)
         *error = SSL_get_error(channel->Ssl, result);
         if (*error != SSL_ERROR_WANT_READ)
             return 0;
-        int ready = WaitReadable(channel->Socket, timeoutMilliseconds);
+        int wait = timeoutMilliseconds;
+        if (deadline != nullptr) {
+            wait = deadline->LeftMilliseconds();
+            // Bytes that keep arriving would end even a wait of 0 at once.
+            if (wait == 0)
+                return 0;
+        }
+        int ready = WaitReadable(channel->Socket, wait);
         if (ready == 0)
             return 0;
         if (ready < 0) {
@@ -203,7 +231,15 @@ void FreeChannel(TlsChannel* channel)
 TlsChannel* TlsOpen(SocketHandle socketHandle, const char* host, int timeoutMilliseconds,
                     char* reason, int reasonCapacity)
 {
-    SetReason(reason, reasonCapacity, "TLS library not usable");
+    // A handshake the server drags out byte by byte ends in time all the same.
+    const Deadline deadline(timeoutMilliseconds);
+    unsigned char address[4];
+    const bool dotted = IsDottedAddress(host);
+    if (dotted && !ReadPlainDottedAddress(host, address)) {
+        DescribeTlsFailure(TlsFailure::AddressNotPlain, host, reason, reasonCapacity);
+        return nullptr;
+    }
+    DescribeTlsFailure(TlsFailure::TlsUnavailable, nullptr, reason, reasonCapacity);
     SSL_CTX* context = SSL_CTX_new(TLS_client_method());
     TlsChannel* channel = new (std::nothrow) TlsChannel{nullptr, socketHandle, timeoutMilliseconds};
     BIO* bio = SocketMethod() != nullptr ? BIO_new(SocketMethod()) : nullptr;
@@ -228,11 +264,8 @@ TlsChannel* TlsOpen(SocketHandle socketHandle, const char* host, int timeoutMill
         SSL_set_bio(channel->Ssl, bio, bio);
         bio = nullptr;
         X509_VERIFY_PARAM* check = SSL_get0_param(channel->Ssl);
-        if (IsDottedAddress(host)) {
-            // An address that is not a valid one cannot be matched: refused.
-            ready = X509_VERIFY_PARAM_set1_ip_asc(check, host) == 1;
-            if (!ready)
-                SetReason(reason, reasonCapacity, "certificate does not name %s", host);
+        if (dotted) {
+            ready = X509_VERIFY_PARAM_set1_ip(check, address, sizeof address) == 1;
         } else {
             X509_VERIFY_PARAM_set_hostflags(check, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
             ready = X509_VERIFY_PARAM_set1_host(check, host, 0) == 1 &&
@@ -249,15 +282,15 @@ TlsChannel* TlsOpen(SocketHandle socketHandle, const char* host, int timeoutMill
     }
 
     int error;
-    if (Drive(channel, timeoutMilliseconds, &error, [&] { return SSL_connect(channel->Ssl); }) > 0)
+    if (Drive(channel, timeoutMilliseconds, &deadline, &error, [&] { return SSL_connect(channel->Ssl); }) > 0)
         return channel;
     long verifyResult = SSL_get_verify_result(channel->Ssl);
     if (error == SSL_ERROR_WANT_READ) {
-        SetReason(reason, reasonCapacity, "server did not answer in time");
+        DescribeTlsFailure(TlsFailure::NotAnsweredInTime, nullptr, reason, reasonCapacity);
     } else if (verifyResult != X509_V_OK) {
         DescribeCertificate(verifyResult, host, reason, reasonCapacity);
     } else {
-        DescribeFailure(channel->Ssl, error, reason, reasonCapacity);
+        DescribeHandshakeFailure(channel, error, reason, reasonCapacity);
     }
     channel->Failed = true;
     FreeChannel(channel);
@@ -272,7 +305,8 @@ int TlsSend(TlsChannel* channel, const void* data, int32_t length)
         return 0;
     int error;
     // Without partial writes, SSL_write returns only when all of data is sent.
-    if (Drive(channel, channel->TimeoutMilliseconds, &error, [&] { return SSL_write(channel->Ssl, data, length); }) > 0)
+    if (Drive(channel, channel->TimeoutMilliseconds, nullptr, &error,
+              [&] { return SSL_write(channel->Ssl, data, length); }) > 0)
         return 0;
     channel->Failed = true;
     return 1;
@@ -301,14 +335,15 @@ int TlsReceive(TlsChannel* channel, char* buffer, int32_t size, int timeoutMilli
     if (size <= 0)
         return 0;
     int error;
-    int count = Drive(channel, timeoutMilliseconds, &error, [&] { return SSL_read(channel->Ssl, buffer, size); });
+    int count = Drive(channel, timeoutMilliseconds, nullptr, &error,
+                      [&] { return SSL_read(channel->Ssl, buffer, size); });
     if (count > 0)
         return count;
     if (error == SSL_ERROR_WANT_READ)
         return -2;
     if (error == SSL_ERROR_ZERO_RETURN)
         return 0;
-    DescribeFailure(channel->Ssl, error, reason, reasonCapacity);
+    DescribeFailure(error, reason, reasonCapacity);
     channel->Failed = true;
     return -1;
 }

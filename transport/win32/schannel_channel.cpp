@@ -1,7 +1,8 @@
 // The TLS channel on Windows: the system's own provider (SChannel) through
-// SSPI. The provider's automatic certificate check is switched off, because
-// some implementations (Wine's among them) check nothing; the chain, its trust,
-// its dates and the host name are verified here after the handshake instead.
+// SSPI, which does the handshakes and the records. The provider's automatic
+// certificate check is switched off, because some implementations (Wine's
+// among them) check nothing; the server is verified after every handshake
+// (certificate_check.cpp) instead.
 #include "transport/tls_channel.h"
 
 #define SECURITY_WIN32
@@ -16,6 +17,11 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+
+#include "transport/deadline.h"
+#include "transport/tls_host.h"
+#include "transport/tls_reasons.h"
+#include "transport/win32/certificate_check.h"
 
 namespace {
 
@@ -32,9 +38,8 @@ constexpr int kOutgoingCapacity = kRecordData + 2048;
 // TLS content type of an alert record, readable in the clear before TLS 1.3.
 constexpr unsigned char kAlertRecord = 21;
 
-// SECURITY_FLAG_IGNORE_CERT_CN_INVALID of the Internet headers: the SSL
-// policy leaves the name to the caller.
-constexpr DWORD kPolicyIgnoresName = 0x00001000;
+// Room for the host, terminator included: a DNS name has at most 253 characters.
+constexpr int kHostCapacity = 256;
 
 constexpr ULONG kContextRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                                   ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
@@ -48,10 +53,14 @@ struct TlsChannel {
     CtxtHandle context;
     bool contextMade;
     SecPkgContext_StreamSizes sizes;
-    // SNI and the name check during TlsOpen; null for a dotted address.
+    // The server is checked against it after every handshake.
+    char host[kHostCapacity];
+    // SNI: the host, or null for a dotted address.
     const char* targetName;
-    // Bounds each read of a handshake, the first and any the server starts later.
+    // Bounds the whole of a handshake, the first and any the server starts later.
     int handshakeTimeout;
+    // What the server sent first, to tell after a refusal who answered.
+    ServerOpening opening;
     // Received records not yet decrypted.
     char incoming[kIncomingCapacity];
     int incomingHeld;
@@ -70,13 +79,6 @@ void SetReason(char* reason, int capacity, const char* text)
 {
     if (reason != nullptr && capacity > 0)
         snprintf(reason, static_cast<size_t>(capacity), "%s", text);
-}
-
-// A dotted address is never sent as SNI and is matched against the
-// certificate's IP addresses; the connect code reads the host the same way.
-bool IsDottedAddress(const char* host)
-{
-    return strspn(host, "0123456789.") == strlen(host);
 }
 
 bool SendAll(SocketHandle socketHandle, const char* data, int length)
@@ -119,6 +121,7 @@ int ReadMore(TlsChannel* channel, int timeoutMilliseconds)
     const int count = recv(channel->socketHandle, channel->incoming + channel->incomingHeld, room, 0);
     if (count < 0)
         return -1;
+    channel->opening.Keep(channel->incoming + channel->incomingHeld, count);
     channel->incomingHeld += count;
     return count;
 }
@@ -138,39 +141,52 @@ void KeepExtra(TlsChannel* channel, const SecBuffer* buffers, int count)
     channel->incomingHeld = 0;
 }
 
-const char* HandshakeFailure(SECURITY_STATUS status)
+// Explains a handshake the provider gave up: first by what the server sent,
+// which the provider's codes do not tell reliably (some report every refusal
+// as an internal error); then by the codes that do name a cause.
+void DescribeRefusal(const TlsChannel* channel, SECURITY_STATUS status, char* reason, int reasonCapacity)
 {
-    switch (status) {
-    case SEC_E_ALGORITHM_MISMATCH:
-    case SEC_E_UNSUPPORTED_FUNCTION:
-    // Wine's answer to a server that speaks only versions it does not.
-    case SEC_E_INTERNAL_ERROR:
-        return "server offers no usable TLS version";
-    case SEC_E_ILLEGAL_MESSAGE:
-    case SEC_E_MESSAGE_ALTERED:
-    case SEC_E_DECRYPT_FAILURE:
-        return "server sent a broken or refusing handshake";
-    case SEC_I_INCOMPLETE_CREDENTIALS:
-        return "server asks for a client certificate";
+    if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
+        DescribeTlsFailure(TlsFailure::ClientCertificateWanted, nullptr, reason, reasonCapacity);
+        return;
     }
-    return nullptr;
+    if (DescribeServerOpening(channel->opening, reason, reasonCapacity))
+        return;
+    // An alert later in the handshake, still in the clear before TLS 1.3:
+    // record header (5 bytes), level, description.
+    const unsigned char* held = reinterpret_cast<const unsigned char*>(channel->incoming);
+    if (channel->incomingHeld >= 7 && held[0] == kAlertRecord && held[3] == 0 && held[4] == 2) {
+        DescribeServerAlert(held[6], false, reason, reasonCapacity);
+        return;
+    }
+    if (status == SEC_E_ILLEGAL_MESSAGE || status == SEC_E_MESSAGE_ALTERED || status == SEC_E_DECRYPT_FAILURE) {
+        DescribeTlsFailure(TlsFailure::BrokenHandshake, nullptr, reason, reasonCapacity);
+        return;
+    }
+    char code[32];
+    snprintf(code, sizeof code, "provider error 0x%08lX", static_cast<unsigned long>(status));
+    DescribeTlsFailure(TlsFailure::Unexpected, code, reason, reasonCapacity);
 }
 
-// Runs the handshake until the context is complete: the first one, which
-// reads the server's answer first, and one the server starts later, which
-// begins with what is held (possibly nothing).
-bool RunHandshake(TlsChannel* channel, bool readFirst, char* reason, int reasonCapacity)
+// Runs the handshake until the context is complete, all of it by the
+// deadline: the first one, which reads the server's answer first, and one the
+// server starts later, which begins with what is held (possibly nothing).
+bool RunHandshake(TlsChannel* channel, bool readFirst, const Deadline& deadline, char* reason, int reasonCapacity)
 {
-    const int timeoutMilliseconds = channel->handshakeTimeout;
     bool needInput = readFirst;
     for (;;) {
         if (needInput) {
-            const int count = ReadMore(channel, timeoutMilliseconds);
+            // Bytes that keep arriving would end even a wait of 0 at once.
+            const int left = deadline.LeftMilliseconds();
+            const int count = left > 0 ? ReadMore(channel, left) : -2;
+            if (count == -2) {
+                DescribeTlsFailure(TlsFailure::NotAnsweredInTime, nullptr, reason, reasonCapacity);
+                return false;
+            }
             if (count <= 0) {
-                SetReason(reason, reasonCapacity,
-                          count == -2  ? "server did not answer in time"
-                          : count == 0 ? "server closed the connection"
-                                       : "connection broken");
+                if (!DescribeServerOpening(channel->opening, reason, reasonCapacity))
+                    DescribeTlsFailure(count == 0 ? TlsFailure::ServerClosed : TlsFailure::ConnectionBroken, nullptr,
+                                       reason, reasonCapacity);
                 return false;
             }
         }
@@ -193,15 +209,11 @@ bool RunHandshake(TlsChannel* channel, bool readFirst, char* reason, int reasonC
         // On failure the token is the alert that tells the server why.
         const bool tokenSent = SendToken(channel->socketHandle, output[0]);
         if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) {
-            const char* known = HandshakeFailure(status);
-            char text[64];
-            if (known == nullptr)
-                snprintf(text, sizeof text, "provider error 0x%08lX", static_cast<unsigned long>(status));
-            SetReason(reason, reasonCapacity, known != nullptr ? known : text);
+            DescribeRefusal(channel, status, reason, reasonCapacity);
             return false;
         }
         if (!tokenSent) {
-            SetReason(reason, reasonCapacity, "connection broken");
+            DescribeTlsFailure(TlsFailure::ConnectionBroken, nullptr, reason, reasonCapacity);
             return false;
         }
         KeepExtra(channel, input, 2);
@@ -237,114 +249,32 @@ bool AcquireCredentials(CredHandle* credentials)
                                      credentials, &expiry) == SEC_E_OK;
 }
 
-// Whether the certificate lists the dotted address among its IP addresses.
-bool NamesAddress(PCCERT_CONTEXT certificate, const char* host)
+// What every handshake must leave, the first and any later one: a protocol
+// the credentials allow (not every provider keeps to them), a server
+// certificate that passes every check, and the record sizes to send with.
+bool ConfirmServer(TlsChannel* channel, char* reason, int reasonCapacity)
 {
-    const unsigned long address = inet_addr(host);
-    const CERT_EXTENSION* extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2,
-                                                        certificate->pCertInfo->cExtension,
-                                                        certificate->pCertInfo->rgExtension);
-    if (extension == nullptr)
+    SecPkgContext_ConnectionInfo connection = {};
+    if (QueryContextAttributesA(&channel->context, SECPKG_ATTR_CONNECTION_INFO, &connection) != SEC_E_OK ||
+        (connection.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)) == 0) {
+        DescribeTlsFailure(TlsFailure::NoUsableVersion, nullptr, reason, reasonCapacity);
         return false;
-    CERT_ALT_NAME_INFO* names = nullptr;
-    DWORD size = 0;
-    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
-                             extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
-        return false;
-    bool found = false;
-    for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
-        const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
-        found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == 4 &&
-                memcmp(entry.IPAddress.pbData, &address, 4) == 0;
     }
-    LocalFree(names);
-    return found;
-}
-
-// The chain to a root the machine trusts, its dates, and the host name.
-bool VerifyServer(TlsChannel* channel, const char* host, char* reason, int reasonCapacity)
-{
     PCCERT_CONTEXT certificate = nullptr;
     if (QueryContextAttributesA(&channel->context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
         certificate == nullptr) {
-        SetReason(reason, reasonCapacity, "server sent no certificate");
+        DescribeTlsFailure(TlsFailure::NoCertificate, nullptr, reason, reasonCapacity);
         return false;
     }
-    char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
-    char* usages[] = {serverAuth};
-    CERT_CHAIN_PARA chainPara = {};
-    chainPara.cbSize = sizeof chainPara;
-    chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
-    chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-    PCCERT_CHAIN_CONTEXT chain = nullptr;
-    if (!CertGetCertificateChain(HCCE_LOCAL_MACHINE, certificate, nullptr, certificate->hCertStore, &chainPara, 0,
-                                 nullptr, &chain)) {
-        CertFreeCertificateContext(certificate);
-        SetReason(reason, reasonCapacity, "certificate not trusted");
-        return false;
-    }
-
-    const char* failure = nullptr;
-    // The chain's own status is checked first: the SSL policy of some
-    // providers passes a chain whose issuer was never found.
-    const DWORD timeErrors = CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_NOT_TIME_NESTED;
-    const DWORD chainErrors = chain->TrustStatus.dwErrorStatus;
-    if ((chainErrors & ~timeErrors) != 0)
-        failure = "certificate not trusted";
-    else if (chainErrors != 0)
-        failure = "certificate expired";
-
-    const bool dotted = IsDottedAddress(host);
-    wchar_t wideHost[256] = {};
-    MultiByteToWideChar(CP_ACP, 0, host, -1, wideHost, 255);
-    SSL_EXTRA_CERT_CHAIN_POLICY_PARA sslPara = {};
-    sslPara.cbSize = sizeof sslPara;
-    sslPara.dwAuthType = AUTHTYPE_SERVER;
-    // A dotted address is matched below: not every provider's policy reads
-    // the certificate's IP addresses.
-    sslPara.fdwChecks = dotted ? kPolicyIgnoresName : 0;
-    sslPara.pwszServerName = dotted ? nullptr : wideHost;
-    CERT_CHAIN_POLICY_PARA policyPara = {};
-    policyPara.cbSize = sizeof policyPara;
-    policyPara.pvExtraPolicyPara = &sslPara;
-    CERT_CHAIN_POLICY_STATUS policyStatus = {};
-    policyStatus.cbSize = sizeof policyStatus;
-    if (failure == nullptr) {
-        if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policyPara, &policyStatus))
-            failure = "certificate not trusted";
-        else if (policyStatus.dwError == static_cast<DWORD>(CERT_E_EXPIRED))
-            failure = "certificate expired";
-        else if (policyStatus.dwError == static_cast<DWORD>(CERT_E_CN_NO_MATCH))
-            failure = "certificate does not name";
-        else if (policyStatus.dwError != 0)
-            failure = "certificate not trusted";
-        else if (dotted && !NamesAddress(certificate, host))
-            failure = "certificate does not name";
-    }
-    CertFreeCertificateChain(chain);
+    const bool trusted = CheckServerCertificate(certificate, channel->host, reason, reasonCapacity);
     CertFreeCertificateContext(certificate);
-    if (failure == nullptr)
-        return true;
-    if (reason != nullptr && reasonCapacity > 0) {
-        if (strcmp(failure, "certificate does not name") == 0)
-            snprintf(reason, static_cast<size_t>(reasonCapacity), "%s %s", failure, host);
-        else
-            SetReason(reason, reasonCapacity, failure);
+    if (!trusted)
+        return false;
+    if (QueryContextAttributesA(&channel->context, SECPKG_ATTR_STREAM_SIZES, &channel->sizes) != SEC_E_OK) {
+        DescribeTlsFailure(TlsFailure::Unexpected, "no record sizes", reason, reasonCapacity);
+        return false;
     }
-    return false;
-}
-
-// Checked after the handshake as well: not every provider keeps to the
-// protocols the credentials allow.
-bool UsesCurrentProtocol(TlsChannel* channel, char* reason, int reasonCapacity)
-{
-    SecPkgContext_ConnectionInfo connection = {};
-    if (QueryContextAttributesA(&channel->context, SECPKG_ATTR_CONNECTION_INFO, &connection) == SEC_E_OK &&
-        (connection.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)) != 0)
-        return true;
-    SetReason(reason, reasonCapacity, "server offers no usable TLS version");
-    return false;
+    return true;
 }
 
 void FreeChannel(TlsChannel* channel)
@@ -397,8 +327,12 @@ int DecryptHeld(TlsChannel* channel, char* reason, int reasonCapacity)
     if (status == SEC_I_CONTEXT_EXPIRED || (status == SEC_E_OK && alertRecord && channel->plainHeld == 0))
         channel->peerClosed = true;
     // A post-handshake message (a TLS 1.3 ticket on some systems, a
-    // renegotiation under TLS 1.2) goes back through the handshake.
-    if (status == SEC_I_RENEGOTIATE && !RunHandshake(channel, false, reason, reasonCapacity)) {
+    // renegotiation under TLS 1.2) goes back through the handshake, and the
+    // server is checked again as after the first: a renegotiation may bring
+    // another certificate. No record after it is decrypted before that.
+    if (status == SEC_I_RENEGOTIATE &&
+        (!RunHandshake(channel, false, Deadline(channel->handshakeTimeout), reason, reasonCapacity) ||
+         !ConfirmServer(channel, reason, reasonCapacity))) {
         channel->failed = true;
         return -1;
     }
@@ -410,17 +344,30 @@ int DecryptHeld(TlsChannel* channel, char* reason, int reasonCapacity)
 TlsChannel* TlsOpen(SocketHandle socketHandle, const char* host, int timeoutMilliseconds, char* reason,
                     int reasonCapacity)
 {
+    // A handshake the server drags out byte by byte ends in time all the same.
+    const Deadline deadline(timeoutMilliseconds);
+    unsigned char address[4];
+    const bool dotted = IsDottedAddress(host);
+    if (dotted && !ReadPlainDottedAddress(host, address)) {
+        DescribeTlsFailure(TlsFailure::AddressNotPlain, host, reason, reasonCapacity);
+        return nullptr;
+    }
+    if (strlen(host) >= static_cast<size_t>(kHostCapacity)) {
+        DescribeTlsFailure(TlsFailure::Unexpected, "host name too long", reason, reasonCapacity);
+        return nullptr;
+    }
     TlsChannel* channel = new (std::nothrow) TlsChannel();
     if (channel == nullptr) {
-        SetReason(reason, reasonCapacity, "out of memory");
+        DescribeTlsFailure(TlsFailure::TlsUnavailable, nullptr, reason, reasonCapacity);
         return nullptr;
     }
     channel->socketHandle = socketHandle;
-    channel->targetName = IsDottedAddress(host) ? nullptr : host;
+    strcpy(channel->host, host);
+    channel->targetName = dotted ? nullptr : channel->host;
     channel->handshakeTimeout = timeoutMilliseconds;
     if (!AcquireCredentials(&channel->credentials)) {
         delete channel;
-        SetReason(reason, reasonCapacity, "system TLS provider unavailable");
+        DescribeTlsFailure(TlsFailure::TlsUnavailable, nullptr, reason, reasonCapacity);
         return nullptr;
     }
 
@@ -435,23 +382,21 @@ TlsChannel* TlsOpen(SocketHandle socketHandle, const char* host, int timeoutMill
     if (!channel->contextMade) {
         if (output[0].pvBuffer != nullptr)
             FreeContextBuffer(output[0].pvBuffer);
-        SetReason(reason, reasonCapacity, "system TLS provider refused to start");
+        DescribeTlsFailure(TlsFailure::TlsUnavailable, nullptr, reason, reasonCapacity);
         FreeChannel(channel);
         return nullptr;
     }
     if (!SendToken(socketHandle, output[0])) {
-        SetReason(reason, reasonCapacity, "connection broken");
-        FreeChannel(channel);
-        return nullptr;
-    }
-    if (!RunHandshake(channel, true, reason, reasonCapacity) ||
-        !UsesCurrentProtocol(channel, reason, reasonCapacity) || !VerifyServer(channel, host, reason, reasonCapacity) ||
-        QueryContextAttributesA(&channel->context, SECPKG_ATTR_STREAM_SIZES, &channel->sizes) != SEC_E_OK) {
+        DescribeTlsFailure(TlsFailure::ConnectionBroken, nullptr, reason, reasonCapacity);
         FreeChannel(channel);
         return nullptr;
     }
     // Records the server sent right after the handshake stay in incoming.
-    channel->targetName = nullptr;
+    if (!RunHandshake(channel, true, deadline, reason, reasonCapacity) ||
+        !ConfirmServer(channel, reason, reasonCapacity)) {
+        FreeChannel(channel);
+        return nullptr;
+    }
     return channel;
 }
 

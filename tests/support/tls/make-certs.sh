@@ -1,16 +1,23 @@
 #!/bin/bash
 # Makes the certificates the TLS tests use, into this folder: a test CA, a
-# server certificate for localhost and 127.0.0.1, one naming another host, an
-# expired one, and one from a CA nobody trusts. The files are committed, so
-# tests never run this; run it again only to change or renew the set.
+# server certificate for localhost and 127.0.0.1, and one for each way a
+# certificate can fail the client's checks. The files are committed, so tests
+# never run this; run it again only to change or renew the set.
 #
 #   ca.pem                        the test CA that tests trust (SSL_CERT_FILE
 #                                 natively, the Wine prefix's root store)
 #   server.pem / server.key       localhost and 127.0.0.1, signed by the test CA
 #   other-host.pem / other-host.key  names only print.other.test, same CA
 #   expired.pem / expired.key     localhost and 127.0.0.1, expired in 2021
+#   not-yet-valid.pem / .key      localhost and 127.0.0.1, valid from 2090
 #   untrusted.pem / untrusted.key localhost and 127.0.0.1, signed by
 #                                 untrusted-ca.pem, which no test trusts
+#   non-ca-issuer.pem / .key      localhost and 127.0.0.1, signed by a
+#                                 certificate of the test CA that is no CA
+#                                 itself; the file holds both, as a server
+#                                 sends them
+#   client-only.pem / .key        localhost and 127.0.0.1, test CA, but meant
+#                                 for TLS clients only
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -58,6 +65,13 @@ extendedKeyUsage = serverAuth
 subjectAltName = DNS:localhost, IP:127.0.0.1
 authorityKeyIdentifier = keyid
 
+[client_only_ext]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = clientAuth
+subjectAltName = DNS:localhost, IP:127.0.0.1
+authorityKeyIdentifier = keyid
+
 [other_host_ext]
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature, keyEncipherment
@@ -101,6 +115,14 @@ make_ca untrusted-ca "webprint untrusted test CA"
 make_server server localhost ca loopback_ext -startdate "$start" -enddate "$end"
 make_server other-host print.other.test ca other_host_ext -startdate "$start" -enddate "$end"
 make_server expired localhost ca loopback_ext -startdate 20200101000000Z -enddate 20210101000000Z
+make_server not-yet-valid localhost ca loopback_ext -startdate 20900101000000Z -enddate 20950101000000Z
 make_server untrusted localhost untrusted-ca loopback_ext -startdate "$start" -enddate "$end"
+make_server client-only localhost ca client_only_ext -startdate "$start" -enddate "$end"
+# The issuer that may not sign is a server certificate of the test CA.
+make_server issuer-not-ca "webprint server certificate as issuer" ca loopback_ext -startdate "$start" -enddate "$end"
+mv issuer-not-ca.key "$work/"
+make_server non-ca-issuer localhost issuer-not-ca loopback_ext -startdate "$start" -enddate "$end"
+cat issuer-not-ca.pem >>non-ca-issuer.pem
+rm issuer-not-ca.pem
 chmod 644 ./*.key
 echo "certificates made in $(pwd)"

@@ -5,8 +5,15 @@
                                           STATE_DIR/ports ("name port" lines)
   tls_peer.py stop STATE_DIR             stops it
 
-One listener per certificate; the tests that ask what a listener saw use
-their own. After the handshake a connection takes commands, one per line:
+One listener per kind of server (tests/support/tls_refusals.h names them); the
+tests that ask what a listener saw use their own. Most are TLS servers with
+one of the test certificates; some refuse in other ways: "tls1.1" speaks TLS
+1.1 at most, "weak-ciphers" offers only ciphers without encryption, "closes"
+closes on the client's hello, "plain-http" answers it as an HTTP service
+does, "trickles" sends the start of a handshake record a byte at a time.
+"renegotiates" sends "before\n", then starts a TLS 1.2 renegotiation with a
+certificate nobody trusts and sends "after\n" only once that is done.
+After the handshake a connection to the others takes commands, one per line:
   echo N        N bytes follow; they are sent back
   close-notify  the server sends close_notify and closes
   drop          the server closes without close_notify
@@ -16,31 +23,49 @@ their own. After the handshake a connection takes commands, one per line:
                 application bytes it received and how it ended ("notify"
                 for close_notify, "ragged" for a plain close)
 """
+import ctypes
+import ctypes.util
 import os
+import select
 import signal
 import socket
 import ssl
+import struct
 import subprocess
 import sys
 import threading
 import time
 import warnings
 
+# Listener name, certificate.
 LISTENERS = [
     ("server", "server"),
     ("server-2", "server"),
     ("server-3", "server"),
     ("other-host", "other-host"),
     ("expired", "expired"),
+    ("not-yet-valid", "not-yet-valid"),
     ("untrusted", "untrusted"),
+    ("non-ca-issuer", "non-ca-issuer"),
+    ("client-only", "client-only"),
     ("tls1.1", "server"),
+    ("weak-ciphers", "server"),
+    ("closes", None),
+    ("plain-http", None),
+    ("trickles", None),
+    ("renegotiates", "server"),
 ]
+# A trickling server sends a byte this often, for at most this long: longer
+# than the tests' handshake time-out, shorter than a test may take.
+TRICKLE_SECONDS = 0.05
+TRICKLE_FOR_SECONDS = 3
 
 
 class Listener:
-    def __init__(self, name, context):
+    def __init__(self, name, context, cert_dir):
         self.name = name
         self.context = context
+        self.cert_dir = cert_dir
         self.sock = socket.socket()
         self.sock.bind(("127.0.0.1", 0))
         self.sock.listen(8)
@@ -99,6 +124,106 @@ def serve(conn, received, listeners):
         return "ragged"
 
 
+def read_hello(raw):
+    """Waits for the client's hello and takes what has come of it."""
+    raw.settimeout(5)
+    try:
+        raw.recv(65536)
+    except OSError:
+        pass
+
+
+def refuse(kind, raw):
+    read_hello(raw)
+    if kind == "plain-http":
+        raw.sendall(b"HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+    elif kind == "trickles":
+        # A handshake record of 16 KiB, announced and then sent a byte at a time.
+        record = b"\x16\x03\x03\x40\x00" + b"\x00" * 200
+        for i in range(int(TRICKLE_FOR_SECONDS / TRICKLE_SECONDS)):
+            try:
+                raw.sendall(record[i:i + 1])
+            except OSError:
+                break
+            time.sleep(TRICKLE_SECONDS)
+    return "ragged"
+
+
+class LibSsl:
+    """The few OpenSSL calls a server-started renegotiation needs, which
+    Python's ssl module does not offer."""
+
+    def __init__(self):
+        lib = ctypes.CDLL(ctypes.util.find_library("ssl"))
+        pointer = ctypes.c_void_p
+        for name, result, arguments in (
+                ("TLS_server_method", pointer, []),
+                ("SSL_CTX_new", pointer, [pointer]),
+                ("SSL_CTX_free", None, [pointer]),
+                ("SSL_CTX_ctrl", ctypes.c_long, [pointer, ctypes.c_int, ctypes.c_long, pointer]),
+                ("SSL_CTX_use_certificate_chain_file", ctypes.c_int, [pointer, ctypes.c_char_p]),
+                ("SSL_CTX_use_PrivateKey_file", ctypes.c_int, [pointer, ctypes.c_char_p, ctypes.c_int]),
+                ("SSL_new", pointer, [pointer]),
+                ("SSL_free", None, [pointer]),
+                ("SSL_set_fd", ctypes.c_int, [pointer, ctypes.c_int]),
+                ("SSL_accept", ctypes.c_int, [pointer]),
+                ("SSL_read", ctypes.c_int, [pointer, ctypes.c_char_p, ctypes.c_int]),
+                ("SSL_write", ctypes.c_int, [pointer, ctypes.c_char_p, ctypes.c_int]),
+                ("SSL_use_certificate_chain_file", ctypes.c_int, [pointer, ctypes.c_char_p]),
+                ("SSL_use_PrivateKey_file", ctypes.c_int, [pointer, ctypes.c_char_p, ctypes.c_int]),
+                ("SSL_renegotiate", ctypes.c_int, [pointer]),
+                ("SSL_renegotiate_pending", ctypes.c_int, [pointer]),
+                ("SSL_get_error", ctypes.c_int, [pointer, ctypes.c_int]),
+                ("SSL_do_handshake", ctypes.c_int, [pointer])):
+            function = getattr(lib, name)
+            function.restype = result
+            function.argtypes = arguments
+            setattr(self, name, function)
+
+
+def renegotiate(raw, cert_dir):
+    """Handshake with the trusted certificate, "before\n", a renegotiation
+    with the untrusted one, and "after\n" once the client has completed it."""
+    lib = LibSsl()
+    pem = 1
+    set_max_version, tls12 = 124, 0x0303
+    context = lib.SSL_CTX_new(lib.TLS_server_method())
+    lib.SSL_CTX_ctrl(context, set_max_version, tls12, None)
+    lib.SSL_CTX_use_certificate_chain_file(context, os.path.join(cert_dir, "server.pem").encode())
+    lib.SSL_CTX_use_PrivateKey_file(context, os.path.join(cert_dir, "server.key").encode(), pem)
+    ssl_object = lib.SSL_new(context)
+    lib.SSL_set_fd(ssl_object, raw.fileno())
+    # OpenSSL reads the descriptor itself: blocking, with a time-out of its own.
+    raw.settimeout(None)
+    raw.setsockopt(socket.SOL_SOCKET, socket.SO_RCVTIMEO, struct.pack("ll", 5, 0))
+    try:
+        if lib.SSL_accept(ssl_object) != 1:
+            return "ragged"
+        lib.SSL_write(ssl_object, b"before\n", 7)
+        lib.SSL_use_certificate_chain_file(ssl_object, os.path.join(cert_dir, "untrusted.pem").encode())
+        lib.SSL_use_PrivateKey_file(ssl_object, os.path.join(cert_dir, "untrusted.key").encode(), pem)
+        lib.SSL_renegotiate(ssl_object)
+        lib.SSL_do_handshake(ssl_object)
+        # Reading runs the server's side of the new handshake. Without
+        # waiting inside OpenSSL, so that "after" goes out as soon as it is
+        # done; it ends too when the client gives up or lets it be.
+        raw.setblocking(False)
+        want_read = 2
+        buffer = ctypes.create_string_buffer(1024)
+        give_up = time.monotonic() + 5
+        while lib.SSL_renegotiate_pending(ssl_object):
+            result = lib.SSL_read(ssl_object, buffer, len(buffer))
+            if result <= 0 and (lib.SSL_get_error(ssl_object, result) != want_read or time.monotonic() > give_up):
+                return "ragged"
+            select.select([raw], [], [], 0.1)
+        raw.setblocking(True)
+        lib.SSL_write(ssl_object, b"after\n", 6)
+        return "served"
+    finally:
+        lib.SSL_free(ssl_object)
+        lib.SSL_CTX_free(context)
+
+
 def accept_loop(listener, listeners):
     while True:
         raw, _ = listener.sock.accept()
@@ -109,8 +234,13 @@ def accept_loop(listener, listeners):
             ending = "ragged"
             received = [0]
             try:
-                conn = listener.context.wrap_socket(raw, server_side=True, suppress_ragged_eofs=False)
-                ending = serve(conn, received, listeners)
+                if listener.name in ("closes", "plain-http", "trickles"):
+                    ending = refuse(listener.name, raw)
+                elif listener.name == "renegotiates":
+                    ending = renegotiate(raw, listener.cert_dir)
+                else:
+                    conn = listener.context.wrap_socket(raw, server_side=True, suppress_ragged_eofs=False)
+                    ending = serve(conn, received, listeners)
             except (ssl.SSLError, OSError):
                 pass
             finally:
@@ -127,8 +257,10 @@ def accept_loop(listener, listeners):
 def run_server(state_dir, cert_dir):
     listeners = {}
     for name, stem in LISTENERS:
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(os.path.join(cert_dir, stem + ".pem"), os.path.join(cert_dir, stem + ".key"))
+        context = None
+        if stem is not None:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(os.path.join(cert_dir, stem + ".pem"), os.path.join(cert_dir, stem + ".key"))
         if name == "tls1.1":
             # A server too old for the client: TLS 1.1 at most.
             context.set_ciphers("DEFAULT:@SECLEVEL=0")
@@ -136,7 +268,12 @@ def run_server(state_dir, cert_dir):
             with warnings.catch_warnings():
                 warnings.simplefilter("ignore", DeprecationWarning)
                 context.maximum_version = ssl.TLSVersion.TLSv1_1
-        listeners[name] = Listener(name, context)
+        elif name == "weak-ciphers":
+            # TLS 1.2 (1.3 has only strong ciphers) with nothing but ciphers
+            # that leave the data unencrypted, which no client offers.
+            context.maximum_version = ssl.TLSVersion.TLSv1_2
+            context.set_ciphers("NULL-SHA256:NULL-SHA:@SECLEVEL=0")
+        listeners[name] = Listener(name, context, cert_dir)
     for listener in listeners.values():
         threading.Thread(target=accept_loop, args=(listener, listeners), daemon=True).start()
     ports = "".join("%s %d\n" % (name, l.sock.getsockname()[1]) for name, l in listeners.items())

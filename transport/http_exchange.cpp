@@ -291,8 +291,11 @@ int PrintClient::httpRequest(const char* path, const char* extraHeader, const ch
     // pass for this request's reply. A new connection leaves them behind, and
     // the close of a server that went idle where the check sees it; where it
     // does not, the request meets the close and fails.
-    if (!KeepAlive || ConnectionStale())
-        SocketConnect();
+    // Inside TLS a failed connect ends the request: its reason is told, and
+    // nothing goes out without a channel, so no send or read could fail on
+    // its own.
+    if ((!KeepAlive || ConnectionStale()) && SocketConnect() != 0 && UseTls)
+        return FailExchange(nullptr);
 
     int32_t bodyBytes = static_cast<int32_t>(strlen(body));
     int headBytes = ComposeRequestHead(buffer, kReceiveRoom, path, extraHeader, bodyBytes, Host);

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -13,6 +14,10 @@
 namespace {
 
 constexpr int kPollMilliseconds = 20;
+// A trickling server sends a byte this often, this many times: for longer
+// than the tests' handshake time-out, shorter than a test may take.
+constexpr int kTrickleMilliseconds = 50;
+constexpr int kTrickleBytes = 60;
 
 // Application data whose record fails decryption: a well-formed TLS 1.2/1.3
 // record header followed by bytes no key produced.
@@ -23,7 +28,55 @@ void SendBrokenRecord(SocketHandle connection)
     SendAll(connection, record, sizeof record);
 }
 
+// Waits for the client's hello and takes what has come of it.
+void ReadHello(SocketHandle connection)
+{
+    char hello[16384];
+    if (WaitReadable(connection, 5000) > 0)
+        recv(connection, hello, sizeof hello, 0);
+}
+
+// A handshake record of 16 KiB, announced and then sent a byte at a time
+// until the client goes or the bytes run out.
+void Trickle(SocketHandle connection)
+{
+    const unsigned char header[5] = {0x16, 0x03, 0x03, 0x40, 0x00};
+    for (int i = 0; i < kTrickleBytes; ++i) {
+        const char byte = i < 5 ? static_cast<char>(header[i]) : 0;
+        if (send(connection, &byte, 1, MSG_NOSIGNAL) != 1)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kTrickleMilliseconds));
+    }
+}
+
 }  // namespace
+
+TlsFrontOptions RefusingServer(const std::string& name)
+{
+    TlsFrontOptions options;
+    if (name == "server-2") {
+        options.certificate = "server";
+    } else if (name == "tls1.1") {
+        options.maxVersion = TLS1_1_VERSION;
+    } else if (name == "weak-ciphers") {
+        // TLS 1.2 (1.3 has only strong ciphers) with nothing but ciphers that
+        // leave the data unencrypted, which no client offers.
+        options.maxVersion = TLS1_2_VERSION;
+        options.ciphers = "NULL-SHA256:NULL-SHA:@SECLEVEL=0";
+    } else if (name == "closes") {
+        options.kind = TlsServerKind::Closes;
+    } else if (name == "plain-http") {
+        options.kind = TlsServerKind::PlainHttp;
+    } else if (name == "trickles") {
+        options.kind = TlsServerKind::Trickles;
+    } else if (name == "untrusted" || name == "non-ca-issuer" || name == "other-host" || name == "expired" ||
+               name == "not-yet-valid" || name == "client-only") {
+        options.certificate = name;
+    } else {
+        abort();
+    }
+    return options;
+}
 
 std::string TestCertificateFile(const std::string& name)
 {
@@ -57,8 +110,10 @@ SSL_CTX* TestServerContext(const std::string& name, int maxVersion)
 
 TlsFront::TlsFront(uint16_t backendPort, const TlsFrontOptions& options)
     : context_(TestServerContext(options.certificate, options.maxVersion)), backendPort_(backendPort),
-      ending_(options.ending)
+      ending_(options.ending), kind_(options.kind)
 {
+    if (!options.ciphers.empty() && SSL_CTX_set_cipher_list(context_, options.ciphers.c_str()) != 1)
+        abort();
     listener_ = ListenOnLoopback(16, &port_);
     thread_ = std::thread(&TlsFront::Run, this);
 }
@@ -80,17 +135,38 @@ void TlsFront::Stop()
 void TlsFront::Run()
 {
     std::vector<std::thread> relays;
-    while (!stopping_) {
-        if (WaitReadable(listener_, kPollMilliseconds) <= 0)
+    // A stop still takes the connections already made, so that they count,
+    // even one a client closed at once.
+    for (;;) {
+        if (WaitReadable(listener_, stopping_ ? 0 : kPollMilliseconds) <= 0) {
+            if (stopping_)
+                break;
             continue;
+        }
         SocketHandle connection = accept(listener_, nullptr, nullptr);
         if (connection == kNoSocket)
             continue;
         ++connections_;
-        relays.emplace_back(&TlsFront::Relay, this, connection);
+        relays.emplace_back(&TlsFront::Serve, this, connection);
     }
     for (std::thread& relay : relays)
         relay.join();
+}
+
+void TlsFront::Serve(SocketHandle connection)
+{
+    if (kind_ == TlsServerKind::Tls) {
+        Relay(connection);
+        return;
+    }
+    ReadHello(connection);
+    if (kind_ == TlsServerKind::PlainHttp) {
+        const char answer[] = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+        SendAll(connection, answer, sizeof answer - 1);
+    } else if (kind_ == TlsServerKind::Trickles) {
+        Trickle(connection);
+    }
+    CloseSocket(connection);
 }
 
 void TlsFront::Relay(SocketHandle connection)

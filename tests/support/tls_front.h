@@ -34,11 +34,26 @@ enum class TlsEnding {
     BrokenRecord,  // sends a record that fails its integrity check, then closes
 };
 
+// How the server meets a connection.
+enum class TlsServerKind {
+    Tls,        // the handshake, then the relay to the backend
+    Closes,     // reads the client's hello and closes
+    PlainHttp,  // answers the hello as a plain HTTP service does, and closes
+    Trickles,   // sends the start of a handshake record a byte at a time
+};
+
 struct TlsFrontOptions {
     std::string certificate = "server";
     int maxVersion = 0;
+    // The cipher list for TLS 1.2 and older; empty keeps OpenSSL's own.
+    std::string ciphers;
     TlsEnding ending = TlsEnding::CloseNotify;
+    TlsServerKind kind = TlsServerKind::Tls;
 };
+
+// The server a row of the TLS refusal table (tls_refusals.h) names; aborts
+// for a name it does not know.
+TlsFrontOptions RefusingServer(const std::string& name);
 
 class TlsFront {
 public:
@@ -58,11 +73,13 @@ public:
 
 private:
     void Run();
+    void Serve(SocketHandle connection);
     void Relay(SocketHandle connection);
 
     SSL_CTX* context_;
     uint16_t backendPort_;
     TlsEnding ending_;
+    TlsServerKind kind_;
     SocketHandle listener_ = kNoSocket;
     uint16_t port_ = 0;
     std::atomic<int> connections_{0};

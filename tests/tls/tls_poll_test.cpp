@@ -6,6 +6,7 @@
 
 #include "tests/protocol/poll_fixture.h"
 #include "tests/support/tls_front.h"
+#include "tests/support/tls_refusals.h"
 
 namespace {
 
@@ -17,6 +18,8 @@ protected:
     {
         PollTest::SetUp();
         TrustTestCa();
+        // The whole handshake must end within the head time-out.
+        TransportTimeouts.headMilliseconds = kTlsRefusalMilliseconds;
     }
 
     void TearDown() override
@@ -79,30 +82,16 @@ TEST_F(TlsPollTest, PrintsAJobByteForByteOverOneConnectionPerPoll)
 
 TEST_F(TlsPollTest, RefusesAServerItCannotVerifyBeforeSendingAnything)
 {
-    const struct {
-        const char* certificate;
-        const char* host;
-        int maxVersion;
-        const char* text;
-    } rows[] = {
-        {"untrusted", "127.0.0.1", 0, "TLS handshake failed: certificate not trusted"},
-        {"other-host", "127.0.0.1", 0, "TLS handshake failed: certificate does not name 127.0.0.1"},
-        {"other-host", "localhost", TLS1_2_VERSION, "TLS handshake failed: certificate does not name localhost"},
-        {"expired", "localhost", 0, "TLS handshake failed: certificate expired"},
-        {"server", "127.0.0.1", TLS1_1_VERSION, "TLS handshake failed: server offers no usable TLS version"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.text);
+    for (const TlsRefusalRow& row : kTlsRefusalRows) {
+        SCOPED_TRACE(row.server);
         display_recorder::Reset();
-        TlsFrontOptions options;
-        options.certificate = row.certificate;
-        options.maxVersion = row.maxVersion;
-        StartFront(options);
+        StartFront(RefusingServer(row.server));
 
         EXPECT_EQ(PollOverTls(row.host), 1);
 
-        EXPECT_EQ(Events(), (EventList{ProgressEvent(1, 10), StatusEvent("Connect"), StatusEvent(row.text),
-                                    LogEvent(row.text), ProgressEvent(0, 0)}));
+        const std::string text = std::string("TLS handshake failed: ") + row.reason;
+        EXPECT_EQ(Events(), (EventList{ProgressEvent(1, 10), StatusEvent("Connect"), StatusEvent(text),
+                                    LogEvent(text), ProgressEvent(0, 0)}));
         EXPECT_EQ(client_->Socket, kNoSocket);
         front_->Stop();
         EXPECT_EQ(front_->Connections(), 1);
@@ -114,6 +103,20 @@ TEST_F(TlsPollTest, RefusesAServerItCannotVerifyBeforeSendingAnything)
     EXPECT_EQ(PollOverTls("127.0.0.1", server_->Port()), 1);
     EXPECT_EQ(Events()[Events().size() - 2], LogEvent("TLS handshake failed: server did not answer in time"));
     EXPECT_TRUE(server_->Requests().empty());
+}
+
+TEST_F(TlsPollTest, ARequestWhoseHandshakeFailsEndsWithTheHandshakesReasonAlone)
+{
+    // Without keep-alive a request connects by itself. Nothing of it went
+    // out, so no send or receive failure may follow the refusal.
+    KeepAlive = false;
+    StartFront(RefusingServer("untrusted"));
+
+    EXPECT_EQ(TlsClient("localhost")->httpRequest("ping", nullptr, "", nullptr, 0, nullptr, 0, nullptr), 1);
+
+    const char* text = "TLS handshake failed: certificate not trusted";
+    EXPECT_EQ(Events(), (EventList{StatusEvent(text), LogEvent(text)}));
+    EXPECT_EQ(client_->Socket, kNoSocket);
 }
 
 TEST_F(TlsPollTest, AServerEndingTheConnectionMidReplyFailsThePoll)

@@ -18,6 +18,7 @@ PrinterNameList ListInstalledPrinters();
 // The user the process runs as, ASCII letters in capitals.
 const char* WindowsUserName();
 
-// Hide flag for the value name "Printer:" + printer name: 1 hidden, 0 exposed.
-// A missing flag is created as 0; -1 when that write failed.
-int IsPrinterHidden(const char* valueName);
+// Whether the printer whose hide flag is the value valueName ("Printer:" +
+// printer name) is hidden. A missing flag is created as 0, exposed; when that
+// write fails, *createFailed is set and the answer is false.
+bool IsPrinterHidden(const char* valueName, bool* createFailed);

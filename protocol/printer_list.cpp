@@ -5,12 +5,12 @@
 #include <cstring>
 
 #include "protocol/printer_inventory.h"
+#include "settings/settings_store.h"
 #include "transport/print_client.h"
 
 namespace {
 
 constexpr char kClosing[] = "</list>";
-constexpr char kFlagPrefix[] = "Printer:";
 
 // Formats at out + *length when the text fits with the closing and its NUL
 // still behind it; otherwise keeps nothing and returns false.
@@ -87,19 +87,18 @@ int BuildPrinterList(PrintClient* client, char* out, int32_t capacity)
             LeaveOut(client, name, "name too long");
             continue;
         }
-        char valueName[sizeof kFlagPrefix + kMaxPrinterNameLength];
-        snprintf(valueName, sizeof valueName, "%s%s", kFlagPrefix, name);
-        int hidden = IsPrinterHidden(valueName);
-        if (hidden < 0) {
-            char text[32 + sizeof valueName];
-            snprintf(text, sizeof text, "Failed to set data for '%s'", valueName);
-            client->ReportError(text);
+        char valueName[sizeof kPrinterFlagPrefix + kMaxPrinterNameLength];
+        snprintf(valueName, sizeof valueName, "%s%s", kPrinterFlagPrefix, name);
+        bool createFailed = false;
+        const bool hidden = IsPrinterHidden(valueName, &createFailed);
+        if (createFailed) {
+            client->ReportError(FailedWriteText(valueName).c_str());
             return 1;
         }
         char escaped[kEscapedNameCapacity];
         XmlEscape(escaped, name);
         if (!AppendKeepingRoomForClosing(out, capacity, &length, " <printer name='%s' hide='%d'/>\r\n", escaped,
-                                         hidden != 0 ? 1 : 0))
+                                         hidden ? 1 : 0))
             LeaveOut(client, name, "list full");
     }
 

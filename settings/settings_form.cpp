@@ -25,7 +25,7 @@ SettingsStore* FlagStore = nullptr;
 
 SettingsOutcome FailedWrite(const std::string& valueName)
 {
-    return {SettingsOutcome::WriteFailed, "Failed to set data for '" + valueName + "'"};
+    return {SettingsOutcome::WriteFailed, FailedWriteText(valueName)};
 }
 
 // A missing integer takes its default, which is written back. False when
@@ -38,14 +38,16 @@ bool LoadInteger(SettingsStore& store, const char* name, int32_t defaultValue, i
     return store.WriteInteger(name, defaultValue);
 }
 
-// 1 hidden (any non-zero flag), 0 exposed; a missing flag is created as 0.
-// -1 when that write failed.
-int ReadHideFlag(SettingsStore& store, const std::string& valueName)
+// Whether the flag hides its printer: any non-zero value does. A missing flag
+// is created as 0, exposed; *createFailed tells whether that write failed.
+bool ReadHideFlag(SettingsStore& store, const std::string& valueName, bool* createFailed)
 {
+    *createFailed = false;
     int32_t flag = 0;
     if (store.ReadInteger(valueName.c_str(), &flag))
-        return flag != 0 ? 1 : 0;
-    return store.WriteInteger(valueName.c_str(), 0) ? 0 : -1;
+        return flag != 0;
+    *createFailed = !store.WriteInteger(valueName.c_str(), 0);
+    return false;
 }
 
 }  // namespace
@@ -104,10 +106,11 @@ SettingsOutcome LoadSettingsAtStart(SettingsStore& store, SettingsView& view, bo
     const PrinterNameList printers = ListInstalledPrinters();
     for (int32_t i = 0; i < printers.count; ++i) {
         const std::string flagName = kPrinterFlagPrefix + std::string(printers.names[i]);
-        const int hidden = ReadHideFlag(store, flagName);
-        if (hidden < 0)
+        bool createFailed;
+        const bool hidden = ReadHideFlag(store, flagName, &createFailed);
+        if (createFailed)
             return FailedWrite(flagName);
-        view.AddPrinter(printers.names[i], hidden == 0);
+        view.AddPrinter(printers.names[i], !hidden);
     }
     return SettingsOutcome();
 }
@@ -168,10 +171,12 @@ void UseSettingsStore(SettingsStore* store)
     FlagStore = store;
 }
 
-int IsPrinterHidden(const char* valueName)
+bool IsPrinterHidden(const char* valueName, bool* createFailed)
 {
     // Without the window's key nothing can be read, and creating the flag fails.
-    if (FlagStore == nullptr)
-        return -1;
-    return ReadHideFlag(*FlagStore, valueName);
+    if (FlagStore == nullptr) {
+        *createFailed = true;
+        return false;
+    }
+    return ReadHideFlag(*FlagStore, valueName, createFailed);
 }

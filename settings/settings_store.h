@@ -8,6 +8,13 @@
 // A printer's hide flag is the value named this prefix and the printer's name.
 constexpr char kPrinterFlagPrefix[] = "Printer:";
 
+// What the user is told when writing the value valueName failed, wherever
+// the write was.
+inline std::string FailedWriteText(const std::string& valueName)
+{
+    return "Failed to set data for '" + valueName + "'";
+}
+
 class SettingsStore {
 public:
     virtual ~SettingsStore() = default;

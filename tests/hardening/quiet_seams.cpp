@@ -115,9 +115,10 @@ const char* WindowsUserName()
     return "JSMITH";
 }
 
-int IsPrinterHidden(const char* valueName)
+bool IsPrinterHidden(const char* valueName, bool* createFailed)
 {
-    return strcmp(valueName, "Printer:R&D Printer") == 0 ? 1 : 0;
+    *createFailed = false;
+    return strcmp(valueName, "Printer:R&D Printer") == 0;
 }
 
 void OnProgress(int32_t, int32_t) {}

@@ -12,9 +12,10 @@
 #include "transport/print_client.h"
 
 // The hide flags belong to the settings; here every printer is exposed.
-int IsPrinterHidden(const char*)
+bool IsPrinterHidden(const char*, bool* createFailed)
 {
-    return 0;
+    *createFailed = false;
+    return false;
 }
 
 namespace {

@@ -77,14 +77,17 @@ const char* WindowsUserName()
     return User.c_str();
 }
 
-int IsPrinterHidden(const char* valueName)
+bool IsPrinterHidden(const char* valueName, bool* createFailed)
 {
+    *createFailed = false;
     auto flag = Flags.find(valueName);
     if (flag != Flags.end())
-        return flag->second != 0 ? 1 : 0;
-    if (FailWrites)
-        return -1;
+        return flag->second != 0;
+    if (FailWrites) {
+        *createFailed = true;
+        return false;
+    }
     Flags[valueName] = 0;
     Created.push_back(valueName);
-    return 0;
+    return false;
 }

@@ -16,11 +16,12 @@ constexpr int kTlsReasonCapacity = 256;
 
 // Handshake on a connected socket: TLS 1.2 or later, SNI for a host name and
 // none for a dotted address, then the certificate chain and the name (a dotted
-// address must be among the certificate's IP addresses). Each handshake read
-// waits at most timeoutMilliseconds. Returns the channel, or null with a short
-// reason ("certificate not trusted", "certificate does not name <host>",
-// "certificate expired", "server offers no usable TLS version", ...). The
-// socket stays the caller's in both cases.
+// address, which must be in plain form, must be among the certificate's IP
+// addresses). The whole handshake ends within timeoutMilliseconds, however
+// the server spaces its bytes. Returns the channel, or null with a short
+// reason from the table in tls_reasons.h ("certificate not trusted",
+// "server did not answer in time", ...). The socket stays the caller's in
+// both cases.
 TlsChannel* TlsOpen(SocketHandle socketHandle, const char* host, int timeoutMilliseconds,
                     char* reason, int reasonCapacity);
 

@@ -19,9 +19,10 @@ constexpr TlsRefusalRow kTlsRefusalRows[] = {
     {"non-ca-issuer", "localhost", "certificate not trusted"},
     {"other-host", "localhost", "certificate does not name localhost"},
     {"other-host", "127.0.0.1", "certificate does not name 127.0.0.1"},
-    // Read as 127.0.0.1 to connect, but 010 would be 8 there and 10 to a
-    // certificate check: TLS takes only the plain form.
+    // Both read as 127.0.0.1 to connect, but 010 would be 8 there and 10 to
+    // a certificate check: TLS takes only the plain form.
     {"server-2", "127.0.0.01", "127.0.0.01 is not a plain dotted address"},
+    {"server-2", "127.1", "127.1 is not a plain dotted address"},
     {"expired", "localhost", "certificate expired"},
     {"not-yet-valid", "localhost", "certificate not yet valid"},
     {"client-only", "localhost", "certificate not issued for a TLS server"},

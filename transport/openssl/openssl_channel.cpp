@@ -117,6 +117,7 @@ void DescribeCertificate(long verifyResult, const char* host, char* reason, int 
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
     case X509_V_ERR_CERT_UNTRUSTED:
     case X509_V_ERR_INVALID_CA:
+    case X509_V_ERR_KEYUSAGE_NO_CERTSIGN:
     case X509_V_ERR_PATH_LENGTH_EXCEEDED:
         DescribeTlsFailure(TlsFailure::CertificateNotTrusted, nullptr, reason, capacity);
         return;

@@ -39,7 +39,7 @@ constexpr int kOutgoingCapacity = kRecordData + 2048;
 constexpr unsigned char kAlertRecord = 21;
 
 // Room for the host, terminator included: a DNS name has at most 253 characters.
-constexpr int kHostCapacity = 256;
+constexpr int kHostNameCapacity = 256;
 
 constexpr ULONG kContextRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                                   ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
@@ -54,7 +54,7 @@ struct TlsChannel {
     bool contextMade;
     SecPkgContext_StreamSizes sizes;
     // The server is checked against it after every handshake.
-    char host[kHostCapacity];
+    char host[kHostNameCapacity];
     // SNI: the host, or null for a dotted address.
     const char* targetName;
     // Bounds the whole of a handshake, the first and any the server starts later.
@@ -352,7 +352,7 @@ TlsChannel* TlsOpen(SocketHandle socketHandle, const char* host, int timeoutMill
         DescribeTlsFailure(TlsFailure::AddressNotPlain, host, reason, reasonCapacity);
         return nullptr;
     }
-    if (strlen(host) >= static_cast<size_t>(kHostCapacity)) {
+    if (strlen(host) >= static_cast<size_t>(kHostNameCapacity)) {
         DescribeTlsFailure(TlsFailure::Unexpected, "host name too long", reason, reasonCapacity);
         return nullptr;
     }

@@ -43,7 +43,7 @@ void Trickle(SocketHandle connection)
     const unsigned char header[5] = {0x16, 0x03, 0x03, 0x40, 0x00};
     for (int i = 0; i < kTrickleBytes; ++i) {
         const char byte = i < 5 ? static_cast<char>(header[i]) : 0;
-        if (send(connection, &byte, 1, MSG_NOSIGNAL) != 1)
+        if (send(connection, &byte, 1, kSendFlags) != 1)
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(kTrickleMilliseconds));
     }

@@ -80,7 +80,8 @@ void LogState(const char* configPath, const char* what)
         return;
     }
     LogLine(LogLevel::Info, std::string(what) + ": polling " + ClientSettings.Url + ":" +
-                                std::to_string(ClientSettings.Port) + " every " +
+                                std::to_string(ClientSettings.Port) +
+                                (ClientSettings.Proxy.empty() ? "" : " through proxy " + ClientSettings.Proxy) + " every " +
                                 std::to_string(ClientSettings.PollFreq) + " s as " + ClientSettings.ComputerName +
                                 ", user " + WindowsUserName());
 }

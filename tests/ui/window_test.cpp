@@ -123,7 +123,8 @@ TEST_F(MainWindow, TabGoesFromOkToTheTabsAndThroughTheSettingsFieldsInTheirOrder
     BuildAndShow();
     ASSERT_TRUE(IsWindowVisible(Control(kTbSettings)));
     // The disabled user field is passed over.
-    const ControlId order[] = {kPageControl1, kEdUrl, kEdPort, kEdPollFreq, kEdCpu, kEdCipher, kChkUseTls, kBtnOk};
+    const ControlId order[] = {kPageControl1, kEdUrl,     kEdPort,  kEdPollFreq, kEdCpu,
+                               kEdCipher,     kChkUseTls, kEdProxy, kBtnOk};
     HWND current = Control(kBtnOk);
     for (ControlId expected : order) {
         current = GetNextDlgTabItem(Window(), current, FALSE);
@@ -221,6 +222,25 @@ TEST_F(MainWindow, TheTlsBoxShowsTheStoredSettingAndOkStoresItsTick)
     Pump();
     EXPECT_EQ(store.values["UseTls"], StoredValue::Int(0));
     EXPECT_FALSE(ClientSettings.UseTls);
+}
+
+TEST_F(MainWindow, TheProxyFieldShowsTheStoredProxyAndOkStoresOnlyAHostAndPort)
+{
+    store.values["Proxy"] = StoredValue::Str("proxy.example:3128");
+    BuildAndShow();
+    EXPECT_EQ(Text(kEdProxy), "proxy.example:3128");
+    SetWindowTextA(Control(kEdProxy), "http://proxy.example:3128");
+    ClickOk(Control(kBtnOk));
+    Pump();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].rfind("Proxy http://proxy.example:3128 is not a proxy as host:port", 0), 0u) << alerts[0];
+    EXPECT_TRUE(Visible());
+
+    SetWindowTextA(Control(kEdProxy), "");
+    ClickOk(Control(kBtnOk));
+    Pump();
+    EXPECT_EQ(store.values["Proxy"], StoredValue::Str(""));
+    EXPECT_FALSE(Visible());
 }
 
 TEST_F(MainWindow, ARefusedOkSaysWhyAndKeepsTheWindowUp)

@@ -7,13 +7,22 @@ namespace {
 
 struct TunnelCase {
     const char* name;
-    std::string reply;
-    size_t pieceSize;
+    ScriptedAnswer answer;
     std::vector<std::string> reports;
-    bool stall = false;  // keep the connection open, answering nothing more
 };
 
 void PrintTo(const TunnelCase& c, std::ostream* out) { *out << c.name; }
+
+// The proxy's answer, then its close; or, stalling, no more of anything.
+ScriptedAnswer ProxyAnswer(const std::string& bytes, size_t pieceSize = 0, bool stall = false)
+{
+    ScriptedAnswer answer;
+    answer.bytes = bytes;
+    answer.pieceSize = pieceSize;
+    answer.closeAfter = !stall;
+    answer.stall = stall;
+    return answer;
+}
 
 class ProxyTunnelTest : public ClientTest, public ::testing::WithParamInterface<TunnelCase> {};
 
@@ -21,14 +30,7 @@ class ProxyTunnelTest : public ClientTest, public ::testing::WithParamInterface<
 TEST_P(ProxyTunnelTest, AsksForATunnelToTheServerAndGoesOnOnlyAfterA2xxHead)
 {
     const TunnelCase& c = GetParam();
-    ScriptedServer proxy([&](const ScriptedRequest&) {
-        ScriptedAnswer answer;
-        answer.bytes = c.reply;
-        answer.pieceSize = c.pieceSize;
-        answer.closeAfter = !c.stall;
-        answer.stall = c.stall;
-        return answer;
-    });
+    ScriptedServer proxy([&](const ScriptedRequest&) { return c.answer; });
     ASSERT_EQ(client.Setup("print.example", 65536 + 443, "PC01", ""), 0);
     ASSERT_EQ(client.SetProxy("127.0.0.1", proxy.Port()), 0);
     client.UseTls = true;
@@ -45,18 +47,18 @@ const char kEstablished[] = "HTTP/1.0 200 Connection established\r\nProxy-agent:
 INSTANTIATE_TEST_SUITE_P(
     Replies, ProxyTunnelTest,
     ::testing::Values(
-        TunnelCase{"EstablishedGoesOnToTheHandshake", kEstablished, 0,
-                   {"TLS handshake failed: server did not answer in time"}, true},
+        TunnelCase{"EstablishedGoesOnToTheHandshake", ProxyAnswer(kEstablished, 0, true),
+                   {"TLS handshake failed: server did not answer in time"}},
         TunnelCase{"RefusedNamesTheStatusLine",
-                   "HTTP/1.1 403 Access violation\r\nContent-Type: text/html\r\n\r\n<html/>", 0,
+                   ProxyAnswer("HTTP/1.1 403 Access violation\r\nContent-Type: text/html\r\n\r\n<html/>"),
                    {"Proxy refused the tunnel: HTTP/1.1 403 Access violation"}},
         TunnelCase{"AuthenticationIsRefusedByteByByte",
-                   "HTTP/1.0 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic\r\n\r\n", 1,
+                   ProxyAnswer("HTTP/1.0 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic\r\n\r\n", 1),
                    {"Proxy refused the tunnel: HTTP/1.0 407 Proxy Authentication Required"}},
-        TunnelCase{"NoStatusLineIsARefusal", "hello\n\n", 0, {"Proxy refused the tunnel: hello"}},
-        TunnelCase{"ClosedWithoutAnswer", "", 0, {"Partner program has issued a closesocket()\n"}},
-        TunnelCase{"AHeadBeyondTheBufferIsRefused", std::string(5000, 'x'), 0, {"Proxy reply too long"}},
-        TunnelCase{"DataAfterTheHeadIsNotTheServers", std::string(kEstablished) + "\x16\x03\x03", 0,
+        TunnelCase{"NoStatusLineIsARefusal", ProxyAnswer("hello\n\n"), {"Proxy refused the tunnel: hello"}},
+        TunnelCase{"ClosedWithoutAnswer", ProxyAnswer(""), {"Partner program has issued a closesocket()\n"}},
+        TunnelCase{"AHeadBeyondTheBufferIsRefused", ProxyAnswer(std::string(5000, 'x')), {"Proxy reply too long"}},
+        TunnelCase{"DataAfterTheHeadIsNotTheServers", ProxyAnswer(std::string(kEstablished) + "\x16\x03\x03"),
                    {"Proxy sent data into the tunnel before it opened"}}),
     [](const ::testing::TestParamInfo<TunnelCase>& info) { return std::string(info.param.name); });
 

@@ -252,6 +252,10 @@ class Daemon(unittest.TestCase):
         self.service.wait_printed(job_id)
         self.assertEqual(new_printouts(before), [data])
         self.assertIn(f"POST http://127.0.0.1:{self.service.port}/", http_proxy.log(proxy_folder))
+        # A host no_proxy lists is reached directly: this proxy is not there.
+        direct = subprocess.run([DAEMON, "--config", self.config, "--once"], capture_output=True, timeout=30,
+                                env=environment(http_proxy="127.0.0.1:9", no_proxy="localhost, 127.0.0.1"))
+        self.assertEqual(direct.returncode, 0, direct.stderr)
 
         # A proxy that asks for a password opens no tunnel: TLS never starts.
         asking, asking_port = http_proxy.start(os.path.join(self.work, "asking"), basic_auth="user:secret")

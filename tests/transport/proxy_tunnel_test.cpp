@@ -1,5 +1,6 @@
-// Through an HTTP proxy: the tunnel TLS asks for, and a proxy that cannot be
-// reached. The plain request's target is a row of the request head table.
+// Through an HTTP proxy: the proxy's answer to CONNECT as input, and a proxy
+// that cannot be reached. The plain request's target is a row of the request
+// head table; a tunnel opened and refused (403, 407) is tested end to end.
 #include "tests/support/loopback_peer.h"
 #include "tests/transport/client_fixture.h"
 
@@ -13,21 +14,20 @@ struct TunnelCase {
 
 void PrintTo(const TunnelCase& c, std::ostream* out) { *out << c.name; }
 
-// The proxy's answer, then its close; or, stalling, no more of anything.
-ScriptedAnswer ProxyAnswer(const std::string& bytes, size_t pieceSize = 0, bool stall = false)
+// The proxy's answer, then its close.
+ScriptedAnswer ProxyAnswer(const std::string& bytes, size_t pieceSize = 0)
 {
     ScriptedAnswer answer;
     answer.bytes = bytes;
     answer.pieceSize = pieceSize;
-    answer.closeAfter = !stall;
-    answer.stall = stall;
+    answer.closeAfter = true;
     return answer;
 }
 
 class ProxyTunnelTest : public ClientTest, public ::testing::WithParamInterface<TunnelCase> {};
 
-// Every answer but a bare 2xx head ends the connect before a byte of TLS.
-TEST_P(ProxyTunnelTest, AsksForATunnelToTheServerAndGoesOnOnlyAfterA2xxHead)
+// Anything but a bare 2xx head ends the connect before a byte of TLS.
+TEST_P(ProxyTunnelTest, AsksForATunnelToTheServerAndReadsTheAnswerWithinItsBounds)
 {
     const TunnelCase& c = GetParam();
     ScriptedServer proxy([&](const ScriptedRequest&) { return c.answer; });
@@ -47,16 +47,9 @@ const char kEstablished[] = "HTTP/1.0 200 Connection established\r\nProxy-agent:
 INSTANTIATE_TEST_SUITE_P(
     Replies, ProxyTunnelTest,
     ::testing::Values(
-        TunnelCase{"EstablishedGoesOnToTheHandshake", ProxyAnswer(kEstablished, 0, true),
-                   {"TLS handshake failed: server did not answer in time"}},
-        TunnelCase{"RefusedNamesTheStatusLine",
-                   ProxyAnswer("HTTP/1.1 403 Access violation\r\nContent-Type: text/html\r\n\r\n<html/>"),
-                   {"Proxy refused the tunnel: HTTP/1.1 403 Access violation"}},
-        TunnelCase{"AuthenticationIsRefusedByteByByte",
+        TunnelCase{"RefusedByteByByte",
                    ProxyAnswer("HTTP/1.0 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic\r\n\r\n", 1),
                    {"Proxy refused the tunnel: HTTP/1.0 407 Proxy Authentication Required"}},
-        TunnelCase{"NoStatusLineIsARefusal", ProxyAnswer("hello\n\n"), {"Proxy refused the tunnel: hello"}},
-        TunnelCase{"ClosedWithoutAnswer", ProxyAnswer(""), {"Partner program has issued a closesocket()\n"}},
         TunnelCase{"AHeadBeyondTheBufferIsRefused", ProxyAnswer(std::string(5000, 'x')), {"Proxy reply too long"}},
         TunnelCase{"DataAfterTheHeadIsNotTheServers", ProxyAnswer(std::string(kEstablished) + "\x16\x03\x03"),
                    {"Proxy sent data into the tunnel before it opened"}}),

@@ -5,6 +5,7 @@
 #include "protocol/poll_cycle.h"
 #include "settings/client_settings.h"
 #include "settings/setting_limits.h"
+#include "settings/setting_rules.h"
 #include "transport/print_client.h"
 #include "ui/display.h"
 
@@ -49,6 +50,15 @@ void Timer1Timer(PollTimer& timer)
         return;
     }
 
+    // A proxy set by hand that is no host:port is never passed by: such a
+    // network lets nothing out straight.
+    std::string proxyHost;
+    int32_t proxyPort = 0;
+    if (!ClientSettings.Proxy.empty() && !SplitProxy(ClientSettings.Proxy, &proxyHost, &proxyPort)) {
+        OnStatus((ProxyProblem("Proxy ", ClientSettings.Proxy) + " Not polling.").c_str());
+        return;
+    }
+
     PrintClient client;
     // Cannot fail: every text was checked against the client's fields above.
     client.Setup(ClientSettings.Url.c_str(), ClientSettings.Port, ClientSettings.ComputerName.c_str(),
@@ -57,6 +67,9 @@ void Timer1Timer(PollTimer& timer)
     client.OnStatus = OnStatus;
     client.OnLog = OnLog;
     client.UseTls = ClientSettings.UseTls;
+    // Cannot fail either: the proxy's host passed the same limit.
+    if (proxyPort != 0)
+        client.SetProxy(proxyHost.c_str(), proxyPort);
     PollRunning = true;
     RunPollCycle(&client);
     PollRunning = false;

@@ -5,6 +5,7 @@
 #include "settings/computer_name.h"
 #include "settings/integer_text.h"
 #include "settings/setting_limits.h"
+#include "settings/setting_rules.h"
 #include "settings/settings_store.h"
 
 namespace {
@@ -16,6 +17,7 @@ const char kPollFreq[] = "PollFreq";
 const char kUrl[] = "Url";
 const char kCipher[] = "Cipher";
 const char kUseTls[] = "UseTls";
+const char kProxy[] = "Proxy";
 
 const int32_t kDefaultPort = 7000;
 const int32_t kDefaultPollFreq = 30;
@@ -101,6 +103,10 @@ SettingsOutcome LoadSettingsAtStart(SettingsStore& store, SettingsView& view, bo
     ClientSettings.UseTls = store.ReadInteger(kUseTls, &useTls) && useTls != 0;
     view.SetUseTlsTicked(ClientSettings.UseTls);
 
+    // Not written back either; missing or empty connects straight.
+    ClientSettings.Proxy = store.ReadText(kProxy);
+    view.SetEditText(SettingsEdit::Proxy, ClientSettings.Proxy);
+
     view.ShowFirstPage(SettingsComplete(ClientSettings) ? FirstPage::Status : FirstPage::Settings);
 
     const PrinterNameList printers = ListInstalledPrinters();
@@ -121,11 +127,15 @@ SettingsOutcome StoreSettingsOnOk(SettingsStore& store, SettingsView& view)
     edited.ComputerName = view.EditText(SettingsEdit::Cpu);
     edited.Url = view.EditText(SettingsEdit::Url);
     edited.Cipher = view.EditText(SettingsEdit::Cipher);
+    edited.Proxy = view.EditText(SettingsEdit::Proxy);
     // Checked before anything is stored, so a refused OK leaves the settings
     // and the key exactly as they were.
     const std::string overlong = OverlongSetting(edited);
     if (!overlong.empty())
         return {SettingsOutcome::Refused, overlong + ": settings not saved"};
+    const std::string badProxy = ProxyProblem("Proxy ", edited.Proxy);
+    if (!badProxy.empty())
+        return {SettingsOutcome::Refused, badProxy + " Settings not saved."};
 
     // Each setting is assigned, then written, before the next is taken: a
     // failed write leaves the ones before it in effect.
@@ -155,6 +165,10 @@ SettingsOutcome StoreSettingsOnOk(SettingsStore& store, SettingsView& view)
     ClientSettings.UseTls = view.UseTlsTicked();
     if (!store.WriteInteger(kUseTls, ClientSettings.UseTls ? 1 : 0))
         return FailedWrite(kUseTls);
+
+    ClientSettings.Proxy = edited.Proxy;
+    if (!store.WriteText(kProxy, ClientSettings.Proxy))
+        return FailedWrite(kProxy);
     return SettingsOutcome();
 }
 

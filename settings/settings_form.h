@@ -6,7 +6,7 @@
 
 class SettingsStore;
 
-enum class SettingsEdit { Url, Port, PollFreq, Cpu, Cipher, User };
+enum class SettingsEdit { Url, Port, PollFreq, Cpu, Cipher, User, Proxy };
 enum class FirstPage { Status, Settings };
 
 // What the settings rules need of the main window.

@@ -22,12 +22,13 @@ bool Append(char* out, int capacity, int* length, const char* format, ...)
 }
 
 // The request head, byte for byte as every service expects it; -1 when it
-// does not fit.
-int ComposeRequestHead(char* out, int capacity, const char* path, const char* extraHeader,
-                       int32_t bodyLength, const char* host)
+// does not fit. targetPrefix comes before the path's "/": empty, or the
+// server's "http://host:port" for a proxy.
+int ComposeRequestHead(char* out, int capacity, const char* targetPrefix, const char* path,
+                       const char* extraHeader, int32_t bodyLength, const char* host)
 {
     int length = 0;
-    bool fits = Append(out, capacity, &length, "%s /%s HTTP/1.1%s", "POST", path, "\r\n");
+    bool fits = Append(out, capacity, &length, "%s %s/%s HTTP/1.1%s", "POST", targetPrefix, path, "\r\n");
     if (extraHeader == nullptr)
         fits = fits && Append(out, capacity, &length, "Content-Type: text/html\r\n");
     fits = fits && Append(out, capacity, &length, "Content-Length: %d%s", static_cast<int>(bodyLength), "\r\n");
@@ -298,7 +299,9 @@ int PrintClient::httpRequest(const char* path, const char* extraHeader, const ch
         return FailExchange(nullptr);
 
     int32_t bodyBytes = static_cast<int32_t>(strlen(body));
-    int headBytes = ComposeRequestHead(buffer, kReceiveRoom, path, extraHeader, bodyBytes, Host);
+    char targetPrefix[kProxyTargetCapacity];
+    ProxyTargetPrefix(targetPrefix, sizeof targetPrefix);
+    int headBytes = ComposeRequestHead(buffer, kReceiveRoom, targetPrefix, path, extraHeader, bodyBytes, Host);
     if (headBytes < 0) {
         ReportError("Request too long");
         ReleaseConnection();

@@ -12,7 +12,8 @@ static sockaddr_in ConnectAddress;
 
 PrintClient::PrintClient()
     : Socket(kNoSocket), Head(), Cipher(), ComputerName(), Host(), Port(0),
-      OnProgress(nullptr), OnStatus(nullptr), OnLog(nullptr), UseTls(false), Channel(nullptr)
+      OnProgress(nullptr), OnStatus(nullptr), OnLog(nullptr), UseTls(false), Channel(nullptr), ProxyHost(),
+      ProxyPort(0)
 {
 }
 
@@ -48,17 +49,20 @@ int PrintClient::SocketConnect()
     }
     DisableNagle(Socket);
 
+    // Through a proxy every connection goes to the proxy instead.
+    const char* host = ProxyPort != 0 ? ProxyHost : Host;
     memset(&ConnectAddress, 0, sizeof ConnectAddress);
     ConnectAddress.sin_family = AF_INET;
-    ConnectAddress.sin_port = htons(static_cast<uint16_t>(Port));
+    ConnectAddress.sin_port = htons(static_cast<uint16_t>(ProxyPort != 0 ? ProxyPort : Port));
     // Digits and dots only: a dotted address, never looked up by name.
-    if (strspn(Host, "0123456789.") == strlen(Host)) {
-        ConnectAddress.sin_addr.s_addr = inet_addr(Host);
+    if (strspn(host, "0123456789.") == strlen(host)) {
+        ConnectAddress.sin_addr.s_addr = inet_addr(host);
     } else {
-        hostent* entry = gethostbyname(Host);
+        hostent* entry = gethostbyname(host);
         if (entry == nullptr || entry->h_addr_list[0] == nullptr || entry->h_length != 4) {
             SocketClose();
             ReportError("get host failed");
+            ReportProxyUnreachable();
             return 1;
         }
         memcpy(&ConnectAddress.sin_addr, entry->h_addr_list[0], 4);
@@ -66,6 +70,12 @@ int PrintClient::SocketConnect()
 
     if (connect(Socket, reinterpret_cast<sockaddr*>(&ConnectAddress), sizeof ConnectAddress) < 0) {
         ReportError("connect() failed");
+        ReportProxyUnreachable();
+        return 1;
+    }
+    // Every new connection to the proxy asks for its own tunnel.
+    if (UseTls && ProxyPort != 0 && OpenProxyTunnel() != 0) {
+        SocketClose();
         return 1;
     }
     if (UseTls) {

@@ -26,6 +26,9 @@ struct ResponseHead {
 constexpr int kCipherCapacity = 256;
 constexpr int kComputerNameCapacity = 64;
 constexpr int kHostCapacity = 64;
+// "http://", a host, ':' and a port: the start of a request's target that
+// names the server for a proxy.
+constexpr int kProxyTargetCapacity = kHostCapacity + 14;
 
 // Room for response data in the receive buffer of one exchange.
 constexpr int kReceiveRoom = 65535;
@@ -55,6 +58,10 @@ struct PrintClient {
     // verified TLS connection, carried by Channel while one is open.
     bool UseTls;
     TlsChannel* Channel;
+    // An HTTP proxy between the client and the server; ProxyPort 0 connects
+    // straight to Host:Port.
+    char ProxyHost[kHostCapacity];
+    int32_t ProxyPort;
 
     PrintClient();
     ~PrintClient();
@@ -64,6 +71,9 @@ struct PrintClient {
     // Copies the settings. Returns 1 and copies nothing when a text does not
     // fit its field: a cut host or name would reach the wrong server or token.
     int Setup(const char* host, int32_t port, const char* computerName, const char* cipher);
+    // Every connection then goes to the proxy. Returns 1 and leaves the
+    // client connecting straight when the host does not fit its field.
+    int SetProxy(const char* host, int32_t port);
 
     int SocketConnect();
     int SocketSend(const void* data, int32_t length);
@@ -98,4 +108,8 @@ private:
     int DecodeChunkedBody(char* buffer, int32_t* held);
     int FailExchange(const char* text);
     bool ConnectionStale();
+    int OpenProxyTunnel();
+    void ReportProxyUnreachable();
+    void ProxyTargetPrefix(char* out, int capacity);
+    void ServerAuthority(char* out, int capacity);
 };

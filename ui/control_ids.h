@@ -28,6 +28,8 @@ enum ControlId : int {
     kLabel10 = 131,
     kEdUser = 132,
     kChkUseTls = 133,
+    kLabel11 = 134,
+    kEdProxy = 135,
 
     kTabSheet1 = 140,
     kLabel9 = 141,

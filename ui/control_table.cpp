@@ -30,6 +30,8 @@ constexpr ControlEntry kControlTable[kControlCount] = {
     {kEdUser, "edUser", ControlKind::Edit, kTbSettings, 200, 178, 164, 21, "", true},
     // Next in the tab order after the cipher, as the user field is disabled.
     {kChkUseTls, "chkUseTls", ControlKind::CheckBox, kTbSettings, 200, 210, 161, 17, "Use TLS (HTTPS)", false},
+    {kLabel11, "Label11", ControlKind::Label, kTbSettings, 9, 240, 166, 13, "HTTP proxy host:port (optional):", false},
+    {kEdProxy, "edProxy", ControlKind::Edit, kTbSettings, 200, 236, 161, 21, "", false},
 
     {kTabSheet1, "TabSheet1", ControlKind::TabPage, kPageControl1, 0, 0, 0, 0, "Printers", false},
     {kLabel9, "Label9", ControlKind::Label, kTabSheet1, 0, 8, 81, 13, "Exposed printers:", false},

@@ -23,7 +23,7 @@ struct ControlEntry {
 
 // In creation order, which is also the tab order: the OK button, the tab
 // control, each page followed by its controls, then the status bar.
-constexpr int kControlCount = 26;
+constexpr int kControlCount = 28;
 extern const ControlEntry kControlTable[kControlCount];
 
 // The window's client area at 96 dots per inch.

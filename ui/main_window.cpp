@@ -17,8 +17,8 @@ namespace {
 const LRESULT kLogLinesKept = 100;
 
 // The edits in SettingsEdit's order.
-constexpr ControlId kSettingsEdits[] = {kEdUrl, kEdPort, kEdPollFreq, kEdCpu, kEdCipher, kEdUser};
-static_assert(sizeof(kSettingsEdits) / sizeof(kSettingsEdits[0]) == static_cast<size_t>(SettingsEdit::User) + 1,
+constexpr ControlId kSettingsEdits[] = {kEdUrl, kEdPort, kEdPollFreq, kEdCpu, kEdCipher, kEdUser, kEdProxy};
+static_assert(sizeof(kSettingsEdits) / sizeof(kSettingsEdits[0]) == static_cast<size_t>(SettingsEdit::Proxy) + 1,
               "one edit for each SettingsEdit");
 
 ControlId EditOf(SettingsEdit edit)

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/linux/environment_proxy.h"
 #include "settings/client_settings.h"
 #include "settings/conffile/conf_file.h"
 #include "settings/settings_form.h"
@@ -33,7 +34,15 @@ bool LoadDaemonSettings(const char* path, std::string* message)
     // store takes every write back without keeping it.
     NoWindow window;
     bool showPanel = false;
+    const SettingsValues inForce = ClientSettings;
     LoadSettingsAtStart(*file, window, &showPanel);
+    // Without a proxy in the file, the one the environment names, as other
+    // Linux programs take it.
+    if (ClientSettings.Proxy.empty() &&
+        !ProxyFromEnvironment(ClientSettings.Url, ClientSettings.UseTls, &ClientSettings.Proxy, message)) {
+        ClientSettings = inForce;
+        return false;
+    }
     UseSettingsStore(file.get());
     CurrentFile = std::move(file);
     return true;

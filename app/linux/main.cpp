@@ -37,9 +37,11 @@ const char kHelp[] =
     "  --version      print the version and exit\n"
     "  --help         print this help and exit\n"
     "\n"
+    "Without a Proxy in the settings file it takes https_proxy (TLS) or http_proxy,\n"
+    "and no_proxy, from the environment.\n"
     "SIGTERM and SIGINT stop it; SIGHUP reads the settings file again.\n"
     "Exit status: 0; 1 a failed poll with --once; 64 wrong options; 78 a bad settings\n"
-    "file, or incomplete settings with --once.\n";
+    "file or proxy variable, or incomplete settings with --once.\n";
 
 // The poll timer of the Windows program: ticks at a fixed period from the
 // moment the interval was set, the first one a second after start.
@@ -80,7 +82,8 @@ void LogState(const char* configPath, const char* what)
         return;
     }
     LogLine(LogLevel::Info, std::string(what) + ": polling " + ClientSettings.Url + ":" +
-                                std::to_string(ClientSettings.Port) + " every " +
+                                std::to_string(ClientSettings.Port) +
+                                (ClientSettings.Proxy.empty() ? "" : " through proxy " + ClientSettings.Proxy) + " every " +
                                 std::to_string(ClientSettings.PollFreq) + " s as " + ClientSettings.ComputerName +
                                 ", user " + WindowsUserName());
 }

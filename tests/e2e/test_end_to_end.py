@@ -23,6 +23,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 from cups_watch import QueueWatch  # noqa: E402
 from e2e_common import DEADLINE, job_bytes, wait_for  # noqa: E402
+import http_proxy  # noqa: E402
 BUILD = os.environ.get("WEBPRINT_BUILD", os.path.join(ROOT, "build", "win32"))
 CLIENT = os.path.join(BUILD, "app", "webprint.exe")
 PROBE = os.path.join(BUILD, "tests", "e2e", "window_probe.exe")
@@ -49,8 +50,10 @@ def wine(*arguments, check=True):
                      "needs the Win32 build and the test command's Wine session")
 class ClientAndService(unittest.TestCase):
     """The service and one client, over plain TCP or, with TLS set, over TLS
-    with the test CA trusted in the Wine prefix."""
+    with the test CA trusted in the Wine prefix; with PROXY set, through a
+    tinyproxy of the test's own."""
     TLS = False
+    PROXY = False
 
     @classmethod
     def setUpClass(cls):
@@ -69,9 +72,14 @@ class ClientAndService(unittest.TestCase):
             wine(TRUST_ROOT, "Z:" + os.path.join(CERTIFICATES, "ca.pem"))
             cls.context = ssl.create_default_context(cafile=os.path.join(CERTIFICATES, "ca.pem"))
         cls.start_service()
+        proxy = []
+        if cls.PROXY:
+            cls.proxy_folder = os.path.join(cls.work, "proxy")
+            cls.proxy, cls.proxy_port = http_proxy.start(cls.proxy_folder, connect_ports=[cls.port])
+            proxy = [("Proxy", "REG_SZ", f"127.0.0.1:{cls.proxy_port}")]
 
         wine("reg", "delete", KEY, "/f", check=False)
-        for name, kind, value in (("UseTls", "REG_DWORD", "1" if cls.TLS else "0"),
+        for name, kind, value in (*proxy, ("UseTls", "REG_DWORD", "1" if cls.TLS else "0"),
                                   ("Url", "REG_SZ", "127.0.0.1"), ("Port", "REG_DWORD", str(cls.port)),
                                   ("PollFreq", "REG_DWORD", "1"), ("ComputerName", "REG_SZ", COMPUTER),
                                   ("ShowStartUpPanel", "REG_DWORD", "0"),
@@ -85,6 +93,8 @@ class ClientAndService(unittest.TestCase):
         wine("taskkill", "/f", "/im", "webprint.exe", check=False)
         cls.client.wait(timeout=30)
         cls.stop_service()
+        if cls.PROXY:
+            http_proxy.stop(cls.proxy)
         shutil.rmtree(cls.work, ignore_errors=True)
 
     @classmethod
@@ -259,6 +269,32 @@ class EndToEndTls(ClientAndService):
         state = self.state()
         self.assertGreaterEqual(state["connections"] - self.own_connections, 1)
         self.assertEqual(sum(state["requests"].values()), 0, "nothing of a request reached the service")
+
+
+class EndToEndTlsThroughProxy(ClientAndService):
+    TLS = True
+    PROXY = True
+
+    def test_1_a_job_arrives_byte_for_byte_through_the_proxys_tunnel(self):
+        data = job_bytes(70000)
+        before = set(self.printouts())
+        job_id = self.submit(data)
+        self.wait_printed(job_id)
+        self.assertEqual(self.new_printouts(before, 1), [data])
+        self.assertIn(f"CONNECT 127.0.0.1:{self.port} HTTP/1.1", http_proxy.log(self.proxy_folder))
+
+    def test_2_a_refused_tunnel_is_reported_with_the_proxys_status_and_the_service_gets_nothing(self):
+        cls = type(self)
+        http_proxy.stop(cls.proxy)
+        # Tunnels to another port only: tinyproxy answers 403.
+        cls.proxy, _ = http_proxy.start(cls.proxy_folder, cls.proxy_port, connect_ports=[443])
+        cls.stop_service()
+        cls.start_service()
+        wait_for(lambda: "Proxy refused the tunnel: HTTP/1.1 403 Access violation" in self.events(),
+                 "the client to report the refusal")
+        state = self.state()
+        self.assertEqual(state["connections"] - self.own_connections, 0)
+        self.assertEqual(sum(state["requests"].values()), 0)
 
 
 if __name__ == "__main__":

@@ -25,6 +25,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 from cups_watch import jobs  # noqa: E402
 from e2e_common import job_bytes, wait_for  # noqa: E402
+import http_proxy  # noqa: E402
 DAEMON = os.environ.get("WEBPRINTD", os.path.join(ROOT, "build", "native-asan", "app", "linux", "webprintd"))
 SERVICE = os.path.join(ROOT, "tools", "print_service.py")
 COMPUTER = "WEBPRINTD-E2E"
@@ -33,6 +34,11 @@ HIDDEN_QUEUE = "webprintd-test-hidden"
 # cupsd runs backends as lp, which must be able to write here.
 PRINTED = "/var/spool/webprintd-test"
 RUNNABLE = os.geteuid() == 0 and os.path.exists(DAEMON)
+
+
+def environment(**proxy):
+    """This environment without the machine's proxy variables, with the given ones."""
+    return {**{k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}, **proxy}
 
 
 def new_cups_jobs(before):
@@ -124,7 +130,7 @@ class Daemon(unittest.TestCase):
         cls.write_config()
         cls.log = os.path.join(cls.work, "daemon.log")
         with open(cls.log, "ab") as log:
-            cls.daemon = subprocess.Popen([DAEMON, "--config", cls.config], stderr=log)
+            cls.daemon = subprocess.Popen([DAEMON, "--config", cls.config], stderr=log, env=environment())
 
     @classmethod
     def tearDownClass(cls):
@@ -226,6 +232,44 @@ class Daemon(unittest.TestCase):
         self.assertEqual(list(new_cups_jobs(before_jobs).values()), ["canceled"])
         self.assertEqual(set(printouts()), before_printouts)
         self.service.acknowledge(job_id)
+
+    def test_7_through_the_environments_proxy_a_job_arrives_whole_and_a_refused_tunnel_reaches_nothing(self):
+        proxy_folder = os.path.join(self.work, "proxy")
+        proxy, proxy_port = http_proxy.start(proxy_folder)
+        self.addCleanup(http_proxy.stop, proxy)
+        computer = COMPUTER + "-PROXIED"
+        config = os.path.join(self.work, "proxied.conf")
+        with open(config, "w") as f:
+            f.write(f"Url = 127.0.0.1\nPort = {self.service.port}\nPollFreq = 1\nComputerName = {computer}\n")
+        with open(os.path.join(self.work, "proxied.log"), "ab") as log:
+            daemon = subprocess.Popen([DAEMON, "--config", config], stderr=log, env=environment(
+                http_proxy=f"http://127.0.0.1:{proxy_port}/", no_proxy="localhost"))
+        self.addCleanup(daemon.wait, 30)
+        self.addCleanup(daemon.terminate)
+        data = job_bytes(10000)
+        before = set(printouts())
+        job_id = self.service.submit(data, computer=computer)
+        self.service.wait_printed(job_id)
+        self.assertEqual(new_printouts(before), [data])
+        self.assertIn(f"POST http://127.0.0.1:{self.service.port}/", http_proxy.log(proxy_folder))
+        # A host no_proxy lists is reached directly: this proxy is not there.
+        direct = subprocess.run([DAEMON, "--config", self.config, "--once"], capture_output=True, timeout=30,
+                                env=environment(http_proxy="127.0.0.1:9", no_proxy="localhost, 127.0.0.1"))
+        self.assertEqual(direct.returncode, 0, direct.stderr)
+
+        # A proxy that asks for a password opens no tunnel: TLS never starts.
+        asking, asking_port = http_proxy.start(os.path.join(self.work, "asking"), basic_auth="user:secret")
+        self.addCleanup(http_proxy.stop, asking)
+        with socket.create_server(("127.0.0.1", 0)) as server:
+            server.setblocking(False)
+            with open(config, "w") as f:
+                f.write(f"Url = 127.0.0.1\nPort = {server.getsockname()[1]}\nComputerName = {computer}\nUseTls = 1\n")
+            result = subprocess.run([DAEMON, "--config", config, "--once"], capture_output=True, text=True,
+                                    timeout=30, env=environment(HTTPS_PROXY=f"127.0.0.1:{asking_port}"))
+            self.assertIn("<3>Proxy refused the tunnel: HTTP/1.0 407 Proxy Authentication Required\n", result.stderr)
+            self.assertNotEqual(result.returncode, 0)
+            with self.assertRaises(BlockingIOError, msg="nothing reached the server"):
+                server.accept()
 
 
 PACKAGE_USER = "webprint"

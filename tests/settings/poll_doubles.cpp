@@ -8,7 +8,8 @@ TickRecord Ticks;
 
 PrintClient::PrintClient()
     : Socket(kNoSocket), Head(), Cipher(), ComputerName(), Host(), Port(0),
-      OnProgress(nullptr), OnStatus(nullptr), OnLog(nullptr)
+      OnProgress(nullptr), OnStatus(nullptr), OnLog(nullptr), UseTls(false), Channel(nullptr), ProxyHost(),
+      ProxyPort(0)
 {
     ++Ticks.clientsCreated;
 }
@@ -20,7 +21,13 @@ PrintClient::~PrintClient()
 
 int PrintClient::Setup(const char* host, int32_t port, const char* computerName, const char* cipher)
 {
-    Ticks.setups.push_back({host, port, computerName, cipher});
+    Ticks.setups.push_back({host, port, computerName, cipher, ""});
+    return 0;
+}
+
+int PrintClient::SetProxy(const char* host, int32_t port)
+{
+    Ticks.setups.back().proxy = std::string(host) + ":" + std::to_string(port);
     return 0;
 }
 

@@ -11,6 +11,7 @@ struct SetupCall {
     int32_t port;
     std::string computerName;
     std::string cipher;
+    std::string proxy;  // "host:port" handed to SetProxy; empty: never called
 };
 
 struct PollSeen {

@@ -68,6 +68,7 @@ TEST_F(Tick, PollsOnceWithAFreshClientSetUpFromTheSettings)
     EXPECT_EQ(Ticks.setups[0].port, 7000);
     EXPECT_EQ(Ticks.setups[0].computerName, "DESK-7");
     EXPECT_EQ(Ticks.setups[0].cipher, "secret");
+    EXPECT_EQ(Ticks.setups[0].proxy, "") << "no proxy: straight to the server";
     ASSERT_EQ(Ticks.polls.size(), 1u);
     EXPECT_TRUE(Ticks.polls[0].callbacksAreTheDisplay);
     EXPECT_TRUE(Ticks.polls[0].setUpFirst);
@@ -136,6 +137,21 @@ TEST_F(Tick, PollFreqTimes1000IsAnUnsignedProductOfAtLeastASecond)
                            : std::vector<std::string>{"Poll frequency out of range: not polling"})
             << c.pollFreq;
     }
+}
+
+TEST_F(Tick, HandsTheProxyOverAndNeverPollsPastOneThatIsNoHostAndPort)
+{
+    ClientSettings.Proxy = "proxy.example:3128";
+    Timer1Timer(timer);
+    ASSERT_EQ(Ticks.setups.size(), 1u);
+    EXPECT_EQ(Ticks.setups[0].proxy, "proxy.example:3128");
+
+    ClientSettings.Proxy = "proxy.example";
+    Timer1Timer(timer);
+    EXPECT_EQ(Ticks.clientsCreated, 1);
+    EXPECT_EQ(Ticks.statusTexts, std::vector<std::string>{"Proxy proxy.example is not a proxy as host:port (a host "
+                                                          "name or address of at most 63 characters, a port from 1 "
+                                                          "to 65535). Not polling."});
 }
 
 TEST_F(Tick, NeverPollsWithASettingTheClientCannotHold)

@@ -33,7 +33,7 @@ protected:
             {"ShowStartUpPanel", StoredValue::Int(0)}, {"ComputerName", StoredValue::Str("DESK-7")},
             {"Port", StoredValue::Int(7000)},          {"PollFreq", StoredValue::Int(30)},
             {"Url", StoredValue::Str("print.example")}, {"Cipher", StoredValue::Str("secret")},
-            {"UseTls", StoredValue::Int(5)},
+            {"UseTls", StoredValue::Int(5)},          {"Proxy", StoredValue::Str("proxy.example:3128")},
             {"Printer:Office Laser", StoredValue::Int(0)}, {"Printer:Label Printer", StoredValue::Int(0)},
         };
     }
@@ -76,7 +76,8 @@ TEST_F(SettingsLoad, FirstStartFillsTheSettingsPageAndClientSettings)
                                                                 {SettingsEdit::Port, "7000"},
                                                                 {SettingsEdit::PollFreq, "30"},
                                                                 {SettingsEdit::Url, ""},
-                                                                {SettingsEdit::Cipher, kDefaultCipher}}));
+                                                                {SettingsEdit::Cipher, kDefaultCipher},
+                                                                {SettingsEdit::Proxy, ""}}));
     EXPECT_EQ(ClientSettings.ComputerName, "OFFICE-PC");
     EXPECT_EQ(ClientSettings.Port, 7000);
     EXPECT_EQ(ClientSettings.PollFreq, 30);
@@ -84,6 +85,7 @@ TEST_F(SettingsLoad, FirstStartFillsTheSettingsPageAndClientSettings)
     EXPECT_EQ(ClientSettings.Cipher, kDefaultCipher);
     EXPECT_FALSE(ClientSettings.UseTls) << "missing: plain TCP, and not written";
     EXPECT_FALSE(view.useTlsTicked);
+    EXPECT_EQ(ClientSettings.Proxy, "") << "missing: straight to the server, and not written";
 }
 
 TEST_F(SettingsLoad, SecondStartOpensOnStatusAndStaysHidden)
@@ -103,6 +105,8 @@ TEST_F(SettingsLoad, SecondStartOpensOnStatusAndStaysHidden)
     EXPECT_EQ(ClientSettings.Cipher, "secret");
     EXPECT_TRUE(ClientSettings.UseTls);
     EXPECT_TRUE(view.useTlsTicked);
+    EXPECT_EQ(ClientSettings.Proxy, "proxy.example:3128");
+    EXPECT_EQ(view.edits[SettingsEdit::Proxy], "proxy.example:3128");
 }
 
 TEST_F(SettingsLoad, ShowStartUpPanelSetFromOutsideShowsTheWindow)

@@ -22,7 +22,7 @@ protected:
               const std::string& cpu, const std::string& cipher)
     {
         view.edits = {{SettingsEdit::Url, url},  {SettingsEdit::Port, port}, {SettingsEdit::PollFreq, pollFreq},
-                      {SettingsEdit::Cpu, cpu},  {SettingsEdit::Cipher, cipher}};
+                      {SettingsEdit::Cpu, cpu},  {SettingsEdit::Cipher, cipher}, {SettingsEdit::Proxy, ""}};
     }
 
     SettingsOutcome Ok() { return StoreSettingsOnOk(store, view); }
@@ -36,11 +36,12 @@ TEST_F(SettingsOk, StoresEverySettingInOrderWithItsType)
     EXPECT_EQ(Ok().kind, SettingsOutcome::Done);
 
     EXPECT_EQ(store.writes,
-              (std::vector<std::string>{"Port", "PollFreq", "ComputerName", "Url", "Cipher", "UseTls"}));
+              (std::vector<std::string>{"Port", "PollFreq", "ComputerName", "Url", "Cipher", "UseTls", "Proxy"}));
     const std::map<std::string, StoredValue> expected = {
         {"Port", StoredValue::Int(7000)},           {"PollFreq", StoredValue::Int(30)},
         {"ComputerName", StoredValue::Str("DESK-7")}, {"Url", StoredValue::Str("print.example")},
         {"Cipher", StoredValue::Str("secret")},     {"UseTls", StoredValue::Int(0)},
+        {"Proxy", StoredValue::Str("")},
     };
     EXPECT_EQ(store.values, expected);
     EXPECT_TRUE(SettingsComplete(ClientSettings));
@@ -147,7 +148,7 @@ TEST_F(SettingsOk, RefusesTextsLongerThanTheClientsFields)
         SCOPED_TRACE(std::to_string(static_cast<int>(c.edit)) + " of length " + std::to_string(c.length));
         if (*c.message == '\0') {
             EXPECT_EQ(outcome.kind, SettingsOutcome::Done);
-            EXPECT_EQ(store.writes.size(), 6u);
+            EXPECT_EQ(store.writes.size(), 7u);
         } else {
             EXPECT_EQ(outcome.kind, SettingsOutcome::Refused);
             EXPECT_EQ(outcome.message, c.message);
@@ -156,6 +157,19 @@ TEST_F(SettingsOk, RefusesTextsLongerThanTheClientsFields)
             EXPECT_EQ(ClientSettings.Port, 0);
         }
     }
+}
+
+// The installers' rule, checked before anything is stored.
+TEST_F(SettingsOk, StoresAProxyAsHostAndPortAndRefusesAnyOtherText)
+{
+    view.edits[SettingsEdit::Proxy] = "proxy.example:3128";
+    EXPECT_EQ(Ok().kind, SettingsOutcome::Done);
+    EXPECT_EQ(ClientSettings.Proxy, "proxy.example:3128");
+    store = MemoryStore();
+    view.edits[SettingsEdit::Proxy] = "http://proxy.example:3128";
+    EXPECT_EQ(Ok().message, "Proxy http://proxy.example:3128 is not a proxy as host:port (a host name or address "
+                            "of at most 63 characters, a port from 1 to 65535). Settings not saved.");
+    EXPECT_TRUE(store.writes.empty());
 }
 
 TEST_F(SettingsOk, AFailedWriteKeepsWhatWasAssignedBeforeIt)

@@ -171,6 +171,54 @@ TEST_F(ClientTest, ARefusedConnectionIsReported)
     EXPECT_EQ(Reports::log, std::vector<std::string>{"connect() failed"});
 }
 
+TEST_F(ClientTest, AnUnreachableProxyIsNamedAfterTheUsualTextAndTheServerIsNeverLookedUp)
+{
+    uint16_t port;
+    CloseSocket(ListenOnLoopback(1, &port));
+    ASSERT_EQ(client.Setup("no-such-host.invalid", 7000, "PC01", ""), 0);
+    ASSERT_EQ(client.SetProxy("127.0.0.1", port), 0);
+    EXPECT_EQ(client.SocketConnect(), 1);
+    const std::string named = "Proxy 127.0.0.1:" + std::to_string(port) + " cannot be reached";
+    EXPECT_EQ(Reports::log, (std::vector<std::string>{"connect() failed", named}));
+}
+
+// The proxy's answer to CONNECT is input, read within its bounds; anything but
+// a bare 2xx head ends the connect before a byte of TLS. A tunnel opened and
+// one refused with a plain answer are tested end to end.
+TEST_F(ClientTest, AProxysAnswerToConnectEndsTheConnectUnlessItIsABare2xxHead)
+{
+    struct Case {
+        std::string answer;
+        size_t pieceSize;
+        const char* report;
+    };
+    const Case cases[] = {
+        {"HTTP/1.0 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic\r\n\r\n", 1,
+         "Proxy refused the tunnel: HTTP/1.0 407 Proxy Authentication Required"},
+        {std::string(5000, 'x'), 0, "Proxy reply too long"},
+        {"HTTP/1.0 200 Connection established\r\n\r\n\x16\x03\x03", 0,
+         "Proxy sent data into the tunnel before it opened"},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        ScriptedServer proxy([&](const ScriptedRequest&) {
+            ScriptedAnswer answer;
+            answer.bytes = c.answer;
+            answer.pieceSize = c.pieceSize;
+            answer.closeAfter = true;
+            return answer;
+        });
+        ASSERT_EQ(client.Setup("print.example", 65536 + 443, "PC01", ""), 0);
+        ASSERT_EQ(client.SetProxy("127.0.0.1", proxy.Port()), 0);
+        client.UseTls = true;
+        EXPECT_EQ(client.SocketConnect(), 1);
+        EXPECT_EQ(Reports::log, std::vector<std::string>{c.report});
+        EXPECT_EQ(client.Socket, kNoSocket);
+        ASSERT_EQ(proxy.Requests().size(), 1u);
+        EXPECT_EQ(proxy.Requests()[0].head, "CONNECT print.example:443 HTTP/1.1\r\nHost: print.example:443");
+    }
+}
+
 TEST_F(ClientTest, SetupRefusesTextsLongerThanTheirFields)
 {
     const std::string longest63(63, 'h');

@@ -10,6 +10,7 @@ struct HeadCase {
     const char* extraHeader;
     const char* body;
     std::string expectedHead;
+    bool throughProxy = false;  // the server 127.0.0.1:7000, reached through the scripted one
 };
 
 // Names the case in test output instead of dumping its bytes.
@@ -23,6 +24,10 @@ TEST_P(RequestHeadTest, SendsTheHeadLinesInOrderAndTheBodyAsIs)
     const HeadCase& c = GetParam();
     ScriptedServer server(Answer(OkResponse("")));
     SetUpFor(server);
+    if (c.throughProxy) {
+        ASSERT_EQ(client.Setup("127.0.0.1", 7000, "PC01", "cipher"), 0);
+        ASSERT_EQ(client.SetProxy("127.0.0.1", server.Port()), 0);
+    }
     ASSERT_EQ(client.SocketConnect(), 0);
     ASSERT_EQ(client.httpRequest("a/b?func=ping", c.extraHeader, c.body, nullptr, 0, nullptr, 0, nullptr), 0);
 
@@ -46,7 +51,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "POST /a/b?func=ping HTTP/1.1\r\n" + kLength3 + kCommonLines},
         HeadCase{"EmptyBodyAnnouncesZero", "Content-Type: application/xml", "",
                  "POST /a/b?func=ping HTTP/1.1\r\nContent-Length: 0\r\n" + std::string(kCommonLines) +
-                     "\r\nContent-Type: application/xml"}),
+                     "\r\nContent-Type: application/xml"},
+        HeadCase{"ThroughAProxyTheTargetNamesTheServerAndAllElseStays", "Content-Type: application/xml", "abc",
+                 "POST http://127.0.0.1:7000/a/b?func=ping HTTP/1.1\r\n" + kLength3 + kCommonLines +
+                     "\r\nContent-Type: application/xml",
+                 true}),
     [](const ::testing::TestParamInfo<HeadCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ClientTest, ThePathIsSentUnescaped)

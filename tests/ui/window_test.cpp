@@ -123,7 +123,8 @@ TEST_F(MainWindow, TabGoesFromOkToTheTabsAndThroughTheSettingsFieldsInTheirOrder
     BuildAndShow();
     ASSERT_TRUE(IsWindowVisible(Control(kTbSettings)));
     // The disabled user field is passed over.
-    const ControlId order[] = {kPageControl1, kEdUrl, kEdPort, kEdPollFreq, kEdCpu, kEdCipher, kChkUseTls, kBtnOk};
+    const ControlId order[] = {kPageControl1, kEdUrl,     kEdPort,  kEdPollFreq, kEdCpu,
+                               kEdCipher,     kChkUseTls, kEdProxy, kBtnOk};
     HWND current = Control(kBtnOk);
     for (ControlId expected : order) {
         current = GetNextDlgTabItem(Window(), current, FALSE);
@@ -209,18 +210,22 @@ TEST_F(MainWindow, OkStoresTheSettingsAndHidesTheWindow)
     EXPECT_EQ(Text(kEdPort), "0x1b58");
 }
 
-TEST_F(MainWindow, TheTlsBoxShowsTheStoredSettingAndOkStoresItsTick)
+TEST_F(MainWindow, TheTlsBoxAndTheProxyFieldShowTheStoredSettingsAndOkStoresThem)
 {
     store.values["UseTls"] = StoredValue::Int(1);
+    store.values["Proxy"] = StoredValue::Str("proxy.example:3128");
     BuildAndShow();
     EXPECT_EQ(Text(kChkUseTls), "Use TLS (HTTPS)");
     EXPECT_EQ(SendMessageA(Control(kChkUseTls), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(Text(kEdProxy), "proxy.example:3128");
     // As a click does: the box clears itself.
     SendMessageA(Control(kChkUseTls), BM_CLICK, 0, 0);
+    SetWindowTextA(Control(kEdProxy), "");
     ClickOk(Control(kBtnOk));
     Pump();
     EXPECT_EQ(store.values["UseTls"], StoredValue::Int(0));
     EXPECT_FALSE(ClientSettings.UseTls);
+    EXPECT_EQ(store.values["Proxy"], StoredValue::Str(""));
 }
 
 TEST_F(MainWindow, ARefusedOkSaysWhyAndKeepsTheWindowUp)

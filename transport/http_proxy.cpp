@@ -1,0 +1,111 @@
+// What the transport does differently through an HTTP proxy. A plain request
+// names the server in its target and the proxy forwards it; under TLS the
+// proxy first opens a tunnel to the server (CONNECT), and the handshake and
+// every request inside it are byte for byte those of a direct connection.
+#include <cstdio>
+#include <cstring>
+
+#include "transport/decimal.h"
+#include "transport/print_client.h"
+
+namespace {
+
+// Room for the proxy's answer to CONNECT: tinyproxy's is under 100 bytes.
+// More before its blank line is no answer to a CONNECT.
+constexpr int kTunnelReplyRoom = 4096;
+
+// Length of the head at the start of data, through its blank line; 0 while
+// that line has not arrived.
+int HeadLength(const char* data, int held)
+{
+    for (int i = 0; i + 1 < held; ++i) {
+        if (data[i] == '\n' && data[i + 1] == '\n')
+            return i + 2;
+        if (i + 3 < held && memcmp(data + i, "\r\n\r\n", 4) == 0)
+            return i + 4;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int PrintClient::SetProxy(const char* host, int32_t port)
+{
+    if (strlen(host) >= sizeof ProxyHost)
+        return 1;
+    strcpy(ProxyHost, host);
+    ProxyPort = port;
+    return 0;
+}
+
+// The server as host:port, its port as a direct connection uses it: the
+// low 16 bits.
+void PrintClient::ServerAuthority(char* out, int capacity)
+{
+    snprintf(out, static_cast<size_t>(capacity), "%s:%u", Host, static_cast<unsigned>(static_cast<uint16_t>(Port)));
+}
+
+void PrintClient::ProxyTargetPrefix(char* out, int capacity)
+{
+    out[0] = 0;
+    if (ProxyPort == 0 || UseTls)
+        return;
+    char server[kHostCapacity + 8];
+    ServerAuthority(server, sizeof server);
+    snprintf(out, static_cast<size_t>(capacity), "http://%s", server);
+}
+
+void PrintClient::ReportProxyUnreachable()
+{
+    if (ProxyPort == 0)
+        return;
+    // The connect step's texts read as if the server were down.
+    char text[kHostCapacity + 40];
+    snprintf(text, sizeof text, "Proxy %s:%d cannot be reached", ProxyHost, static_cast<int>(ProxyPort));
+    ReportError(text);
+}
+
+int PrintClient::OpenProxyTunnel()
+{
+    char server[kHostCapacity + 8];
+    ServerAuthority(server, sizeof server);
+    char request[2 * sizeof server + 40];
+    const int length = snprintf(request, sizeof request, "CONNECT %s HTTP/1.1\r\nHost: %s\r\n\r\n", server, server);
+    if (send(Socket, request, length, kSendFlags) != length) {
+        ReportError("write() failed");
+        return 1;
+    }
+
+    // The whole head, each read bounded by the read time-out as any reply's.
+    char reply[kTunnelReplyRoom + 1];
+    int32_t held = 0;
+    int headLength = 0;
+    while (headLength == 0) {
+        if (held == kTunnelReplyRoom) {
+            ReportError("Proxy reply too long");
+            return 1;
+        }
+        const int count = SocketReceive(reply + held, kTunnelReplyRoom - held, TransportTimeouts.headMilliseconds);
+        if (count < 0)
+            return 1;
+        held += count;
+        headLength = HeadLength(reply, held);
+    }
+    reply[held] = 0;
+    *FindLineEnd(reply) = 0;
+    const char* blank = strchr(reply, ' ');
+    const int32_t status = blank != nullptr ? DecimalValue(blank + 1) : 0;
+    if (strncmp(reply, "HTTP/", 5) != 0 || status < 200 || status > 299) {
+        char text[kTunnelReplyRoom + 40];
+        snprintf(text, sizeof text, "Proxy refused the tunnel: %s", reply);
+        ReportError(text);
+        return 1;
+    }
+    // The server speaks only after the handshake's first message: bytes here
+    // came from the proxy and would break the handshake.
+    if (held > headLength) {
+        ReportError("Proxy sent data into the tunnel before it opened");
+        return 1;
+    }
+    return 0;
+}

@@ -5,6 +5,7 @@
 #include "protocol/poll_cycle.h"
 #include "settings/client_settings.h"
 #include "settings/setting_limits.h"
+#include "settings/setting_rules.h"
 #include "transport/print_client.h"
 #include "ui/display.h"
 
@@ -12,6 +13,7 @@ static_assert(kServerNameLimit + 1 == static_cast<size_t>(kHostCapacity) &&
                   kComputerNameLimit + 1 == static_cast<size_t>(kComputerNameCapacity) &&
                   kCipherLimit + 1 == static_cast<size_t>(kCipherCapacity),
               "the settings' length limits must match the client's fields");
+static_assert(kBlocksInFlightMaximum == kMostBlocksInFlight, "every valid BlocksInFlight must be kept in flight");
 
 namespace {
 
@@ -57,6 +59,7 @@ void Timer1Timer(PollTimer& timer)
     client.OnStatus = OnStatus;
     client.OnLog = OnLog;
     client.UseTls = ClientSettings.UseTls;
+    client.BlocksInFlight = ClientSettings.BlocksInFlight;
     PollRunning = true;
     RunPollCycle(&client);
     PollRunning = false;

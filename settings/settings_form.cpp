@@ -5,6 +5,7 @@
 #include "settings/computer_name.h"
 #include "settings/integer_text.h"
 #include "settings/setting_limits.h"
+#include "settings/setting_rules.h"
 #include "settings/settings_store.h"
 
 namespace {
@@ -16,6 +17,7 @@ const char kPollFreq[] = "PollFreq";
 const char kUrl[] = "Url";
 const char kCipher[] = "Cipher";
 const char kUseTls[] = "UseTls";
+const char kBlocksInFlight[] = "BlocksInFlight";
 
 const int32_t kDefaultPort = 7000;
 const int32_t kDefaultPollFreq = 30;
@@ -98,6 +100,14 @@ SettingsOutcome LoadSettingsAtStart(SettingsStore& store, SettingsView& view, bo
     int32_t useTls = 0;
     ClientSettings.UseTls = store.ReadInteger(kUseTls, &useTls) && useTls != 0;
     view.SetUseTlsTicked(ClientSettings.UseTls);
+
+    // An administrator's setting, with no field in the window: never written,
+    // and a value outside its range counts as missing (one block at a time).
+    int32_t blocksInFlight = 0;
+    const bool blocksInFlightValid = store.ReadInteger(kBlocksInFlight, &blocksInFlight) &&
+                                     blocksInFlight >= kBlocksInFlightMinimum &&
+                                     blocksInFlight <= kBlocksInFlightMaximum;
+    ClientSettings.BlocksInFlight = blocksInFlightValid ? blocksInFlight : 1;
 
     view.ShowFirstPage(SettingsComplete(ClientSettings) ? FirstPage::Status : FirstPage::Settings);
 

@@ -3,6 +3,7 @@
 #include "tests/protocol/poll_fixture.h"
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
@@ -303,5 +304,88 @@ TEST_F(PollTest, AFailedConnectClearsTheFlagSoTheNextQueryEmptiesTheList)
     EventList events = NewEvents();
     EXPECT_EQ(std::count(events.begin(), events.end(), ClearLogEvent()), 1);
 }
+
+// ---- a kept connection the server ends, and blocks in flight -------------
+
+struct KeptConnectionRow {
+    const char* name;
+    int32_t blocksInFlight;
+    bool keepAlive;
+    std::map<size_t, size_t> shortBlocks;  // offset -> length served there
+    std::string closingFunction;           // whose answer ends its connection; empty for none
+    int closingRequest;
+    bool announced;
+    int connections;  // the server accepts, the discovery's included
+};
+
+void PrintTo(const KeptConnectionRow& row, std::ostream* out) { *out << row.name; }
+
+// Seven whole blocks and a short one, as long as every block is whole.
+constexpr size_t kJobSize = 30000;
+
+const KeptConnectionRow kKeptConnectionRows[] = {
+    {"OneAtATime_CloseAnnouncedAtTheThirdBlock", 1, true, {}, "spooldata", 3, true, 2},
+    {"OneAtATime_SilentCloseAfterTheThirdBlock", 1, true, {}, "spooldata", 3, false, 2},
+    {"OneAtATime_CloseAnnouncedOnTheQuery", 1, true, {}, "qryspool", 1, true, 2},
+    {"InFlight4_ShortBlocks", 4, true, {{4096, 1000}, {17384, 5}}, "", 0, false, 1},
+    {"InFlight4_CloseAnnouncedAtTheThirdBlock", 4, true, {}, "spooldata", 3, true, 2},
+    {"InFlight4_SilentCloseBeforeTheBlocks", 4, true, {}, "qryspool", 1, false, 2},
+    {"InFlight16_ShortBlocksAndACloseAnnounced", 16, true, {{0, 100}, {8292, 4000}}, "spooldata", 4, true, 2},
+    // Each of the 12 requests on a connection of its own, after the poll's first.
+    {"InFlight8_WithoutKeepAliveOneAtATime", 8, false, {}, "", 0, false, 13},
+};
+
+class KeptConnectionTest : public PollTest, public ::testing::WithParamInterface<KeptConnectionRow> {};
+
+TEST_P(KeptConnectionTest, PrintsTheJobOnceWithoutAFailure)
+{
+    const KeptConnectionRow& row = GetParam();
+    const std::string data = JobData(kJobSize);
+    Script("qryspool", JobReply("f", std::to_string(kJobSize), "Doc", "P", "3"));
+    ServeSpoolFile(data, row.shortBlocks);
+    if (!row.closingFunction.empty())
+        CloseAfter(row.closingFunction, row.closingRequest, row.announced);
+    KeepAlive = row.keepAlive;
+    blocksInFlight = row.blocksInFlight;
+
+    EXPECT_EQ(Poll(), 0);
+
+    EXPECT_EQ(spooler_double::WrittenBytes(), data);
+    EXPECT_EQ(RequestsFor("printed").size(), 1u);
+    EXPECT_EQ(KeepAlive, row.keepAlive);
+    EXPECT_EQ(server_->Connections(), row.connections);
+    std::set<size_t> blockStarts;
+    for (size_t offset = 0; offset < kJobSize;) {
+        blockStarts.insert(offset);
+        auto shortBlock = row.shortBlocks.find(offset);
+        offset += shortBlock != row.shortBlocks.end() ? shortBlock->second : 4096;
+    }
+    // No failure line, and a progress report per block.
+    size_t progressReports = 0;
+    for (const DisplayEvent& event : Events()) {
+        if (event.kind == DisplayEvent::Log) {
+            EXPECT_EQ(event.text, "Doc");
+        }
+        progressReports += event.kind == DisplayEvent::Progress && event.maximum == static_cast<int32_t>(kJobSize);
+    }
+    EXPECT_EQ(progressReports, blockStarts.size() + 1);
+    // Never more requests unanswered than the setting allows; each block
+    // request either follows the one before it or starts at a block received.
+    std::map<int, int> requestsOnConnection;
+    size_t previousOffset = 0;
+    for (const ScriptedRequest& request : server_->Requests()) {
+        const int index = requestsOnConnection[request.connection]++;
+        EXPECT_LE(index + 1 - request.answeredBefore, row.blocksInFlight);
+        if (FunctionOf(request) != "spooldata")
+            continue;
+        const size_t offset = OffsetOf(request);
+        EXPECT_LT(offset, kJobSize);
+        EXPECT_TRUE(offset == previousOffset + 4096 || blockStarts.count(offset) == 1) << offset;
+        previousOffset = offset;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, KeptConnectionTest, ::testing::ValuesIn(kKeptConnectionRows),
+                         [](const ::testing::TestParamInfo<KeptConnectionRow>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,11 +1,19 @@
 #include "tests/protocol/poll_fixture.h"
 
+#include <algorithm>
+
 #include "protocol/service_path.h"
 
 std::string FunctionOf(const ScriptedRequest& request)
 {
     size_t equals = request.path.rfind("func=");
     return equals == std::string::npos ? std::string() : request.path.substr(equals + 5);
+}
+
+size_t OffsetOf(const ScriptedRequest& request)
+{
+    const size_t at = request.body.find("offset='");
+    return at == std::string::npos ? 0 : std::stoul(request.body.substr(at + 8));
 }
 
 std::string ServerError()
@@ -82,9 +90,53 @@ void PollTest::ServeBlocks(const std::string& data, const std::vector<size_t>& s
     Script("spooldata", answers);
 }
 
-ScriptedAnswer PollTest::Answer(const ScriptedRequest& request)
+void PollTest::ServeSpoolFile(const std::string& data, const std::map<size_t, size_t>& shortBlocks)
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    spoolFile_ = data;
+    shortBlocks_ = shortBlocks;
+}
+
+void PollTest::CloseAfter(const std::string& function, int request, bool announced)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    closingFunction_ = function;
+    closingRequest_ = request;
+    closeAnnounced_ = announced;
+    if (!announced) {
+        display_recorder::SetHook([this](const DisplayEvent&) {
+            if (silentCloseGiven_.exchange(false))
+                WaitReadable(client_->Socket, 1000);
+        });
+    }
+}
+
+ScriptedAnswer PollTest::Answer(const ScriptedRequest& request)
+{
+    ScriptedAnswer answer = ScriptedAnswerTo(request);
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::string function = FunctionOf(request);
+    if (function == closingFunction_ && ++requestsSeen_[function] == closingRequest_) {
+        answer.closeAfter = true;
+        if (closeAnnounced_)
+            answer.bytes.insert(answer.bytes.find("\r\n") + 2, "connection: CLOSE\r\n");
+        else
+            silentCloseGiven_ = true;
+    }
+    return answer;
+}
+
+ScriptedAnswer PollTest::ScriptedAnswerTo(const ScriptedRequest& request)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!spoolFile_.empty() && FunctionOf(request) == "spooldata") {
+        const size_t offset = OffsetOf(request);
+        auto shortBlock = shortBlocks_.find(offset);
+        const size_t length = shortBlock != shortBlocks_.end() ? shortBlock->second : size_t{4096};
+        ScriptedAnswer block;
+        block.bytes = OkResponse(Complement(spoolFile_.substr(std::min(offset, spoolFile_.size()), length)));
+        return block;
+    }
     auto answers = script_.find(FunctionOf(request));
     if (answers == script_.end() || answers->second.empty()) {
         ScriptedAnswer missing;
@@ -101,6 +153,7 @@ int PollTest::Poll()
 {
     client_.reset(new PrintClient);
     client_->Setup("127.0.0.1", server_->Port(), "PC01", kCipher);
+    client_->BlocksInFlight = blocksInFlight;
     display_recorder::Attach(client_.get());
     return RunPollCycle(client_.get());
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -19,6 +20,9 @@
 
 // The function name of a request path ("printlist", "spooldata", ...).
 std::string FunctionOf(const ScriptedRequest& request);
+
+// The offset a spooldata request names.
+size_t OffsetOf(const ScriptedRequest& request);
 
 // A status line other than 200, which fails the request.
 std::string ServerError();
@@ -42,6 +46,14 @@ public:
     void Script(const std::string& function, const std::string& okBody);
     // Serves data as blocks of the given sizes (complemented on the wire).
     void ServeBlocks(const std::string& data, const std::vector<size_t>& sizes);
+    // Serves data as a spool file, by the offset each spooldata request names:
+    // a whole block or what is left, or the length shortBlocks gives there.
+    void ServeSpoolFile(const std::string& data, const std::map<size_t, size_t>& shortBlocks = {});
+    // The answer to the nth request of the function (from 1) ends its
+    // connection: announced by a "Connection: close" field, or silently. The
+    // poll's next display after a silent close waits until the close has
+    // reached the client, as it has on any link before the next request.
+    void CloseAfter(const std::string& function, int request, bool announced);
 
     // One poll with a fresh client, kept in client_ for inspection.
     int Poll();
@@ -53,15 +65,26 @@ public:
     // The events since the last call of this function.
     std::vector<DisplayEvent> NewEvents();
 
+    // Spool data requests each poll's client keeps in flight.
+    int32_t blocksInFlight = 1;
+
 protected:
     std::unique_ptr<ScriptedServer> server_;
     std::unique_ptr<PrintClient> client_;
 
 private:
     ScriptedAnswer Answer(const ScriptedRequest& request);
+    ScriptedAnswer ScriptedAnswerTo(const ScriptedRequest& request);
 
     std::mutex mutex_;
     std::map<std::string, std::vector<ScriptedAnswer>> script_;
     std::map<std::string, size_t> served_;
+    std::map<std::string, int> requestsSeen_;
+    std::string spoolFile_;
+    std::map<size_t, size_t> shortBlocks_;
+    std::string closingFunction_;
+    int closingRequest_ = 0;
+    bool closeAnnounced_ = false;
+    std::atomic<bool> silentCloseGiven_{false};
     size_t eventsSeen_ = 0;
 };

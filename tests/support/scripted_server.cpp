@@ -24,27 +24,32 @@ constexpr int kPollMilliseconds = 20;
 
 enum class ReadOutcome { Request, PeerClosed, Stopped };
 
-// Reads until the head and its Content-Length body are whole.
-ReadOutcome ReadRequest(SocketHandle connection, const bool& stopping, std::mutex& mutex, ScriptedRequest* request)
+bool Stopping(const bool& stopping, std::mutex& mutex)
 {
-    std::string data;
-    size_t headEnd = std::string::npos;
-    size_t bodyLength = 0;
+    std::lock_guard<std::mutex> lock(mutex);
+    return stopping;
+}
+
+// Reads until the head and its Content-Length body are whole. data holds what
+// was read of the connection and not yet taken: requests sent in flight.
+ReadOutcome ReadRequest(SocketHandle connection, const bool& stopping, std::mutex& mutex, std::string& data,
+                        ScriptedRequest* request)
+{
+    size_t headEnd = data.find("\r\n\r\n");
+    size_t bodyLength = headEnd == std::string::npos ? 0 : AnnouncedLength(data.substr(0, headEnd));
     for (;;) {
         if (headEnd != std::string::npos && data.size() >= headEnd + 4 + bodyLength) {
             request->head = data.substr(0, headEnd);
             request->body = data.substr(headEnd + 4, bodyLength);
+            data.erase(0, headEnd + 4 + bodyLength);
             size_t pathStart = request->head.find(" /");
             size_t pathEnd = request->head.find(" HTTP/");
             if (pathStart != std::string::npos && pathEnd != std::string::npos && pathEnd > pathStart)
                 request->path = request->head.substr(pathStart + 2, pathEnd - pathStart - 2);
             return ReadOutcome::Request;
         }
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (stopping)
-                return ReadOutcome::Stopped;
-        }
+        if (Stopping(stopping, mutex))
+            return ReadOutcome::Stopped;
         int ready = WaitReadable(connection, kPollMilliseconds);
         if (ready < 0)
             return ReadOutcome::PeerClosed;
@@ -61,6 +66,23 @@ ReadOutcome ReadRequest(SocketHandle connection, const bool& stopping, std::mute
                 bodyLength = AnnouncedLength(data.substr(0, headEnd));
         }
     }
+}
+
+// Stops sending and drops whatever comes until the client closes.
+void LingerAndClose(SocketHandle connection, const bool& stopping, std::mutex& mutex)
+{
+#ifdef _WIN32
+    shutdown(connection, SD_SEND);
+#else
+    shutdown(connection, SHUT_WR);
+#endif
+    char chunk[8192];
+    while (!Stopping(stopping, mutex)) {
+        int ready = WaitReadable(connection, kPollMilliseconds);
+        if (ready < 0 || (ready > 0 && recv(connection, chunk, sizeof chunk, 0) <= 0))
+            break;
+    }
+    CloseSocket(connection);
 }
 
 }  // namespace
@@ -127,9 +149,10 @@ void ScriptedServer::Run()
 
 void ScriptedServer::Serve(SocketHandle connection, int number)
 {
-    for (;;) {
+    std::string unread;
+    for (int answered = 0;; ++answered) {
         ScriptedRequest request;
-        ReadOutcome outcome = ReadRequest(connection, stopping_, mutex_, &request);
+        ReadOutcome outcome = ReadRequest(connection, stopping_, mutex_, unread, &request);
         if (outcome == ReadOutcome::PeerClosed) {
             std::lock_guard<std::mutex> lock(mutex_);
             ++closedByClient_;
@@ -137,6 +160,7 @@ void ScriptedServer::Serve(SocketHandle connection, int number)
         if (outcome != ReadOutcome::Request)
             break;
         request.connection = number;
+        request.answeredBefore = answered;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(request);
@@ -151,8 +175,10 @@ void ScriptedServer::Serve(SocketHandle connection, int number)
             }
             SendAll(connection, answer.bytes.data() + offset, std::min(piece, answer.bytes.size() - offset));
         }
-        if (answer.closeAfter)
-            break;
+        if (answer.closeAfter) {
+            LingerAndClose(connection, stopping_, mutex_);
+            return;
+        }
         if (answer.stall) {
             // Neither read nor close: the client must give up by its time-out.
             std::unique_lock<std::mutex> lock(mutex_);

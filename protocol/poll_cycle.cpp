@@ -202,10 +202,12 @@ int PrintJob(PrintClient* client, char* const* fields, char* document, unsigned 
     // Requests ahead of the bytes received assume whole blocks; a shorter
     // block makes the responses to the requests past it useless, and they
     // are read and dropped while the requests go on from the true offset.
+    // No request is left unanswered at the end: the requests after the last
+    // block would lie a whole block past it, at or past the size.
     int64_t offset = 0;
     int64_t nextOffset = 0;
     RequestedOffsets requested;
-    while (offset < size || requested.Count() > 0) {
+    while (offset < size) {
         // Each request after a response read, so the server is never sent
         // more than it has room for while its responses wait to be read. A
         // connection that lost requests (a failed send) gets no more: the
@@ -222,7 +224,7 @@ int PrintJob(PrintClient* client, char* const* fields, char* document, unsigned 
         int32_t received = 0;
         if (client->ReadResponse(nullptr, 0, reinterpret_cast<char*>(block), kBlockSize, &received) != 0)
             return FailJob(client, handle, JobStage::PageStarted, "httpRequest failed");
-        if (requestedOffset == offset && offset < size) {
+        if (requestedOffset == offset) {
             // An empty block would ask for the same offset again without end.
             if (received <= 0)
                 return FailJob(client, handle, JobStage::PageStarted, "httpRequest failed");

@@ -186,6 +186,27 @@ TEST_F(SettingsLoad, ValuesOfTheWrongTypeCountAsMissing)
     EXPECT_EQ(store.values["UseTls"], StoredValue::Str("1")) << "never written at start";
 }
 
+TEST_F(SettingsLoad, BlocksInFlightOutsideOneTo256CountsAsOneAndIsNeverWritten)
+{
+    const struct {
+        StoredValue stored;
+        int32_t taken;
+    } cases[] = {{StoredValue::Int(1), 1},   {StoredValue::Int(64), 64}, {StoredValue::Int(256), 256},
+                 {StoredValue::Int(0), 1},   {StoredValue::Int(257), 1}, {StoredValue::Int(-3), 1},
+                 {StoredValue::Str("8"), 1}};
+    for (const auto& c : cases) {
+        StoreConfiguredKey();
+        store.values["BlocksInFlight"] = c.stored;
+        Load();
+        EXPECT_EQ(ClientSettings.BlocksInFlight, c.taken);
+        EXPECT_EQ(store.values["BlocksInFlight"], c.stored) << "never written";
+    }
+    StoreConfiguredKey();
+    Load();
+    EXPECT_EQ(ClientSettings.BlocksInFlight, 1);
+    EXPECT_EQ(store.values.count("BlocksInFlight"), 0u);
+}
+
 TEST_F(SettingsLoad, ExpandableTextIsTakenAsStoredAndRewrittenPlain)
 {
     StoreConfiguredKey();

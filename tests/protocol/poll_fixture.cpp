@@ -103,12 +103,12 @@ void PollTest::CloseAfter(const std::string& function, int request, bool announc
     closingFunction_ = function;
     closingRequest_ = request;
     closeAnnounced_ = announced;
-    if (!announced) {
-        display_recorder::SetHook([this](const DisplayEvent&) {
-            if (silentCloseGiven_.exchange(false))
-                WaitReadable(client_->Socket, 1000);
-        });
-    }
+}
+
+void PollTest::AwaitSilentClose()
+{
+    if (silentCloseGiven_.exchange(false))
+        WaitReadable(client_->Socket, 1000);
 }
 
 ScriptedAnswer PollTest::Answer(const ScriptedRequest& request)

@@ -50,10 +50,12 @@ public:
     // a whole block or what is left, or the length shortBlocks gives there.
     void ServeSpoolFile(const std::string& data, const std::map<size_t, size_t>& shortBlocks = {});
     // The answer to the nth request of the function (from 1) ends its
-    // connection: announced by a "Connection: close" field, or silently. The
-    // poll's next display after a silent close waits until the close has
-    // reached the client, as it has on any link before the next request.
+    // connection: announced by a "Connection: close" field, or silently.
     void CloseAfter(const std::string& function, int request, bool announced);
+    // Once a silent close has been given, waits (a second at most) until it
+    // has reached the client, as it has on any link by the time the client
+    // sends again. For a display hook.
+    void AwaitSilentClose();
 
     // One poll with a fresh client, kept in client_ for inspection.
     int Poll();

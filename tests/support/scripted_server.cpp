@@ -150,7 +150,7 @@ void ScriptedServer::Run()
 void ScriptedServer::Serve(SocketHandle connection, int number)
 {
     std::string unread;
-    for (int answered = 0;; ++answered) {
+    for (;;) {
         ScriptedRequest request;
         ReadOutcome outcome = ReadRequest(connection, stopping_, mutex_, unread, &request);
         if (outcome == ReadOutcome::PeerClosed) {
@@ -160,7 +160,6 @@ void ScriptedServer::Serve(SocketHandle connection, int number)
         if (outcome != ReadOutcome::Request)
             break;
         request.connection = number;
-        request.answeredBefore = answered;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(request);

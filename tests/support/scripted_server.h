@@ -20,7 +20,6 @@ struct ScriptedRequest {
     std::string body;
     std::string path;  // the request target without its leading '/'
     int connection;    // 1 for the first connection accepted, 2 for the next...
-    int answeredBefore; // answers already sent on this connection when it was read
 };
 
 struct ScriptedAnswer {

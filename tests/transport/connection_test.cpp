@@ -106,10 +106,11 @@ TEST_F(ClientTest, RequestsInFlightAreAnsweredInOrderFromTheBytesHeld)
     const std::vector<std::string> responses = {OkResponse("one"), OkResponse("two"), OkResponse("three")};
     const std::string all = responses[0] + responses[1] + responses[2];
     const size_t cuts[] = {0, responses[0].size() + 5, responses[0].size() + 5 + responses[1].size(), all.size()};
-    ScriptedServer server([&](const ScriptedRequest& request) {
-        const size_t index = request.answeredBefore;
+    size_t index = 0;
+    ScriptedServer server([&](const ScriptedRequest&) {
         ScriptedAnswer answer;
         answer.bytes = all.substr(cuts[index], cuts[index + 1] - cuts[index]);
+        ++index;
         return answer;
     });
     SetUpFor(server);

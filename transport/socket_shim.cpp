@@ -73,10 +73,9 @@ int ReceiveWithin(SocketHandle socketHandle, char* buffer, int size, int timeout
     // on the socket's bound either. Both wait first instead.
     if (timeoutMilliseconds > 0 && size > 0 && *socketTimeout != timeoutMilliseconds) {
         const DWORD milliseconds = static_cast<DWORD>(timeoutMilliseconds);
-        *socketTimeout = setsockopt(socketHandle, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&milliseconds),
-                                    sizeof milliseconds) == 0
-                             ? timeoutMilliseconds
-                             : 0;
+        const char* value = reinterpret_cast<const char*>(&milliseconds);
+        const bool set = setsockopt(socketHandle, SOL_SOCKET, SO_RCVTIMEO, value, sizeof milliseconds) == 0;
+        *socketTimeout = set ? timeoutMilliseconds : 0;
     }
     if (size <= 0 || *socketTimeout != timeoutMilliseconds) {
         const int ready = WaitReadable(socketHandle, timeoutMilliseconds);

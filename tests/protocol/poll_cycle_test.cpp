@@ -311,8 +311,8 @@ struct KeptConnectionRow {
     const char* name;
     int32_t blocksInFlight;
     bool keepAlive;
-    std::map<size_t, size_t> shortBlocks;  // offset -> length served there
-    std::string closingFunction;           // whose answer ends its connection; empty for none
+    std::vector<size_t> blocks;   // the sizes of the first blocks served; then whole ones
+    std::string closingFunction;  // whose answer ends its connection
     int closingRequest;
     bool announced;
     int connections;  // the server accepts, the discovery's included
@@ -320,18 +320,17 @@ struct KeptConnectionRow {
 
 void PrintTo(const KeptConnectionRow& row, std::ostream* out) { *out << row.name; }
 
-// Seven whole blocks and a short one, as long as every block is whole.
-constexpr size_t kJobSize = 30000;
+constexpr size_t kJobSize = 30000;  // eight blocks, when all are whole
 
 const KeptConnectionRow kKeptConnectionRows[] = {
     {"OneAtATime_CloseAnnouncedAtTheThirdBlock", 1, true, {}, "spooldata", 3, true, 2},
     {"OneAtATime_SilentCloseAfterTheThirdBlock", 1, true, {}, "spooldata", 3, false, 2},
     {"OneAtATime_CloseAnnouncedOnTheQuery", 1, true, {}, "qryspool", 1, true, 2},
-    {"InFlight4_ShortBlocks", 4, true, {{4096, 1000}, {17384, 5}}, "", 0, false, 1},
+    {"InFlight4_ShortBlocks", 4, true, {4096, 1000, 4096, 4096, 4096, 5}, "", 0, false, 1},
     {"InFlight4_CloseAnnouncedAtTheThirdBlock", 4, true, {}, "spooldata", 3, true, 2},
     {"InFlight4_SilentCloseBeforeTheBlocks", 4, true, {}, "qryspool", 1, false, 2},
-    {"InFlight16_ShortBlocksAndACloseAnnounced", 16, true, {{0, 100}, {8292, 4000}}, "spooldata", 4, true, 2},
-    // Each of the 12 requests on a connection of its own, after the poll's first.
+    {"InFlight16_ShortBlocksAndACloseAnnounced", 16, true, {100, 4096, 4096, 4000}, "spooldata", 4, true, 2},
+    // Each of its 12 requests on a connection of its own, after the poll's first.
     {"InFlight8_WithoutKeepAliveOneAtATime", 8, false, {}, "", 0, false, 13},
 };
 
@@ -342,9 +341,8 @@ TEST_P(KeptConnectionTest, PrintsTheJobOnceWithoutAFailure)
     const KeptConnectionRow& row = GetParam();
     const std::string data = JobData(kJobSize);
     Script("qryspool", JobReply("f", std::to_string(kJobSize), "Doc", "P", "3"));
-    ServeSpoolFile(data, row.shortBlocks);
-    if (!row.closingFunction.empty())
-        CloseAfter(row.closingFunction, row.closingRequest, row.announced);
+    ServeBlocks(data, row.blocks);
+    CloseAfter(row.closingFunction, row.closingRequest, row.announced);
     KeepAlive = row.keepAlive;
     blocksInFlight = row.blocksInFlight;
     int32_t mostUnanswered = 0;
@@ -360,36 +358,32 @@ TEST_P(KeptConnectionTest, PrintsTheJobOnceWithoutAFailure)
     EXPECT_EQ(RequestsFor("printed").size(), 1u);
     EXPECT_EQ(KeepAlive, row.keepAlive);
     EXPECT_EQ(server_->Connections(), row.connections);
-    // As many requests in flight as the setting asks for (the job has eight
-    // blocks), and never more: each block read leaves the others unanswered.
+    // As many requests in flight as asked for, never more: a block read
+    // leaves the others unanswered.
     EXPECT_EQ(mostUnanswered + 1, row.keepAlive ? std::min(row.blocksInFlight, 8) : 1);
     std::set<size_t> blockStarts;
-    for (size_t offset = 0; offset < kJobSize;) {
-        blockStarts.insert(offset);
-        auto shortBlock = row.shortBlocks.find(offset);
-        offset += shortBlock != row.shortBlocks.end() ? shortBlock->second : 4096;
-    }
-    // No failure line, and a progress report per block.
-    size_t progressReports = 0;
-    for (const DisplayEvent& event : Events()) {
-        if (event.kind == DisplayEvent::Log) {
-            EXPECT_EQ(event.text, "Doc");
-        }
-        progressReports += event.kind == DisplayEvent::Progress && event.maximum == static_cast<int32_t>(kJobSize);
-    }
-    EXPECT_EQ(progressReports, blockStarts.size() + 1);
-    // Each block request follows the one before it or starts at a block
-    // received, and none lies at or past the size.
-    size_t previousOffset = 0;
+    for (size_t i = 0, start = 0; start < kJobSize; start += i < row.blocks.size() ? row.blocks[i] : 4096, ++i)
+        blockStarts.insert(start);
+    // A block request follows the one before it or starts at a block received.
+    size_t previous = 0;
     for (const ScriptedRequest& request : RequestsFor("spooldata")) {
-        const size_t offset = OffsetOf(request);
-        EXPECT_LT(offset, kJobSize);
-        EXPECT_TRUE(offset == previousOffset + 4096 || blockStarts.count(offset) == 1) << offset;
-        previousOffset = offset;
+        EXPECT_LT(OffsetOf(request), kJobSize);
+        EXPECT_TRUE(OffsetOf(request) == previous + 4096 || blockStarts.count(OffsetOf(request)) == 1);
+        previous = OffsetOf(request);
     }
+    // No failure line (the document's name alone), and a progress report per block.
+    size_t logLines = 0;
+    size_t jobProgress = 0;
+    for (const DisplayEvent& event : Events()) {
+        logLines += event.kind == DisplayEvent::Log;
+        jobProgress += event.kind == DisplayEvent::Progress && event.maximum == static_cast<int32_t>(kJobSize);
+    }
+    EXPECT_EQ(logLines, 1u);
+    EXPECT_EQ(jobProgress, blockStarts.size() + 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, KeptConnectionTest, ::testing::ValuesIn(kKeptConnectionRows),
-                         [](const ::testing::TestParamInfo<KeptConnectionRow>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, KeptConnectionTest, ::testing::ValuesIn(kKeptConnectionRows),
+    [](const ::testing::TestParamInfo<KeptConnectionRow>& info) { return std::string(info.param.name); });
 
 }  // namespace

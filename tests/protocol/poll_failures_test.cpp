@@ -59,7 +59,8 @@ const std::string kQryspoolFailed = "httpRequest \"rmtprt.aspx?func=qryspool\" f
 void FindNoService(PollTest* test)
 {
     ServicePrefix[0] = 0;
-    test->Script("ping", std::vector<ScriptedAnswer>{{"HTTP/1.1 404 Not Found\r\nContent-Length: 7\r\n\r\nno ping"}});
+    const std::string notFound = "HTTP/1.1 404 Not Found\r\nContent-Length: 7\r\n\r\nno ping";
+    test->Script("ping", std::vector<ScriptedAnswer>{{notFound}});
     test->Script("", "OK\r\n17");
 }
 

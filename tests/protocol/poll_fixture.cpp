@@ -79,22 +79,13 @@ void PollTest::Script(const std::string& function, const std::string& okBody)
 
 void PollTest::ServeBlocks(const std::string& data, const std::vector<size_t>& sizes)
 {
-    std::vector<ScriptedAnswer> answers;
-    size_t offset = 0;
-    for (size_t size : sizes) {
-        ScriptedAnswer answer;
-        answer.bytes = OkResponse(Complement(data.substr(offset, size)));
-        answers.push_back(answer);
-        offset += size;
-    }
-    Script("spooldata", answers);
-}
-
-void PollTest::ServeSpoolFile(const std::string& data, const std::map<size_t, size_t>& shortBlocks)
-{
     std::lock_guard<std::mutex> lock(mutex_);
     spoolFile_ = data;
-    shortBlocks_ = shortBlocks;
+    size_t offset = 0;
+    for (size_t size : sizes) {
+        blockSizes_[offset] = size;
+        offset += size;
+    }
 }
 
 void PollTest::CloseAfter(const std::string& function, int request, bool announced)
@@ -113,40 +104,28 @@ void PollTest::AwaitSilentClose()
 
 ScriptedAnswer PollTest::Answer(const ScriptedRequest& request)
 {
-    ScriptedAnswer answer = ScriptedAnswerTo(request);
     std::lock_guard<std::mutex> lock(mutex_);
     const std::string function = FunctionOf(request);
-    if (function == closingFunction_ && ++requestsSeen_[function] == closingRequest_) {
+    ScriptedAnswer answer;
+    size_t& served = served_[function];
+    auto answers = script_.find(function);
+    if (function == "spooldata" && !spoolFile_.empty()) {
+        const size_t offset = std::min(OffsetOf(request), spoolFile_.size());
+        auto size = blockSizes_.find(offset);
+        const size_t length = size != blockSizes_.end() ? size->second : 4096;
+        answer.bytes = OkResponse(Complement(spoolFile_.substr(offset, length)));
+    } else if (answers == script_.end() || answers->second.empty()) {
+        answer.bytes = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+    } else {
+        answer = answers->second[std::min(served, answers->second.size() - 1)];
+    }
+    if (++served == static_cast<size_t>(closingRequest_) && function == closingFunction_) {
         answer.closeAfter = true;
         if (closeAnnounced_)
             answer.bytes.insert(answer.bytes.find("\r\n") + 2, "connection: CLOSE\r\n");
-        else
-            silentCloseGiven_ = true;
+        silentCloseGiven_ = !closeAnnounced_;
     }
     return answer;
-}
-
-ScriptedAnswer PollTest::ScriptedAnswerTo(const ScriptedRequest& request)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!spoolFile_.empty() && FunctionOf(request) == "spooldata") {
-        const size_t offset = OffsetOf(request);
-        auto shortBlock = shortBlocks_.find(offset);
-        const size_t length = shortBlock != shortBlocks_.end() ? shortBlock->second : size_t{4096};
-        ScriptedAnswer block;
-        block.bytes = OkResponse(Complement(spoolFile_.substr(std::min(offset, spoolFile_.size()), length)));
-        return block;
-    }
-    auto answers = script_.find(FunctionOf(request));
-    if (answers == script_.end() || answers->second.empty()) {
-        ScriptedAnswer missing;
-        missing.bytes = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
-        return missing;
-    }
-    size_t& served = served_[answers->first];
-    size_t index = served < answers->second.size() ? served : answers->second.size() - 1;
-    ++served;
-    return answers->second[index];
 }
 
 int PollTest::Poll()

@@ -44,17 +44,15 @@ public:
     // The answers to a function, in order; the last one repeats.
     void Script(const std::string& function, std::vector<ScriptedAnswer> answers);
     void Script(const std::string& function, const std::string& okBody);
-    // Serves data as blocks of the given sizes (complemented on the wire).
+    // Serves data complemented, by the offset each spooldata request names:
+    // the first blocks have the given sizes, the others are whole (4096
+    // bytes, or what is left).
     void ServeBlocks(const std::string& data, const std::vector<size_t>& sizes);
-    // Serves data as a spool file, by the offset each spooldata request names:
-    // a whole block or what is left, or the length shortBlocks gives there.
-    void ServeSpoolFile(const std::string& data, const std::map<size_t, size_t>& shortBlocks = {});
     // The answer to the nth request of the function (from 1) ends its
     // connection: announced by a "Connection: close" field, or silently.
     void CloseAfter(const std::string& function, int request, bool announced);
-    // Once a silent close has been given, waits (a second at most) until it
-    // has reached the client, as it has on any link by the time the client
-    // sends again. For a display hook.
+    // After a silent close, waits (a second at most) until it has reached the
+    // client, as it has on a real link by the time the client sends again.
     void AwaitSilentClose();
 
     // One poll with a fresh client, kept in client_ for inspection.
@@ -76,14 +74,12 @@ protected:
 
 private:
     ScriptedAnswer Answer(const ScriptedRequest& request);
-    ScriptedAnswer ScriptedAnswerTo(const ScriptedRequest& request);
 
     std::mutex mutex_;
     std::map<std::string, std::vector<ScriptedAnswer>> script_;
     std::map<std::string, size_t> served_;
-    std::map<std::string, int> requestsSeen_;
     std::string spoolFile_;
-    std::map<size_t, size_t> shortBlocks_;
+    std::map<size_t, size_t> blockSizes_;  // by offset
     std::string closingFunction_;
     int closingRequest_ = 0;
     bool closeAnnounced_ = false;

@@ -24,12 +24,6 @@ constexpr int kPollMilliseconds = 20;
 
 enum class ReadOutcome { Request, PeerClosed, Stopped };
 
-bool Stopping(const bool& stopping, std::mutex& mutex)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return stopping;
-}
-
 // Reads until the head and its Content-Length body are whole. data holds what
 // was read of the connection and not yet taken: requests sent in flight.
 ReadOutcome ReadRequest(SocketHandle connection, const bool& stopping, std::mutex& mutex, std::string& data,
@@ -48,8 +42,11 @@ ReadOutcome ReadRequest(SocketHandle connection, const bool& stopping, std::mute
                 request->path = request->head.substr(pathStart + 2, pathEnd - pathStart - 2);
             return ReadOutcome::Request;
         }
-        if (Stopping(stopping, mutex))
-            return ReadOutcome::Stopped;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (stopping)
+                return ReadOutcome::Stopped;
+        }
         int ready = WaitReadable(connection, kPollMilliseconds);
         if (ready < 0)
             return ReadOutcome::PeerClosed;
@@ -66,23 +63,6 @@ ReadOutcome ReadRequest(SocketHandle connection, const bool& stopping, std::mute
                 bodyLength = AnnouncedLength(data.substr(0, headEnd));
         }
     }
-}
-
-// Stops sending and drops whatever comes until the client closes.
-void LingerAndClose(SocketHandle connection, const bool& stopping, std::mutex& mutex)
-{
-#ifdef _WIN32
-    shutdown(connection, SD_SEND);
-#else
-    shutdown(connection, SHUT_WR);
-#endif
-    char chunk[8192];
-    while (!Stopping(stopping, mutex)) {
-        int ready = WaitReadable(connection, kPollMilliseconds);
-        if (ready < 0 || (ready > 0 && recv(connection, chunk, sizeof chunk, 0) <= 0))
-            break;
-    }
-    CloseSocket(connection);
 }
 
 }  // namespace
@@ -150,6 +130,7 @@ void ScriptedServer::Run()
 void ScriptedServer::Serve(SocketHandle connection, int number)
 {
     std::string unread;
+    bool closed = false;
     for (;;) {
         ScriptedRequest request;
         ReadOutcome outcome = ReadRequest(connection, stopping_, mutex_, unread, &request);
@@ -159,6 +140,8 @@ void ScriptedServer::Serve(SocketHandle connection, int number)
         }
         if (outcome != ReadOutcome::Request)
             break;
+        if (closed)
+            continue;
         request.connection = number;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -174,10 +157,12 @@ void ScriptedServer::Serve(SocketHandle connection, int number)
             }
             SendAll(connection, answer.bytes.data() + offset, std::min(piece, answer.bytes.size() - offset));
         }
-        if (answer.closeAfter) {
-            LingerAndClose(connection, stopping_, mutex_);
-            return;
-        }
+        // As web servers do, a close stops the sending side only, and what
+        // still comes is dropped until the client closes: requests already
+        // in flight then meet no reset. (1 is SD_SEND and SHUT_WR alike.)
+        closed = answer.closeAfter;
+        if (closed)
+            shutdown(connection, 1);
         if (answer.stall) {
             // Neither read nor close: the client must give up by its time-out.
             std::unique_lock<std::mutex> lock(mutex_);

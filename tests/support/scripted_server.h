@@ -1,7 +1,6 @@
 // A loopback HTTP peer for tests. It runs on its own thread, accepts any number
 // of connections, reads each request whole (head and Content-Length body) and
-// answers with whatever the test's handler returns for it, in the order the
-// requests came, also when several arrive before the first answer.
+// answers with whatever the test's handler returns for it.
 #pragma once
 
 #include <condition_variable>
@@ -26,10 +25,7 @@ struct ScriptedAnswer {
     std::string bytes;       // sent as they are
     size_t pieceSize = 0;    // >0: send in pieces of this size, pausing between them
     int pauseMilliseconds = 1;
-    // Close the connection once the bytes are sent. As web servers do, it
-    // stops sending but reads on (and drops) until the client closes, so
-    // requests already in flight meet no reset.
-    bool closeAfter = false;
+    bool closeAfter = false; // close the connection once the bytes are sent
     bool stall = false;      // send the bytes, then neither read nor close until the server stops
 };
 

@@ -72,61 +72,6 @@ TEST_F(ClientTest, AClosedPeerTurnsKeepAliveOffForGood)
     EXPECT_EQ(server.Connections(), 3);
 }
 
-TEST_F(ClientTest, AServerEndingAKeptConnectionIsNoFailure)
-{
-    // Announced in any letter case, or closed silently between two requests.
-    const std::vector<std::string> closings = {
-        "HTTP/1.1 200 OK\r\nCONNECTION: keep-alive, cLoSe\r\nContent-Length: 2\r\n\r\nok", OkResponse("ok")};
-    for (const std::string& closing : closings) {
-        SCOPED_TRACE(closing);
-        ScriptedServer server([&](const ScriptedRequest& request) {
-            ScriptedAnswer answer;
-            answer.bytes = request.connection == 1 ? closing : OkResponse("next");
-            answer.closeAfter = request.connection == 1;
-            return answer;
-        });
-        SetUpFor(server);
-        ASSERT_EQ(client.SocketConnect(), 0);
-        EXPECT_EQ(Exchange(), 0);
-        if (client.Socket != kNoSocket) {
-            ASSERT_GT(WaitReadable(client.Socket, 1000), 0);
-        }
-
-        EXPECT_EQ(Exchange(), 0);
-        EXPECT_EQ(Body(), "next");
-        EXPECT_EQ(server.Connections(), 2);
-        EXPECT_TRUE(Reports::log.empty());
-        EXPECT_TRUE(KeepAlive);
-    }
-}
-
-TEST_F(ClientTest, RequestsInFlightAreAnsweredInOrderFromTheBytesHeld)
-{
-    // The answers' bytes cut across the responses: a read ends inside the next.
-    const std::vector<std::string> responses = {OkResponse("one"), OkResponse("two"), OkResponse("three")};
-    const std::string all = responses[0] + responses[1] + responses[2];
-    const size_t cuts[] = {0, responses[0].size() + 5, responses[0].size() + 5 + responses[1].size(), all.size()};
-    size_t index = 0;
-    ScriptedServer server([&](const ScriptedRequest&) {
-        ScriptedAnswer answer;
-        answer.bytes = all.substr(cuts[index], cuts[index + 1] - cuts[index]);
-        ++index;
-        return answer;
-    });
-    SetUpFor(server);
-    ASSERT_EQ(client.SocketConnect(), 0);
-    for (const char* request : {"a", "b", "c"})
-        ASSERT_EQ(client.SendRequest("p", nullptr, request), 0);
-    EXPECT_EQ(client.RequestsUnanswered, 3);
-    for (const char* expected : {"one", "two", "three"}) {
-        bodyLength = -1;
-        EXPECT_EQ(client.ReadResponse(nullptr, 0, body, sizeof body, &bodyLength), 0);
-        EXPECT_EQ(Body(), expected);
-    }
-    EXPECT_EQ(client.RequestsUnanswered, 0);
-    EXPECT_EQ(server.Connections(), 1);
-}
-
 TEST_F(ClientTest, ATimeOutClosesTheConnectionButKeepsKeepAlive)
 {
     ScriptedServer server([](const ScriptedRequest& request) {

@@ -67,7 +67,8 @@ struct PrintClient {
     int ReceiveTimeoutSet;
     // What has arrived and is not yet read as a response, from ResponseStart
     // to ReceivedHeld. It outlives an exchange: with requests in flight, the
-    // bytes after one response begin the next. Two NULs follow the held data.
+    // bytes after one response begin the next. After every read two NULs
+    // follow the held data.
     int32_t ReceivedHeld;
     int32_t ResponseStart;
     char Received[kReceiveRoom + 2];

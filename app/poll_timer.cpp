@@ -13,6 +13,7 @@ static_assert(kServerNameLimit + 1 == static_cast<size_t>(kHostCapacity) &&
                   kComputerNameLimit + 1 == static_cast<size_t>(kComputerNameCapacity) &&
                   kCipherLimit + 1 == static_cast<size_t>(kCipherCapacity),
               "the settings' length limits must match the client's fields");
+static_assert(kBlocksInFlightMaximum == kMostBlocksInFlight, "every valid BlocksInFlight must be kept in flight");
 
 namespace {
 
@@ -67,6 +68,7 @@ void Timer1Timer(PollTimer& timer)
     client.OnStatus = OnStatus;
     client.OnLog = OnLog;
     client.UseTls = ClientSettings.UseTls;
+    client.BlocksInFlight = ClientSettings.BlocksInFlight;
     // Cannot fail either: the proxy's host passed the same limit.
     if (proxyPort != 0)
         client.SetProxy(proxyHost.c_str(), proxyPort);

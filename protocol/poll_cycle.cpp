@@ -53,11 +53,22 @@ int EndPoll(PrintClient* client, const char* text)
     return ClosePoll(client);
 }
 
+// The path for a request, or null when no service path was found: then the
+// request fails at once, before a byte of it is sent, and takes its own
+// failure path after the discovery's text.
+const char* PathFor(PrintClient* client, const char* functionName)
+{
+    const char* path = RequestPath(client, functionName);
+    return path[0] != 0 ? path : nullptr;
+}
+
 int Post(PrintClient* client, const char* functionName, const char* document, char* reply, int32_t capacity,
          int32_t* length)
 {
-    return client->httpRequest(RequestPath(client, functionName), kXmlContentType, document, nullptr, 0, reply,
-                               capacity, length);
+    const char* path = PathFor(client, functionName);
+    if (path == nullptr)
+        return 1;
+    return client->httpRequest(path, kXmlContentType, document, nullptr, 0, reply, capacity, length);
 }
 
 // Posts a document whose reply is read as text into the reply buffer. The
@@ -116,6 +127,54 @@ int32_t ProgressPosition(int64_t offset)
     return offset > INT32_MAX ? INT32_MAX : static_cast<int32_t>(offset);
 }
 
+// At most this many bytes of requests are in flight, whatever BlocksInFlight
+// says: any receive buffer takes them in, so sending never waits on a server
+// that waits, in turn, for its responses to be read.
+constexpr int32_t kRequestBytesInFlight = 65536;
+
+// The offsets of the spool data requests sent and not yet answered, oldest
+// first: the responses come in this order.
+class RequestedOffsets {
+public:
+    int32_t Count() const { return count_; }
+    void Add(int64_t offset) { offsets_[(first_ + count_++) % kMostBlocksInFlight] = offset; }
+    int64_t TakeOldest()
+    {
+        const int64_t offset = offsets_[first_];
+        first_ = (first_ + 1) % kMostBlocksInFlight;
+        --count_;
+        return offset;
+    }
+    void Clear() { count_ = 0; }
+
+private:
+    int64_t offsets_[kMostBlocksInFlight] = {};
+    int32_t first_ = 0;
+    int32_t count_ = 0;
+};
+
+int WriteBlockRequest(char* document, char* const* fields, int64_t offset, const char* cipher)
+{
+    return snprintf(document, kDocumentSize, "<spooldata file='%s' offset='%d' blocksize='%d' encode='%s' />",
+                    fields[kFileField], static_cast<int>(offset), static_cast<int>(kBlockSize), cipher);
+}
+
+// How many block requests this job keeps in flight: one at a time unless the
+// connection is kept and the setting asks for more.
+int32_t BlocksInFlightFor(PrintClient* client, const char* path, char* const* fields, int32_t size, char* document)
+{
+    int32_t limit = client->BlocksInFlight;
+    if (!KeepAlive || limit <= 1 || size <= kBlockSize)
+        return 1;
+    if (limit > kMostBlocksInFlight)
+        limit = kMostBlocksInFlight;
+    // The longest request of the job names its last offset.
+    WriteBlockRequest(document, fields, size - 1, client->Cipher);
+    const int32_t requestBytes = client->RequestLength(path, kXmlContentType, document);
+    const int32_t fitting = requestBytes > 0 ? kRequestBytesInFlight / requestBytes : 1;
+    return fitting < 1 ? 1 : (fitting < limit ? fitting : limit);
+}
+
 // Prints the job named by the query reply's fields as one RAW document.
 int PrintJob(PrintClient* client, char* const* fields, char* document, unsigned char* block)
 {
@@ -133,26 +192,60 @@ int PrintJob(PrintClient* client, char* const* fields, char* document, unsigned 
 
     client->OnProgress(0, size);
     client->OnStatus("Printing");
+    const char* path = size > 0 ? PathFor(client, "spooldata") : "";
+    if (path == nullptr)
+        return FailJob(client, handle, JobStage::PageStarted, "httpRequest failed");
+    const int32_t inFlightLimit = BlocksInFlightFor(client, path, fields, size, document);
+
     // The service decides each block's length; the loop ends once the bytes
     // received reach or pass the size. 64 bits, as the last block may pass it.
+    // Requests ahead of the bytes received assume whole blocks; a shorter
+    // block makes the responses to the requests past it useless, and they
+    // are read and dropped while the requests go on from the true offset.
+    // No request is left unanswered at the end: the requests after the last
+    // block would lie a whole block past it, at or past the size.
     int64_t offset = 0;
+    int64_t nextOffset = 0;
+    RequestedOffsets requested;
     while (offset < size) {
-        snprintf(document, kDocumentSize, "<spooldata file='%s' offset='%d' blocksize='%d' encode='%s' />",
-                 fields[kFileField], static_cast<int>(offset), static_cast<int>(kBlockSize), client->Cipher);
+        // Each request after a response read, so the server is never sent
+        // more than it has room for while its responses wait to be read. A
+        // connection that lost requests (a failed send) gets no more: the
+        // read below meets its failure.
+        while (nextOffset < size && requested.Count() < inFlightLimit &&
+               client->RequestsUnanswered == requested.Count()) {
+            WriteBlockRequest(document, fields, nextOffset, client->Cipher);
+            if (client->SendRequest(path, kXmlContentType, document) != 0)
+                return FailJob(client, handle, JobStage::PageStarted, "httpRequest failed");
+            requested.Add(nextOffset);
+            nextOffset += kBlockSize;
+        }
+        const int64_t requestedOffset = requested.TakeOldest();
         int32_t received = 0;
-        int result = client->httpRequest(RequestPath(client, "spooldata"), kXmlContentType, document, nullptr, 0,
-                                         reinterpret_cast<char*>(block), kBlockSize, &received);
-        // An empty block would ask for the same offset again without end.
-        if (result != 0 || received <= 0)
+        if (client->ReadResponse(nullptr, 0, reinterpret_cast<char*>(block), kBlockSize, &received) != 0)
             return FailJob(client, handle, JobStage::PageStarted, "httpRequest failed");
-        ComplementBlock(block, received);
-        uint32_t written = 0;
-        if (!spooler::WritePrinter(handle, block, static_cast<uint32_t>(received), &written))
-            return FailJob(client, handle, JobStage::PageStarted, "WritePrinter failed");
-        if (written != static_cast<uint32_t>(received))
-            return FailJob(client, handle, JobStage::PageStarted, "Invalid size writen");
-        offset += received;
-        client->OnProgress(ProgressPosition(offset), size);
+        if (requestedOffset == offset) {
+            // An empty block would ask for the same offset again without end.
+            if (received <= 0)
+                return FailJob(client, handle, JobStage::PageStarted, "httpRequest failed");
+            ComplementBlock(block, received);
+            uint32_t written = 0;
+            if (!spooler::WritePrinter(handle, block, static_cast<uint32_t>(received), &written))
+                return FailJob(client, handle, JobStage::PageStarted, "WritePrinter failed");
+            if (written != static_cast<uint32_t>(received))
+                return FailJob(client, handle, JobStage::PageStarted, "Invalid size writen");
+            offset += received;
+            client->OnProgress(ProgressPosition(offset), size);
+            if (received < kBlockSize)
+                nextOffset = offset;
+        }
+        // A response that announced the connection's close leaves the
+        // requests sent after it unanswered: they go again, on a new
+        // connection, from the true offset.
+        if (client->RequestsUnanswered != requested.Count()) {
+            requested.Clear();
+            nextOffset = offset;
+        }
     }
 
     if (!spooler::EndPagePrinter(handle))
@@ -227,9 +320,8 @@ int RunPollCycle(PrintClient* client)
 
     // The fields are still whole: the blocks went to their own buffer.
     snprintf(document, kDocumentSize, "<printed id='%s'/>", fields[kJobIdField]);
-    // The acknowledgement's reply is not read, so it needs no terminator.
-    int32_t ignoredLength = 0;
-    if (Post(client, "printed", document, reply, kReplySize, &ignoredLength) != 0) {
+    // The acknowledgement's reply is never read: it may have any length.
+    if (Post(client, "printed", document, nullptr, 0, nullptr) != 0) {
         // The job has printed: the progress stays full, and the client's end
         // closes the connection.
         client->ReportError("httpRequest failed");

@@ -11,6 +11,10 @@ extern int32_t ComputerToken;          // -1 until a registration answers
 extern int32_t RegistrationCountdown;  // connected polls until the next registration
 extern bool LogCleared;                // the event list was emptied since the last failure
 
+// The most spool data requests the block loop keeps in flight; a client
+// asking for more gets this many.
+constexpr int32_t kMostBlocksInFlight = 256;
+
 // 0 when a job was printed and acknowledged, 1 otherwise (an empty queue too).
 int RunPollCycle(PrintClient* client);
 

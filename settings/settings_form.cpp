@@ -18,6 +18,7 @@ const char kUrl[] = "Url";
 const char kCipher[] = "Cipher";
 const char kUseTls[] = "UseTls";
 const char kProxy[] = "Proxy";
+const char kBlocksInFlight[] = "BlocksInFlight";
 
 const int32_t kDefaultPort = 7000;
 const int32_t kDefaultPollFreq = 30;
@@ -106,6 +107,14 @@ SettingsOutcome LoadSettingsAtStart(SettingsStore& store, SettingsView& view, bo
     // Not written back either; missing or empty connects straight.
     ClientSettings.Proxy = store.ReadText(kProxy);
     view.SetEditText(SettingsEdit::Proxy, ClientSettings.Proxy);
+
+    // An administrator's setting, with no field in the window: never written,
+    // and a value outside its range counts as missing (one block at a time).
+    int32_t blocksInFlight = 0;
+    const bool blocksInFlightValid = store.ReadInteger(kBlocksInFlight, &blocksInFlight) &&
+                                     blocksInFlight >= kBlocksInFlightMinimum &&
+                                     blocksInFlight <= kBlocksInFlightMaximum;
+    ClientSettings.BlocksInFlight = blocksInFlightValid ? blocksInFlight : 1;
 
     view.ShowFirstPage(SettingsComplete(ClientSettings) ? FirstPage::Status : FirstPage::Settings);
 

@@ -66,6 +66,29 @@ char* FindHeadEnd(char* buffer, int32_t held)
     return nullptr;
 }
 
+// True when the comma-separated value lists token, letters in any case and
+// blanks around it allowed.
+bool ListsToken(const char* value, const char* token)
+{
+    const size_t tokenLength = strlen(token);
+    const char* item = value;
+    for (;;) {
+        while (*item == ' ' || *item == '\t' || *item == ',')
+            ++item;
+        if (*item == 0)
+            return false;
+        const char* end = item;
+        while (*end != 0 && *end != ',')
+            ++end;
+        const char* last = end;
+        while (last > item && (last[-1] == ' ' || last[-1] == '\t'))
+            --last;
+        if (static_cast<size_t>(last - item) == tokenLength && StartsWithNoCase(item, token))
+            return true;
+        item = end;
+    }
+}
+
 // Copies [from, to) into out, cut to fit, and ends it with a NUL.
 void CopyCut(char* out, size_t capacity, const char* from, const char* to)
 {
@@ -91,6 +114,10 @@ void PrintClient::ParseHeaderField(ResponseHead* head, const char* name, const c
         head->ContentLength = DecimalValue(value);
     if (StartsWithNoCase(name, "Transfer-Encoding"))
         head->Chunked = strstr(value, "chunked") != nullptr ? 1 : 0;
+    // The whole name in any letter case; a close named in any of the fields
+    // counts.
+    if (StartsWithNoCase(name, "Connection") && name[10] == 0 && ListsToken(value, "close"))
+        head->Close = 1;
 }
 
 int16_t PrintClient::ParseResponseHead(ResponseHead* head, char* start, char* bodyStart)
@@ -151,19 +178,18 @@ int PrintClient::SocketReceive(char* buffer, int32_t size, int timeoutMillisecon
         }
         return count;
     }
-    int ready = WaitReadable(Socket, timeoutMilliseconds);
-    if (ready < 0) {
+    buffer[0] = 0;
+    int count = ReceiveWithin(Socket, buffer, size, timeoutMilliseconds, &ReceiveTimeoutSet);
+    if (count == kReceiveWaitFailed) {
         if (ReadPendingError(Socket, &pendingError))
             ReportError("SO_ERROR was");
         ReportError("select() failed in SocketReceive");
         return -1;
     }
-    if (ready == 0) {
+    if (count == kReceiveTimedOut) {
         ReportError("Read socket timeout, server is maybe not active");
         return -2;
     }
-    buffer[0] = 0;
-    int count = recv(Socket, buffer, size, 0);
     if (count < 0) {
         ReportError("read() failed");
         if (ReadPendingError(Socket, &pendingError))
@@ -178,25 +204,28 @@ int PrintClient::SocketReceive(char* buffer, int32_t size, int timeoutMillisecon
 }
 
 // Whether the connection can carry no new request: it is closed, or holds
-// unread data (what InputWaiting sees of a close differs by platform). Under
-// TLS only application data counts: records the server sends on its own
-// (session tickets) also make the socket readable.
+// data no request asked for, held already or waiting on the socket (what
+// InputWaiting sees of a close differs by platform). Under TLS only
+// application data counts: records the server sends on its own (session
+// tickets) also make the socket readable.
 bool PrintClient::ConnectionStale()
 {
     if (Socket == kNoSocket)
+        return true;
+    if (ReceivedHeld > ResponseStart)
         return true;
     return Channel != nullptr ? TlsConnectionStale(Channel) : InputWaiting(Socket);
 }
 
 // Appends a read to the held data and keeps two NULs after it, so the held
 // data always reads as text.
-int PrintClient::ReceiveMore(char* buffer, int32_t* held, int timeoutMilliseconds)
+int PrintClient::ReceiveMore(int timeoutMilliseconds)
 {
-    int count = SocketReceive(buffer + *held, kReceiveRoom - *held, timeoutMilliseconds);
+    int count = SocketReceive(Received + ReceivedHeld, kReceiveRoom - ReceivedHeld, timeoutMilliseconds);
     if (count > 0) {
-        *held += count;
-        buffer[*held] = 0;
-        buffer[*held + 1] = 0;
+        ReceivedHeld += count;
+        Received[ReceivedHeld] = 0;
+        Received[ReceivedHeld + 1] = 0;
     }
     return count;
 }
@@ -212,13 +241,13 @@ int PrintClient::FailExchange(const char* text)
 }
 
 // Reads more of a chunked body; false when the body cannot be completed.
-bool PrintClient::ContinueChunkedBody(char* buffer, int32_t* held)
+bool PrintClient::ContinueChunkedBody()
 {
-    if (*held == kReceiveRoom) {
+    if (ReceivedHeld == kReceiveRoom) {
         FailExchange("Invalid chunked reply");
         return false;
     }
-    int count = ReceiveMore(buffer, held, TransportTimeouts.chunkMilliseconds);
+    int count = ReceiveMore(TransportTimeouts.chunkMilliseconds);
     if (count > 0)
         return true;
     if (count == -1)
@@ -229,20 +258,21 @@ bool PrintClient::ContinueChunkedBody(char* buffer, int32_t* held)
 
 // Decodes a chunked body in place from Body on: the data of every chunk is
 // moved down over the framing, so the body ends up as one run of bytes.
-int PrintClient::DecodeChunkedBody(char* buffer, int32_t* held)
+// *responseEnd receives where the response ends in the buffer.
+int PrintClient::DecodeChunkedBody(int32_t* responseEnd)
 {
     Head.ContentLength = 0;
-    char* write = Head.Body;
-    int32_t readAt = static_cast<int32_t>(Head.Body - buffer);
+    int32_t write = static_cast<int32_t>(Head.Body - Received);
+    int32_t readAt = write;
     for (;;) {
         // Size line: every hex digit before the extension (';') counts; the line
         // ends at its LF.
         int32_t size = 0;
         bool inExtension = false;
         for (;;) {
-            if (readAt == *held && !ContinueChunkedBody(buffer, held))
+            if (readAt == ReceivedHeld && !ContinueChunkedBody())
                 return 1;
-            unsigned char c = static_cast<unsigned char>(buffer[readAt++]);
+            unsigned char c = static_cast<unsigned char>(Received[readAt++]);
             if (c == '\n')
                 break;
             inExtension = inExtension || c == ';';
@@ -254,79 +284,145 @@ int PrintClient::DecodeChunkedBody(char* buffer, int32_t* held)
             size = size * 16 + digit;
         }
         if (size == 0)
-            return 0;
+            break;
         // The chunk and its CR LF must fit in the room left in the buffer.
         if (size > kReceiveRoom - 2 - readAt)
             return FailExchange("Invalid chunked reply");
         Head.ContentLength += size;
         for (int32_t remaining = size; remaining > 0;) {
-            if (readAt == *held && !ContinueChunkedBody(buffer, held))
+            if (readAt == ReceivedHeld && !ContinueChunkedBody())
                 return 1;
-            int32_t take = *held - readAt < remaining ? *held - readAt : remaining;
-            memmove(write, buffer + readAt, static_cast<size_t>(take));
+            int32_t take = ReceivedHeld - readAt < remaining ? ReceivedHeld - readAt : remaining;
+            memmove(Received + write, Received + readAt, static_cast<size_t>(take));
             write += take;
             readAt += take;
             remaining -= take;
         }
         for (int crlf = 0; crlf < 2; ++crlf) {
-            if (readAt == *held && !ContinueChunkedBody(buffer, held))
+            if (readAt == ReceivedHeld && !ContinueChunkedBody())
                 return 1;
             // Anything else here means the size line lied: the data taken
             // would hold framing, or leave chunk data behind as framing.
-            if (buffer[readAt++] != "\r\n"[crlf])
+            if (Received[readAt++] != "\r\n"[crlf])
                 return FailExchange("Invalid chunked reply");
         }
     }
+    // The body is whole. The trailer lines and the empty line after it end
+    // the response as far as they have arrived; no read waits for them.
+    while (readAt < ReceivedHeld) {
+        const void* lineFeed = memchr(Received + readAt, '\n', static_cast<size_t>(ReceivedHeld - readAt));
+        if (lineFeed == nullptr) {
+            readAt = ReceivedHeld;
+            break;
+        }
+        const int32_t lineStart = readAt;
+        readAt = static_cast<int32_t>(static_cast<const char*>(lineFeed) - Received) + 1;
+        if (readAt - lineStart == 1 || (readAt - lineStart == 2 && Received[lineStart] == '\r'))
+            break;
+    }
+    *responseEnd = readAt;
+    return 0;
 }
 
 int PrintClient::httpRequest(const char* path, const char* extraHeader, const char* body,
                              char* headOut, int32_t headCapacity,
                              char* bodyOut, int32_t bodyCapacity, int32_t* bodyLength)
 {
-    // Room for the response, and two NULs after the held data.
-    char buffer[kReceiveRoom + 2];
+    if (SendRequest(path, extraHeader, body) != 0)
+        return 1;
+    return ReadResponse(headOut, headCapacity, bodyOut, bodyCapacity, bodyLength);
+}
 
-    // A connection that an earlier failure closed cannot carry this request,
-    // kept alive or not. Bytes already waiting on a kept connection answer no
-    // request of ours (a server that answered twice); read now, they would
-    // pass for this request's reply. A new connection leaves them behind, and
-    // the close of a server that went idle where the check sees it; where it
-    // does not, the request meets the close and fails.
+int PrintClient::SendRequest(const char* path, const char* extraHeader, const char* body)
+{
+    // Here, and only here, an ended connection is told from a failed one. A
+    // close seen before anything is sent, announced by the last response
+    // (which closed the connection then) or found on the socket, is the
+    // ordinary end of a kept connection: the request goes on a new one, and
+    // keep-alive stays on. A read that finds the connection gone instead of a
+    // response is a failure (ReadResponse turns keep-alive off). Bytes
+    // waiting that no request asked for (a server that answered twice) would
+    // pass for this request's response, so they go with their connection.
+    // With requests unanswered, what waits is their responses.
     // Inside TLS a failed connect ends the request: its reason is told, and
     // nothing goes out without a channel, so no send or read could fail on
     // its own.
-    if ((!KeepAlive || ConnectionStale()) && SocketConnect() != 0 && UseTls)
+    if (RequestsUnanswered == 0 && (!KeepAlive || ConnectionStale()) && SocketConnect() != 0 && UseTls)
         return FailExchange(nullptr);
 
-    int32_t bodyBytes = static_cast<int32_t>(strlen(body));
+    char request[kReceiveRoom];
+    const int32_t bodyBytes = static_cast<int32_t>(strlen(body));
     char targetPrefix[kProxyTargetCapacity];
     ProxyTargetPrefix(targetPrefix, sizeof targetPrefix);
-    int headBytes = ComposeRequestHead(buffer, kReceiveRoom, targetPrefix, path, extraHeader, bodyBytes, Host);
+    const int headBytes =
+        ComposeRequestHead(request, kReceiveRoom, targetPrefix, path, extraHeader, bodyBytes, Host);
     if (headBytes < 0) {
         ReportError("Request too long");
         ReleaseConnection();
         return 1;
     }
-    // A failed send has reported itself and closed the socket; the first read
-    // below then fails and ends the exchange. Inside TLS, head and body leave
-    // as one record when they fit: the server then wakes and decrypts once per
-    // request, where two records cost a quarter of the throughput on loopback.
-    // The bytes inside are the same.
-    if (UseTls && bodyBytes <= kReceiveRoom - headBytes) {
-        memcpy(buffer + headBytes, body, static_cast<size_t>(bodyBytes));
-        SocketSend(buffer, headBytes + bodyBytes);
+    // Head and body leave in one send when they fit: the server then wakes
+    // once per request (inside TLS, decrypts one record). The bytes are the
+    // same. A failed send has reported itself and closed the connection, so
+    // the read of the response fails and ends the exchange.
+    int failed;
+    if (bodyBytes <= kReceiveRoom - headBytes) {
+        memcpy(request + headBytes, body, static_cast<size_t>(bodyBytes));
+        failed = SocketSend(request, headBytes + bodyBytes);
     } else {
-        SocketSend(buffer, headBytes);
-        SocketSend(body, bodyBytes);
+        failed = SocketSend(request, headBytes);
+        failed |= SocketSend(body, bodyBytes);
+    }
+    if (failed == 0)
+        ++RequestsUnanswered;
+    return 0;
+}
+
+int32_t PrintClient::RequestLength(const char* path, const char* extraHeader, const char* body)
+{
+    char head[kReceiveRoom];
+    const int32_t bodyBytes = static_cast<int32_t>(strlen(body));
+    char targetPrefix[kProxyTargetCapacity];
+    ProxyTargetPrefix(targetPrefix, sizeof targetPrefix);
+    const int headBytes = ComposeRequestHead(head, kReceiveRoom, targetPrefix, path, extraHeader, bodyBytes, Host);
+    return headBytes < 0 ? INT32_MAX : headBytes + bodyBytes;
+}
+
+int PrintClient::ReadResponse(char* headOut, int32_t headCapacity, char* bodyOut, int32_t bodyCapacity,
+                              int32_t* bodyLength)
+{
+    // Responses read are dropped from the buffer's start only once they fill
+    // half of it: the room left then holds any block response, and little is
+    // moved.
+    if (ResponseStart == ReceivedHeld) {
+        ForgetReceived();
+    } else if (ResponseStart > kReceiveRoom / 2) {
+        memmove(Received, Received + ResponseStart, static_cast<size_t>(ReceivedHeld - ResponseStart + 2));
+        ReceivedHeld -= ResponseStart;
+        ResponseStart = 0;
     }
 
-    int32_t held;
     do {
         // One pass per response: an interim 100 is dropped with everything held.
-        held = 0;
         char* bodyStart = nullptr;
         for (;;) {
-            int count = ReceiveMore(buffer, &held, TransportTimeouts.headMilliseconds);
+            char* response = Received + ResponseStart;
+            const int32_t held = ReceivedHeld - ResponseStart;
+            if (bodyStart == nullptr && held > 0) {
+                // The head is parsed once, as soon as its end is found.
+                bodyStart = FindHeadEnd(response, held);
+                if (bodyStart != nullptr) {
+                    // Without a status line nothing tells where this reply ends.
+                    if (ParseResponseHead(&Head, response, bodyStart) != 0)
+                        return FailExchange(nullptr);
+                    if (Head.Chunked != 1 && Head.StatusCode != 100 && Head.ContentLength < 0)
+                        return FailExchange("Invalid Content-Length");
+                }
+            }
+            if (bodyStart != nullptr &&
+                (Head.Chunked == 1 || Head.StatusCode == 100 || Head.ContentLength <= held - Head.HeadLength))
+                break;
+            int count = ReceiveMore(TransportTimeouts.headMilliseconds);
             // A reply that comes after its time-out would pass for the next
             // request's, so the connection goes; keep-alive stays as it is.
             if (count == -2)
@@ -336,50 +432,50 @@ int PrintClient::httpRequest(const char* path, const char* extraHeader, const ch
                 ReleaseConnection();
                 return 1;
             }
-            if (bodyStart == nullptr) {
-                // The head is parsed once, as soon as its end is found.
-                bodyStart = FindHeadEnd(buffer, held);
-                if (bodyStart == nullptr)
-                    continue;
-                // Without a status line nothing tells where this reply ends.
-                if (ParseResponseHead(&Head, buffer, bodyStart) != 0)
-                    return FailExchange(nullptr);
-                if (Head.Chunked == 1 || Head.StatusCode == 100)
-                    break;
-                if (Head.ContentLength < 0)
-                    return FailExchange("Invalid Content-Length");
-            }
-            if (Head.ContentLength <= held - Head.HeadLength)
-                break;
         }
+        if (Head.StatusCode == 100)
+            ForgetReceived();
     } while (Head.StatusCode == 100);
 
+    char* const headText = Received + ResponseStart;
+    int32_t responseEnd;
     if (Head.Chunked == 1) {
-        if (DecodeChunkedBody(buffer, &held) != 0)
+        if (DecodeChunkedBody(&responseEnd) != 0)
             return 1;
-    } else if (Head.ContentLength == 0) {
-        // No length given: the body is what arrived together with the head.
-        Head.ContentLength = held - Head.HeadLength;
+    } else {
+        // No length given: the body is what arrived together with the head,
+        // unless more responses are to come, whose bytes those are.
+        if (Head.ContentLength == 0 && RequestsUnanswered <= 1)
+            Head.ContentLength = ReceivedHeld - ResponseStart - Head.HeadLength;
+        responseEnd = ResponseStart + Head.HeadLength + Head.ContentLength;
     }
+    ResponseStart = responseEnd;
+    if (RequestsUnanswered > 0)
+        --RequestsUnanswered;
 
-    if ((headOut != nullptr && Head.HeadLength >= headCapacity) ||
-        (bodyOut != nullptr && Head.ContentLength > bodyCapacity)) {
-        ReportError("Reply too long");
-        ReleaseConnection();
-        return 1;
-    }
-    if (headOut != nullptr) {
-        memcpy(headOut, buffer, static_cast<size_t>(Head.HeadLength));
+    const bool fits = (headOut == nullptr || Head.HeadLength < headCapacity) &&
+                      (bodyOut == nullptr || Head.ContentLength <= bodyCapacity);
+    if (fits && headOut != nullptr) {
+        memcpy(headOut, headText, static_cast<size_t>(Head.HeadLength));
         headOut[Head.HeadLength] = 0;
     }
-    if (bodyOut != nullptr) {
+    if (fits && bodyOut != nullptr) {
         memcpy(bodyOut, Head.Body, static_cast<size_t>(Head.ContentLength));
         *bodyLength = Head.ContentLength;
     }
 
-    ReleaseConnection();
+    // A server that announced its close sends nothing more on this
+    // connection: the next request connects anew.
+    if (Head.Close == 1)
+        SocketClose();
+    else
+        ReleaseConnection();
+    if (!fits) {
+        ReportError("Reply too long");
+        return 1;
+    }
     if (Head.StatusCode == 200)
         return 0;
-    ReportFormatted("%s", buffer);
+    ReportFormatted("%s", headText);
     return 1;
 }

@@ -13,8 +13,10 @@ static sockaddr_in ConnectAddress;
 PrintClient::PrintClient()
     : Socket(kNoSocket), Head(), Cipher(), ComputerName(), Host(), Port(0),
       OnProgress(nullptr), OnStatus(nullptr), OnLog(nullptr), UseTls(false), Channel(nullptr), ProxyHost(),
-      ProxyPort(0)
+      ProxyPort(0), BlocksInFlight(1), RequestsUnanswered(0), ReceiveTimeoutSet(0), ReceivedHeld(0), ResponseStart(0)
 {
+    Received[0] = 0;
+    Received[1] = 0;
 }
 
 PrintClient::~PrintClient()
@@ -112,14 +114,24 @@ int PrintClient::SocketSend(const void* data, int32_t length)
 
 void PrintClient::SocketClose()
 {
+    // Whatever was held or awaited belonged to this connection.
+    ForgetReceived();
+    RequestsUnanswered = 0;
     if (Socket == kNoSocket)
         return;
+    ReceiveTimeoutSet = 0;
     if (Channel != nullptr) {
         TlsClose(Channel);
         Channel = nullptr;
     }
     CloseSocket(Socket);
     Socket = kNoSocket;
+}
+
+void PrintClient::ForgetReceived()
+{
+    ReceivedHeld = 0;
+    ResponseStart = 0;
 }
 
 void PrintClient::ReleaseConnection()

@@ -12,7 +12,7 @@ typedef void (*ProgressCallback)(int32_t position, int32_t maximum);
 typedef void (*TextCallback)(const char* text);
 
 // The parsed head of the last HTTP response. The pointers refer to the
-// receive buffer of the running httpRequest and are valid only inside it.
+// client's receive buffer and are valid only until the next read.
 struct ResponseHead {
     char* StatusLine;
     int32_t HeadLength;
@@ -20,6 +20,9 @@ struct ResponseHead {
     char* Body;
     int16_t StatusCode;
     int32_t Chunked;
+    // 1 when a Connection field names "close": the server sends nothing more
+    // on this connection after this response.
+    int32_t Close;
 };
 
 // Sizes of the client's text fields, terminator included.
@@ -30,7 +33,7 @@ constexpr int kHostCapacity = 64;
 // names the server for a proxy.
 constexpr int kProxyTargetCapacity = kHostCapacity + 14;
 
-// Room for response data in the receive buffer of one exchange.
+// Room for response data in the receive buffer.
 constexpr int kReceiveRoom = 65535;
 
 // Receive time-outs. The program keeps 15 s and 3 s; tests shorten them.
@@ -62,6 +65,20 @@ struct PrintClient {
     // straight to Host:Port.
     char ProxyHost[kHostCapacity];
     int32_t ProxyPort;
+    // How many spool data requests the block loop may keep on the connection
+    // before their replies; 1 sends each request after the previous reply.
+    int32_t BlocksInFlight;
+    // Requests sent on this connection whose responses are still to be read.
+    int32_t RequestsUnanswered;
+    // The read bound the socket enforces by itself, where the platform has one.
+    int ReceiveTimeoutSet;
+    // What has arrived and is not yet read as a response, from ResponseStart
+    // to ReceivedHeld. It outlives an exchange: with requests in flight, the
+    // bytes after one response begin the next. After every read two NULs
+    // follow the held data.
+    int32_t ReceivedHeld;
+    int32_t ResponseStart;
+    char Received[kReceiveRoom + 2];
 
     PrintClient();
     ~PrintClient();
@@ -86,13 +103,25 @@ struct PrintClient {
 #endif
         ;
 
-    // One POST exchange; 0 only for a complete response with status 200.
-    // headOut (headCapacity bytes) receives the head text and a NUL; bodyOut
-    // (bodyCapacity bytes) receives exactly the body bytes, no NUL. A response
-    // whose head or body does not fit its output fails without writing it.
+    // One POST exchange: SendRequest, then ReadResponse; 0 only for a
+    // complete response with status 200.
     int httpRequest(const char* path, const char* extraHeader, const char* body,
                     char* headOut, int32_t headCapacity,
                     char* bodyOut, int32_t bodyCapacity, int32_t* bodyLength);
+
+    // Sends one POST, on the kept connection or a new one. 0 when it went
+    // out, or when its send failed (reported; the read of its response then
+    // fails); 1 when nothing was sent and there is nothing to read.
+    int SendRequest(const char* path, const char* extraHeader, const char* body);
+    // Bytes SendRequest puts on the wire for this request.
+    int32_t RequestLength(const char* path, const char* extraHeader, const char* body);
+    // Reads the response to the oldest request unanswered; 0 only for a
+    // complete response with status 200. headOut (headCapacity bytes)
+    // receives the head text and a NUL; bodyOut (bodyCapacity bytes) receives
+    // exactly the body bytes, no NUL. A response whose head or body does not
+    // fit its output fails without writing it.
+    int ReadResponse(char* headOut, int32_t headCapacity, char* bodyOut, int32_t bodyCapacity,
+                     int32_t* bodyLength);
 
     // Byte count, -1 for an error or a closed peer, -2 for a time-out.
     int SocketReceive(char* buffer, int32_t size, int timeoutMilliseconds);
@@ -103,13 +132,14 @@ struct PrintClient {
     static char* FindLineEnd(char* text);
 
 private:
-    int ReceiveMore(char* buffer, int32_t* held, int timeoutMilliseconds);
-    bool ContinueChunkedBody(char* buffer, int32_t* held);
-    int DecodeChunkedBody(char* buffer, int32_t* held);
+    int ReceiveMore(int timeoutMilliseconds);
+    bool ContinueChunkedBody();
+    int DecodeChunkedBody(int32_t* responseEnd);
     int FailExchange(const char* text);
     bool ConnectionStale();
     int OpenProxyTunnel();
     void ReportProxyUnreachable();
     void ProxyTargetPrefix(char* out, int capacity);
     void ServerAuthority(char* out, int capacity);
+    void ForgetReceived();
 };

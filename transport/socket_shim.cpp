@@ -54,10 +54,52 @@ int WaitReadable(SocketHandle socketHandle, int timeoutMilliseconds)
 bool InputWaiting(SocketHandle socketHandle)
 {
 #ifdef _WIN32
-    u_long pending = 0;
-    return ioctlsocket(socketHandle, FIONREAD, &pending) != 0 || pending > 0;
+    fd_set readSet;
+    FD_ZERO(&readSet);
+    FD_SET(socketHandle, &readSet);
+    timeval noWait = {0, 0};
+    return select(0, &readSet, nullptr, nullptr, &noWait) != 0;
 #else
     return WaitReadable(socketHandle, 0) != 0;
+#endif
+}
+
+int ReceiveWithin(SocketHandle socketHandle, char* buffer, int size, int timeoutMilliseconds, int* socketTimeout)
+{
+    if (socketHandle == kNoSocket)
+        return kReceiveWaitFailed;
+#ifdef _WIN32
+    // A bound of 0 would mean none at all; a read for no bytes may not wait
+    // on the socket's bound either. Both wait first instead.
+    if (timeoutMilliseconds > 0 && size > 0 && *socketTimeout != timeoutMilliseconds) {
+        const DWORD milliseconds = static_cast<DWORD>(timeoutMilliseconds);
+        const char* value = reinterpret_cast<const char*>(&milliseconds);
+        const bool set = setsockopt(socketHandle, SOL_SOCKET, SO_RCVTIMEO, value, sizeof milliseconds) == 0;
+        *socketTimeout = set ? timeoutMilliseconds : 0;
+    }
+    if (size <= 0 || *socketTimeout != timeoutMilliseconds) {
+        const int ready = WaitReadable(socketHandle, timeoutMilliseconds);
+        if (ready <= 0)
+            return ready < 0 ? kReceiveWaitFailed : kReceiveTimedOut;
+    }
+    const int count = recv(socketHandle, buffer, size, 0);
+    if (count < 0)
+        return WSAGetLastError() == WSAETIMEDOUT ? kReceiveTimedOut : kReceiveFailed;
+    return count;
+#else
+    (void)socketTimeout;
+    if (size > 0) {
+        const ssize_t count = recv(socketHandle, buffer, static_cast<size_t>(size), MSG_DONTWAIT);
+        if (count >= 0)
+            return static_cast<int>(count);
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return kReceiveFailed;
+    }
+    const int ready = WaitReadable(socketHandle, timeoutMilliseconds);
+    if (ready <= 0)
+        return ready < 0 ? kReceiveWaitFailed : kReceiveTimedOut;
+    const ssize_t count = recv(socketHandle, buffer, static_cast<size_t>(size), 0);
+    return count < 0 ? kReceiveFailed : static_cast<int>(count);
 #endif
 }
 

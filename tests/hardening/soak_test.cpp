@@ -120,9 +120,10 @@ protected:
 
     // One poll as the timer runs it: a fresh client, set up and destroyed.
     // Only the poll itself is counted.
-    int Poll(long* allocations)
+    int Poll(long* allocations, int32_t blocksInFlight)
     {
         PrintClient client;
+        client.BlocksInFlight = blocksInFlight;
         client.OnProgress = OnProgress;
         client.OnStatus = OnStatus;
         client.OnLog = OnLog;
@@ -180,7 +181,8 @@ TEST_F(SoakTest, ThousandsOfPollsPrintEveryJobOnceAndHoldNothingMore)
             resident = ResidentKilobytes();
         }
         long pollAllocations = 0;
-        int result = Poll(&pollAllocations);
+        // The jobs' blocks come one at a time and in flight by turns.
+        int result = Poll(&pollAllocations, 1 << (poll % 4));
         if (poll >= kWarmUpPolls && pollAllocations != 0) {
             ++allocatingPolls;
             allocations += pollAllocations;

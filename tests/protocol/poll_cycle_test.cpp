@@ -3,6 +3,7 @@
 #include "tests/protocol/poll_fixture.h"
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
@@ -303,5 +304,86 @@ TEST_F(PollTest, AFailedConnectClearsTheFlagSoTheNextQueryEmptiesTheList)
     EventList events = NewEvents();
     EXPECT_EQ(std::count(events.begin(), events.end(), ClearLogEvent()), 1);
 }
+
+// ---- a kept connection the server ends, and blocks in flight -------------
+
+struct KeptConnectionRow {
+    const char* name;
+    int32_t blocksInFlight;
+    bool keepAlive;
+    std::vector<size_t> blocks;   // the sizes of the first blocks served; then whole ones
+    std::string closingFunction;  // whose answer ends its connection
+    int closingRequest;
+    bool announced;
+    int connections;  // the server accepts, the discovery's included
+};
+
+void PrintTo(const KeptConnectionRow& row, std::ostream* out) { *out << row.name; }
+
+constexpr size_t kJobSize = 30000;  // eight blocks, when all are whole
+
+const KeptConnectionRow kKeptConnectionRows[] = {
+    {"OneAtATime_CloseAnnouncedAtTheThirdBlock", 1, true, {}, "spooldata", 3, true, 2},
+    {"OneAtATime_SilentCloseAfterTheThirdBlock", 1, true, {}, "spooldata", 3, false, 2},
+    {"OneAtATime_CloseAnnouncedOnTheQuery", 1, true, {}, "qryspool", 1, true, 2},
+    {"InFlight4_ShortBlocks", 4, true, {4096, 1000, 4096, 4096, 4096, 5}, "", 0, false, 1},
+    {"InFlight4_CloseAnnouncedAtTheThirdBlock", 4, true, {}, "spooldata", 3, true, 2},
+    {"InFlight4_SilentCloseBeforeTheBlocks", 4, true, {}, "qryspool", 1, false, 2},
+    {"InFlight16_ShortBlocksAndACloseAnnounced", 16, true, {100, 4096, 4096, 4000}, "spooldata", 4, true, 2},
+    // Each of its 12 requests on a connection of its own, after the poll's first.
+    {"InFlight8_WithoutKeepAliveOneAtATime", 8, false, {}, "", 0, false, 13},
+};
+
+class KeptConnectionTest : public PollTest, public ::testing::WithParamInterface<KeptConnectionRow> {};
+
+TEST_P(KeptConnectionTest, PrintsTheJobOnceWithoutAFailure)
+{
+    const KeptConnectionRow& row = GetParam();
+    const std::string data = JobData(kJobSize);
+    Script("qryspool", JobReply("f", std::to_string(kJobSize), "Doc", "P", "3"));
+    ServeBlocks(data, row.blocks);
+    CloseAfter(row.closingFunction, row.closingRequest, row.announced);
+    KeepAlive = row.keepAlive;
+    blocksInFlight = row.blocksInFlight;
+    int32_t mostUnanswered = 0;
+    display_recorder::SetHook([&](const DisplayEvent& event) {
+        AwaitSilentClose();
+        if (event.kind == DisplayEvent::Progress)
+            mostUnanswered = std::max(mostUnanswered, client_->RequestsUnanswered);
+    });
+
+    EXPECT_EQ(Poll(), 0);
+
+    EXPECT_EQ(spooler_double::WrittenBytes(), data);
+    EXPECT_EQ(RequestsFor("printed").size(), 1u);
+    EXPECT_EQ(KeepAlive, row.keepAlive);
+    EXPECT_EQ(server_->Connections(), row.connections);
+    // As many requests in flight as asked for, never more: a block read
+    // leaves the others unanswered.
+    EXPECT_EQ(mostUnanswered + 1, row.keepAlive ? std::min(row.blocksInFlight, 8) : 1);
+    std::set<size_t> blockStarts;
+    for (size_t i = 0, start = 0; start < kJobSize; start += i < row.blocks.size() ? row.blocks[i] : 4096, ++i)
+        blockStarts.insert(start);
+    // A block request follows the one before it or starts at a block received.
+    size_t previous = 0;
+    for (const ScriptedRequest& request : RequestsFor("spooldata")) {
+        EXPECT_LT(OffsetOf(request), kJobSize);
+        EXPECT_TRUE(OffsetOf(request) == previous + 4096 || blockStarts.count(OffsetOf(request)) == 1);
+        previous = OffsetOf(request);
+    }
+    // No failure line (the document's name alone), and a progress report per block.
+    size_t logLines = 0;
+    size_t jobProgress = 0;
+    for (const DisplayEvent& event : Events()) {
+        logLines += event.kind == DisplayEvent::Log;
+        jobProgress += event.kind == DisplayEvent::Progress && event.maximum == static_cast<int32_t>(kJobSize);
+    }
+    EXPECT_EQ(logLines, 1u);
+    EXPECT_EQ(jobProgress, blockStarts.size() + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, KeptConnectionTest, ::testing::ValuesIn(kKeptConnectionRows),
+    [](const ::testing::TestParamInfo<KeptConnectionRow>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <functional>
 
+#include "protocol/service_path.h"
+
 namespace {
 
 using EventList = std::vector<DisplayEvent>;
@@ -53,8 +55,18 @@ void AnswerWithError(PollTest* test, const char* function)
 const std::string kPrintlistFailed = "httpRequest \"rmtprt.aspx?func=printlist\" failed";
 const std::string kQryspoolFailed = "httpRequest \"rmtprt.aspx?func=qryspool\" failed";
 
+// No candidate path answers a ping, while the server's root answers anything.
+void FindNoService(PollTest* test)
+{
+    ServicePrefix[0] = 0;
+    const std::string notFound = "HTTP/1.1 404 Not Found\r\nContent-Length: 7\r\n\r\nno ping";
+    test->Script("ping", std::vector<ScriptedAnswer>{{notFound}});
+    test->Script("", "OK\r\n17");
+}
+
 const FailureRow kRows[] = {
     {"ConnectFails", nullptr, true, kNoCalls, "connect() failed", true, false, false, false},
+    {"DiscoveryFindsNoService", FindNoService, false, kNoCalls, kPrintlistFailed, true, true, false, false},
     {"PrintlistRequestFails", [](PollTest* t) { AnswerWithError(t, "printlist"); }, false, kNoCalls,
      kPrintlistFailed, true, true, false, false},
     {"QryspoolRequestFails", [](PollTest* t) { AnswerWithError(t, "qryspool"); }, false, kNoCalls, kQryspoolFailed,
@@ -124,6 +136,8 @@ TEST_P(PollFailureTest, EndsThePollAsTabulated)
     }
     EXPECT_EQ(client_->Socket == kNoSocket, row.socketClosed);
     EXPECT_EQ(LogCleared, row.logClearedAfter);
+    EXPECT_TRUE(KeepAlive) << "every failure here is the service's answer, not a broken connection";
+    EXPECT_TRUE(RequestsFor("").empty()) << "a request without its service path is never sent";
     EXPECT_EQ(RequestsFor("printed").size(), printedBefore + (row.printedSent ? 1 : 0));
 }
 

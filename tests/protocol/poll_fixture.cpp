@@ -1,11 +1,19 @@
 #include "tests/protocol/poll_fixture.h"
 
+#include <algorithm>
+
 #include "protocol/service_path.h"
 
 std::string FunctionOf(const ScriptedRequest& request)
 {
     size_t equals = request.path.rfind("func=");
     return equals == std::string::npos ? std::string() : request.path.substr(equals + 5);
+}
+
+size_t OffsetOf(const ScriptedRequest& request)
+{
+    const size_t at = request.body.find("offset='");
+    return at == std::string::npos ? 0 : std::stoul(request.body.substr(at + 8));
 }
 
 std::string ServerError()
@@ -71,36 +79,60 @@ void PollTest::Script(const std::string& function, const std::string& okBody)
 
 void PollTest::ServeBlocks(const std::string& data, const std::vector<size_t>& sizes)
 {
-    std::vector<ScriptedAnswer> answers;
+    std::lock_guard<std::mutex> lock(mutex_);
+    spoolFile_ = data;
     size_t offset = 0;
     for (size_t size : sizes) {
-        ScriptedAnswer answer;
-        answer.bytes = OkResponse(Complement(data.substr(offset, size)));
-        answers.push_back(answer);
+        blockSizes_[offset] = size;
         offset += size;
     }
-    Script("spooldata", answers);
+}
+
+void PollTest::CloseAfter(const std::string& function, int request, bool announced)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    closingFunction_ = function;
+    closingRequest_ = request;
+    closeAnnounced_ = announced;
+}
+
+void PollTest::AwaitSilentClose()
+{
+    if (silentCloseGiven_.exchange(false))
+        WaitReadable(client_->Socket, 1000);
 }
 
 ScriptedAnswer PollTest::Answer(const ScriptedRequest& request)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto answers = script_.find(FunctionOf(request));
-    if (answers == script_.end() || answers->second.empty()) {
-        ScriptedAnswer missing;
-        missing.bytes = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
-        return missing;
+    const std::string function = FunctionOf(request);
+    ScriptedAnswer answer;
+    size_t& served = served_[function];
+    auto answers = script_.find(function);
+    if (function == "spooldata" && !spoolFile_.empty()) {
+        const size_t offset = std::min(OffsetOf(request), spoolFile_.size());
+        auto size = blockSizes_.find(offset);
+        const size_t length = size != blockSizes_.end() ? size->second : 4096;
+        answer.bytes = OkResponse(Complement(spoolFile_.substr(offset, length)));
+    } else if (answers == script_.end() || answers->second.empty()) {
+        answer.bytes = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+    } else {
+        answer = answers->second[std::min(served, answers->second.size() - 1)];
     }
-    size_t& served = served_[answers->first];
-    size_t index = served < answers->second.size() ? served : answers->second.size() - 1;
-    ++served;
-    return answers->second[index];
+    if (++served == static_cast<size_t>(closingRequest_) && function == closingFunction_) {
+        answer.closeAfter = true;
+        if (closeAnnounced_)
+            answer.bytes.insert(answer.bytes.find("\r\n") + 2, "connection: CLOSE\r\n");
+        silentCloseGiven_ = !closeAnnounced_;
+    }
+    return answer;
 }
 
 int PollTest::Poll()
 {
     client_.reset(new PrintClient);
     client_->Setup("127.0.0.1", server_->Port(), "PC01", kCipher);
+    client_->BlocksInFlight = blocksInFlight;
     display_recorder::Attach(client_.get());
     return RunPollCycle(client_.get());
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -19,6 +20,9 @@
 
 // The function name of a request path ("printlist", "spooldata", ...).
 std::string FunctionOf(const ScriptedRequest& request);
+
+// The offset a spooldata request names.
+size_t OffsetOf(const ScriptedRequest& request);
 
 // A status line other than 200, which fails the request.
 std::string ServerError();
@@ -40,8 +44,16 @@ public:
     // The answers to a function, in order; the last one repeats.
     void Script(const std::string& function, std::vector<ScriptedAnswer> answers);
     void Script(const std::string& function, const std::string& okBody);
-    // Serves data as blocks of the given sizes (complemented on the wire).
+    // Serves data complemented, by the offset each spooldata request names:
+    // the first blocks have the given sizes, the others are whole (4096
+    // bytes, or what is left).
     void ServeBlocks(const std::string& data, const std::vector<size_t>& sizes);
+    // The answer to the nth request of the function (from 1) ends its
+    // connection: announced by a "Connection: close" field, or silently.
+    void CloseAfter(const std::string& function, int request, bool announced);
+    // After a silent close, waits (a second at most) until it has reached the
+    // client, as it has on a real link by the time the client sends again.
+    void AwaitSilentClose();
 
     // One poll with a fresh client, kept in client_ for inspection.
     int Poll();
@@ -53,6 +65,9 @@ public:
     // The events since the last call of this function.
     std::vector<DisplayEvent> NewEvents();
 
+    // Spool data requests each poll's client keeps in flight.
+    int32_t blocksInFlight = 1;
+
 protected:
     std::unique_ptr<ScriptedServer> server_;
     std::unique_ptr<PrintClient> client_;
@@ -63,5 +78,11 @@ private:
     std::mutex mutex_;
     std::map<std::string, std::vector<ScriptedAnswer>> script_;
     std::map<std::string, size_t> served_;
+    std::string spoolFile_;
+    std::map<size_t, size_t> blockSizes_;  // by offset
+    std::string closingFunction_;
+    int closingRequest_ = 0;
+    bool closeAnnounced_ = false;
+    std::atomic<bool> silentCloseGiven_{false};
     size_t eventsSeen_ = 0;
 };

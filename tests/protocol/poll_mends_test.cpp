@@ -88,10 +88,11 @@ TEST_F(PollTest, OnlyATextReplyNeedsRoomForItsTerminator)
     EXPECT_EQ(Poll(), 1);
     EXPECT_EQ(LastEvents(3), EndedWith("httpRequest \"rmtprt.aspx?func=qryspool\" failed"));
 
-    // The acknowledgement's reply is not read: the whole buffer is its room.
+    // The acknowledgement's reply is never read: longer than any of the
+    // poll's buffers, it still acknowledges the job.
     Script("qryspool", JobReply("f", "1", "Doc", "P", "1"));
     Script("spooldata", "x");
-    Script("printed", std::string(4096, 'P'));
+    Script("printed", std::string(20000, 'P'));
     EXPECT_EQ(Poll(), 0);
     EXPECT_EQ(LastEvents(1), EventList{StatusEvent("Printing complete")});
 }

@@ -112,24 +112,29 @@ TEST_F(ServicePathTest, WhenEveryCandidateRefusesTheLastAnswersBodyIsReported)
     EXPECT_EQ(Reports::log.back(), "refused 3");
 }
 
-// A first candidate whose answer leaves its connection out of step: the
-// exchange closes it, and the second candidate's ping goes out on a new one.
+// A first candidate whose answer leaves its connection out of step or ends
+// it: the second candidate's ping goes out on a new connection.
 struct BrokenPing {
     const char* name;
     std::string answer;
-    bool stall;  // else the server waits for the next request
+    bool stall;       // else the server waits for the next request
+    bool closeAfter;  // the server closes once it has answered
 };
 
 void PrintTo(const BrokenPing& c, std::ostream* out) { *out << c.name; }
 
 const std::string kChunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
 
+const std::string kNotFound = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n";
+
 const BrokenPing kBrokenPings[] = {
-    {"InvalidChunkedReply", kChunked + "2\r\nokXX0\r\n\r\n", false},
-    {"ChunkReadTimesOut", kChunked + "A\r\nhello", true},
-    {"InvalidContentLength", "HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\nhello", false},
-    {"HeadReadTimesOut", "", true},
-    {"NoStatusLine", "SMTP ready\r\n\r\n", false},
+    {"InvalidChunkedReply", kChunked + "2\r\nokXX0\r\n\r\n", false, false},
+    {"ChunkReadTimesOut", kChunked + "A\r\nhello", true, false},
+    {"InvalidContentLength", "HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\nhello", false, false},
+    {"HeadReadTimesOut", "", true, false},
+    {"NoStatusLine", "SMTP ready\r\n\r\n", false, false},
+    {"NotFoundSayingClose", kNotFound + "Connection: Close\r\n\r\n", false, true},
+    {"NotFoundThenASilentClose", kNotFound + "\r\n", false, true},
 };
 
 class DiscoveryAfterBrokenPing : public PollTest, public ::testing::WithParamInterface<BrokenPing> {};
@@ -139,9 +144,16 @@ TEST_P(DiscoveryAfterBrokenPing, FindsTheSecondPathAndThePollGoesOn)
     ScriptedAnswer broken;
     broken.bytes = GetParam().answer;
     broken.stall = GetParam().stall;
+    broken.closeAfter = GetParam().closeAfter;
     ScriptedAnswer ok;
     ok.bytes = OkResponse("");
     Script("ping", std::vector<ScriptedAnswer>{broken, ok});
+    // A close that follows the answer at once has reached the client by the
+    // time its next request goes out, on any real link.
+    display_recorder::SetHook([this](const DisplayEvent& event) {
+        if (event.kind == DisplayEvent::Status && event.text.compare(0, 5, "HTTP/") == 0)
+            WaitReadable(client_->Socket, 1000);
+    });
 
     EXPECT_EQ(Poll(), 1);
 

@@ -190,6 +190,19 @@ TEST_F(SettingsLoad, ValuesOfTheWrongTypeCountAsMissing)
     EXPECT_EQ(store.values["UseTls"], StoredValue::Str("1")) << "never written at start";
 }
 
+TEST_F(SettingsLoad, BlocksInFlightOutsideOneTo256CountsAsOneAndIsNeverWritten)
+{
+    const std::pair<StoredValue, int32_t> cases[] = {{StoredValue::Int(256), 256}, {StoredValue::Int(0), 1},
+                                                     {StoredValue::Int(257), 1}, {StoredValue::Str("8"), 1}};
+    for (const auto& c : cases) {
+        StoreConfiguredKey();
+        store.values["BlocksInFlight"] = c.first;
+        Load();
+        EXPECT_EQ(ClientSettings.BlocksInFlight, c.second);
+        EXPECT_EQ(store.values["BlocksInFlight"], c.first) << "never written";
+    }
+}
+
 TEST_F(SettingsLoad, ExpandableTextIsTakenAsStoredAndRewrittenPlain)
 {
     StoreConfiguredKey();

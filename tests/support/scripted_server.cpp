@@ -24,16 +24,18 @@ constexpr int kPollMilliseconds = 20;
 
 enum class ReadOutcome { Request, PeerClosed, Stopped };
 
-// Reads until the head and its Content-Length body are whole.
-ReadOutcome ReadRequest(SocketHandle connection, const bool& stopping, std::mutex& mutex, ScriptedRequest* request)
+// Reads until the head and its Content-Length body are whole. data holds what
+// was read of the connection and not yet taken: requests sent in flight.
+ReadOutcome ReadRequest(SocketHandle connection, const bool& stopping, std::mutex& mutex, std::string& data,
+                        ScriptedRequest* request)
 {
-    std::string data;
-    size_t headEnd = std::string::npos;
-    size_t bodyLength = 0;
+    size_t headEnd = data.find("\r\n\r\n");
+    size_t bodyLength = headEnd == std::string::npos ? 0 : AnnouncedLength(data.substr(0, headEnd));
     for (;;) {
         if (headEnd != std::string::npos && data.size() >= headEnd + 4 + bodyLength) {
             request->head = data.substr(0, headEnd);
             request->body = data.substr(headEnd + 4, bodyLength);
+            data.erase(0, headEnd + 4 + bodyLength);
             size_t pathStart = request->head.find(" /");
             size_t pathEnd = request->head.find(" HTTP/");
             if (pathStart != std::string::npos && pathEnd != std::string::npos && pathEnd > pathStart)
@@ -127,15 +129,19 @@ void ScriptedServer::Run()
 
 void ScriptedServer::Serve(SocketHandle connection, int number)
 {
+    std::string unread;
+    bool closed = false;
     for (;;) {
         ScriptedRequest request;
-        ReadOutcome outcome = ReadRequest(connection, stopping_, mutex_, &request);
+        ReadOutcome outcome = ReadRequest(connection, stopping_, mutex_, unread, &request);
         if (outcome == ReadOutcome::PeerClosed) {
             std::lock_guard<std::mutex> lock(mutex_);
             ++closedByClient_;
         }
         if (outcome != ReadOutcome::Request)
             break;
+        if (closed)
+            continue;
         request.connection = number;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -151,8 +157,12 @@ void ScriptedServer::Serve(SocketHandle connection, int number)
             }
             SendAll(connection, answer.bytes.data() + offset, std::min(piece, answer.bytes.size() - offset));
         }
-        if (answer.closeAfter)
-            break;
+        // As web servers do, a close stops the sending side only, and what
+        // still comes is dropped until the client closes: requests already
+        // in flight then meet no reset. (1 is SD_SEND and SHUT_WR alike.)
+        closed = answer.closeAfter;
+        if (closed)
+            shutdown(connection, 1);
         if (answer.stall) {
             // Neither read nor close: the client must give up by its time-out.
             std::unique_lock<std::mutex> lock(mutex_);

@@ -37,6 +37,7 @@ protected:
         client_.reset(new PrintClient);
         client_->Setup(host, port != 0 ? port : front_->Port(), "PC01", kCipher);
         client_->UseTls = true;
+        client_->BlocksInFlight = blocksInFlight;
         display_recorder::Attach(client_.get());
         return client_.get();
     }
@@ -48,11 +49,13 @@ protected:
 TEST_F(TlsPollTest, PrintsAJobByteForByteOverOneConnectionPerPoll)
 {
     // TLS 1.2 with a dotted address (no SNI, the IP address checked), TLS 1.3
-    // with a host name and a session ticket after every reply.
+    // with a host name, a session ticket after every reply and the blocks
+    // requested in flight.
     const struct {
         int maxVersion;
         const char* host;
-    } rows[] = {{TLS1_2_VERSION, "127.0.0.1"}, {TLS1_3_VERSION, "localhost"}};
+        int32_t blocksInFlight;
+    } rows[] = {{TLS1_2_VERSION, "127.0.0.1", 1}, {TLS1_3_VERSION, "localhost", 4}};
     std::string data(10000, 0);
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<char>(i * 7 + i / 256);
@@ -65,6 +68,7 @@ TEST_F(TlsPollTest, PrintsAJobByteForByteOverOneConnectionPerPoll)
         TlsFrontOptions options;
         options.maxVersion = row.maxVersion;
         StartFront(options);
+        blocksInFlight = row.blocksInFlight;
         size_t blocksBefore = RequestsFor("spooldata").size();
         size_t printedBefore = RequestsFor("printed").size();
 

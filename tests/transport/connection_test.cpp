@@ -103,8 +103,8 @@ TEST_F(ClientTest, AFailedSendIsReportedBeforeTheFailedRead)
     client.Setup("127.0.0.1", 1, "PC01", "");
     EXPECT_EQ(Exchange(), 1);
     // The refused connect leaves a socket whose error can be read; the failed
-    // send closes it, so the second send and the read find none.
-    std::vector<std::string> expected = {"connect() failed", "write() failed", "SO_ERROR was", "write() failed",
+    // send (head and body in one) closes it, so the read finds none.
+    std::vector<std::string> expected = {"connect() failed", "write() failed", "SO_ERROR was",
                                          "select() failed in SocketReceive"};
     EXPECT_EQ(Reports::log, expected);
     EXPECT_FALSE(KeepAlive);

@@ -1,6 +1,25 @@
 #include "transport/socket_shim.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <atomic>
+
+static std::atomic<bool> WaitsEnded{false};
+// The socket a wait watches now, so that a stop on another thread can end it.
+static std::atomic<SocketHandle> WaitingSocket{kNoSocket};
+
+void SetWaitsEnded(bool ended)
+{
+    WaitsEnded = ended;
+    // The waiting thread names its socket before it looks at the flag, and
+    // this looks at the socket after setting the flag, so at least one of
+    // the two sees the other. A shut down socket is readable at once; should
+    // its number already belong to the poll's next connection, that one's
+    // wait fails too, as every wait from now on does.
+    const SocketHandle waiting = WaitingSocket.load();
+    if (ended && waiting != kNoSocket)
+        shutdown(waiting, SD_BOTH);
+}
+#else
 #include <cerrno>
 #include <chrono>
 
@@ -19,18 +38,27 @@ int WaitReadable(SocketHandle socketHandle, int timeoutMilliseconds)
     if (socketHandle == kNoSocket)
         return -1;
 #ifdef _WIN32
-    // Bytes already there need no select, the dearer call under Wine: a reply
-    // has often arrived by the time its reader asks.
-    u_long pending = 0;
-    if (ioctlsocket(socketHandle, FIONREAD, &pending) == 0 && pending > 0)
-        return 1;
-    fd_set readSet;
-    FD_ZERO(&readSet);
-    FD_SET(socketHandle, &readSet);
-    timeval timeout;
-    timeout.tv_sec = timeoutMilliseconds / 1000;
-    timeout.tv_usec = (timeoutMilliseconds % 1000) * 1000;
-    return select(0, &readSet, nullptr, nullptr, &timeout);
+    WaitingSocket = socketHandle;
+    int ready = -1;
+    if (!WaitsEnded) {
+        // Bytes already there need no select, the dearer call under Wine: a
+        // reply has often arrived by the time its reader asks.
+        u_long pending = 0;
+        if (ioctlsocket(socketHandle, FIONREAD, &pending) == 0 && pending > 0) {
+            ready = 1;
+        } else {
+            fd_set readSet;
+            FD_ZERO(&readSet);
+            FD_SET(socketHandle, &readSet);
+            timeval timeout;
+            timeout.tv_sec = timeoutMilliseconds / 1000;
+            timeout.tv_usec = (timeoutMilliseconds % 1000) * 1000;
+            ready = select(0, &readSet, nullptr, nullptr, &timeout);
+        }
+    }
+    WaitingSocket = kNoSocket;
+    // A stop while the socket was shut down under the wait: not the server's answer.
+    return WaitsEnded ? -1 : ready;
 #else
     // poll, unlike select, has no FD_SETSIZE limit on the descriptor number.
     // It ignores the stop entry while that is -1.

@@ -48,6 +48,11 @@ bool InputWaiting(SocketHandle socketHandle);
 // for the server fails at once, so a stop cuts a poll short wherever it
 // waits. -1 (the start value) watches nothing.
 void EndWaitsWhenReadable(int descriptor);
+#else
+// A service's stop request, from any thread: true makes every wait for the
+// server fail at once, the one in progress included, so a stop cuts a poll
+// short wherever it waits. False (the start value) waits as usual.
+void SetWaitsEnded(bool ended);
 #endif
 
 // Reads the socket's pending error (SO_ERROR); false when it cannot be read.

@@ -226,7 +226,8 @@ Function CheckParameters
   InitPluginsDir
   File "/oname=$PLUGINSDIR\webprint-msi-actions.dll" "${MSI_ACTIONS_DLL}"
   ; Passed in registers: System::Call would parse a value's own commas and
-  ; brackets.
+  ; brackets. Every call into the library unloads it again (?u), so that the
+  ; plug-ins folder goes when the run ends, not at the next restart.
   StrCpy $2 $Server
   StrCpy $3 $Port
   StrCpy $4 $Poll
@@ -235,7 +236,7 @@ Function CheckParameters
   StrCpy $7 $BlocksInFlight
   StrCpy $8 $Proxy
   StrCpy $9 $Service
-  System::Call '$PLUGINSDIR\webprint-msi-actions.dll::CheckSetupParameters(t r2, t r3, t r4, t r5, t r6, t r7, t r8, t r9, t .r0, i ${NSIS_MAX_STRLEN}) i .r1'
+  System::Call '$PLUGINSDIR\webprint-msi-actions.dll::CheckSetupParameters(t r2, t r3, t r4, t r5, t r6, t r7, t r8, t r9, t .r0, i ${NSIS_MAX_STRLEN}) i .r1 ?u'
   ${If} $1 != 0
     !insertmacro FailParameter "$0"
   ${EndIf}
@@ -244,7 +245,7 @@ Function CheckParameters
   !insertmacro DropLeadingZeros $BlocksInFlight
   ; Without /SERVICE= the computer keeps its mode.
   ${If} $Service == ""
-    System::Call '$PLUGINSDIR\webprint-msi-actions.dll::SetupServiceInstalled() i .r1'
+    System::Call '$PLUGINSDIR\webprint-msi-actions.dll::SetupServiceInstalled() i .r1 ?u'
     StrCpy $Service $1
   ${EndIf}
 FunctionEnd
@@ -317,7 +318,7 @@ Section "Client"
     StrCpy $ClientWasRunning 1
   ${EndIf}
   ; The service holds the file too; it starts again below.
-  System::Call '$PLUGINSDIR\webprint-msi-actions.dll::SetupServiceStop() i .r0'
+  System::Call '$PLUGINSDIR\webprint-msi-actions.dll::SetupServiceStop() i .r0 ?u'
   SetOutPath "$INSTDIR"
   ; A client that could not be closed (in another user's session, or still
   ; busy with a poll) keeps its file open. Windows lets a running program's
@@ -356,7 +357,6 @@ Section "Client"
   !insertmacro WriteSettingText "Proxy" $Proxy
   ; The service polls for the computer: no client at every logon then.
   ${If} $Service = 1
-    DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
     WriteRegExpandStr HKLM "${EVENT_SOURCE_KEY}" "EventMessageFile" "$INSTDIR\webprint.exe"
     WriteRegDWORD HKLM "${EVENT_SOURCE_KEY}" "TypesSupported" 7
   ${Else}
@@ -366,6 +366,9 @@ Section "Client"
     Push "Could not write the settings or the Run entry in HKEY_LOCAL_MACHINE."
     Push ${EXIT_NOT_WRITTEN}
     Call Fail
+  ${EndIf}
+  ${If} $Service = 1
+    DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
   ${EndIf}
 
   CreateShortcut "$SMPROGRAMS\${PRODUCT} Client.lnk" "$INSTDIR\webprint.exe"
@@ -387,14 +390,14 @@ Section "Client"
   ; already starts nothing by itself.
   ${If} $Service = 1
     StrCpy $2 "$INSTDIR\webprint.exe"
-    System::Call '$PLUGINSDIR\webprint-msi-actions.dll::SetupServiceInstall(t r2, t .r0, i ${NSIS_MAX_STRLEN}) i .r1'
+    System::Call '$PLUGINSDIR\webprint-msi-actions.dll::SetupServiceInstall(t r2, t .r0, i ${NSIS_MAX_STRLEN}) i .r1 ?u'
     ${If} $1 != 0
       Push "$0"
       Push ${EXIT_NOT_WRITTEN}
       Call Fail
     ${EndIf}
   ${Else}
-    System::Call '$PLUGINSDIR\webprint-msi-actions.dll::SetupServiceRemove(t .r0, i ${NSIS_MAX_STRLEN}) i .r1'
+    System::Call '$PLUGINSDIR\webprint-msi-actions.dll::SetupServiceRemove(t .r0, i ${NSIS_MAX_STRLEN}) i .r1 ?u'
     ${If} $1 != 0
       Push "$0"
       Push ${EXIT_NOT_WRITTEN}

@@ -4,8 +4,10 @@
 # menu entry, the settings and their registry types, the Programs and Features
 # entries; what they refuse (bad values, downgrades, the other package) and
 # their exit codes; a running client closed and started again, and a program
-# file held open. First it checks that the packages build reproducibly and
-# can be signed.
+# file held open; the service each installs with SERVICE=1, which prints a job
+# of the reference service through CUPS and stops within 2 s. First it checks
+# that the packages build reproducibly and can be signed.
+# Prints through CUPS: run it under flock /tmp/webprint-cups.lock.
 #   tests/installer/run_tests.sh [WIN32_BUILD_DIR]     (default: build/win32)
 # The packages are made from the build's webprint.exe and project version, in
 # WIN32_BUILD_DIR-installer-test/, which also holds a Wine prefix made afresh
@@ -136,7 +138,7 @@ client_ended() { wait_until 150 process_ended "$client"; }
 settings_permanent() {
     local rows
     rows=$(msiinfo export "$1" Component | tr -d '\r' | awk -F'\t' '$1 ~ /^Setting/ && int($4 / 16) % 2 == 1' | wc -l)
-    [ "$rows" -eq 5 ]
+    [ "$rows" -eq 7 ]
 }
 # The package's entry under the Uninstall key; nothing when the package has no
 # product code, so that "registered" cannot pass on the Uninstall key itself.
@@ -179,6 +181,12 @@ hold_program_file() {
 }
 # End of input ends the pause.
 release_program_file() { exec 7>&-; wait_until 100 process_ended "$holder"; }
+# The service "webprint": its state as the service control manager tells it.
+service_state_is() { wine sc query webprint 2>/dev/null | tr -d '\r' | grep -q "STATE *: [0-9]  $1"; }
+service_missing() { ! wine sc query webprint >/dev/null 2>&1; }
+service_command_quoted() {
+    value_is 'HKLM\System\CurrentControlSet\Services\webprint' ImagePath "REG_SZ $program_exe /service"
+}
 pending_removal_of() { wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations 2>/dev/null | tr -d '\r' | grep -qi "$1"; }
 
 # ---------------------------------------------------------------------------
@@ -196,6 +204,11 @@ bad_parameters=(
     "/SERVER=http://print.example.com/|is not a host name or address"
     "/SEVER=print.example.com|Unknown parameter /SEVER="
     "/TLS=yes|/TLS=yes is not 0 or 1"
+    "/BLOCKSINFLIGHT=0|/BLOCKSINFLIGHT=0 is not a number from 1 to 256"
+    "/BLOCKSINFLIGHT=257|is not a number from 1 to 256"
+    "/PROXY=proxy.example.com|/PROXY=proxy.example.com is not a proxy as host:port"
+    "/PROXY=|/PROXY= needs a value"
+    "/SERVICE=yes|/SERVICE=yes is not 0 or 1"
 )
 for case in "${bad_parameters[@]}"; do
     parameter=${case%%|*}
@@ -212,7 +225,8 @@ check "no uninstall entry" key_missing "$nsis_key"
 
 # ---------------------------------------------------------------------------
 section "setup program: silent installation with settings"
-run_setup "$old_setup" /S /SERVER=localhost /PORT=9 /POLL=15 "/COMPUTER=Front Desk" /TLS=1
+run_setup "$old_setup" /S /SERVER=localhost /PORT=9 /POLL=15 "/COMPUTER=Front Desk" /TLS=1 /BLOCKSINFLIGHT=016 \
+    /PROXY=proxy.example.com:3128
 check "exit code 0" status_is $? 0
 check "webprint.exe installed" same_file "$program_dir/webprint.exe" "$exe"
 check "uninstaller installed" exists "$program_dir/uninstall.exe"
@@ -223,6 +237,9 @@ check "Port REG_DWORD" value_is "$settings_key" Port "REG_DWORD 0x9"
 check "PollFreq REG_DWORD" value_is "$settings_key" PollFreq "REG_DWORD 0xf"
 check "ComputerName REG_SZ" value_is "$settings_key" ComputerName "REG_SZ Front Desk"
 check "UseTls REG_DWORD" value_is "$settings_key" UseTls "REG_DWORD 0x1"
+check "BlocksInFlight REG_DWORD" value_is "$settings_key" BlocksInFlight "REG_DWORD 0x10"
+check "Proxy REG_SZ" value_is "$settings_key" Proxy "REG_SZ proxy.example.com:3128"
+check "no service without /SERVICE=1" service_missing
 check "Cipher left to the client" value_missing "$settings_key" Cipher
 check "ShowStartUpPanel left to the client" value_missing "$settings_key" ShowStartUpPanel
 check "Add/Remove Programs entry" value_is "$nsis_key" DisplayVersion "REG_SZ $old_version"
@@ -300,7 +317,7 @@ section "MSI: bad properties change nothing"
 wine reg delete "$settings_key" /f >/dev/null 2>&1
 # The rules are the setup program's, checked above: here each property reaches them.
 bad_properties=(PORT=abc PORT=70000 POLL=0 POLL=x TLS=2 SERVER=http://print.example.com
-    "COMPUTER=$(printf 'c%.0s' {1..64})")
+    "COMPUTER=$(printf 'c%.0s' {1..64})" BLOCKSINFLIGHT=0 PROXY=proxy.example.com SERVICE=2)
 for property in "${bad_properties[@]}"; do
     run_msiexec /i "$msi" /qn SERVER=localhost "$property"
     check "${property:0:20}: exit code 1603" status_is $? 1603
@@ -320,6 +337,9 @@ check "Port REG_DWORD" value_is "$settings_key" Port "REG_DWORD 0x1b59"
 check "PollFreq not given, not written" value_missing "$settings_key" PollFreq
 check "ComputerName not given, not written" value_missing "$settings_key" ComputerName
 check "UseTls not given, not written" value_missing "$settings_key" UseTls
+check "BlocksInFlight not given, not written" value_missing "$settings_key" BlocksInFlight
+check "Proxy not given, not written" value_missing "$settings_key" Proxy
+check "no service without SERVICE=1" service_missing
 old_product=$(product_key "$old_msi")
 check "registered" key_exists "$old_product"
 check "one Programs and Features name" value_is "$old_product" DisplayName "REG_SZ Tarnwick Web Printing Client"
@@ -343,7 +363,7 @@ check "older version still registered" key_exists "$old_product"
 
 section "MSI: upgrade over a running client"
 check "client started" start_client
-run_msiexec /i "$msi" /qn POLL=20 TLS=1
+run_msiexec /i "$msi" /qn POLL=20 TLS=1 BLOCKSINFLIGHT=64 PROXY=10.0.0.5:8080
 check "exit code 0" status_is $? 0
 check "running client closed" client_ended
 new_product=$(product_key "$msi")
@@ -354,6 +374,8 @@ check "PollFreq given" value_is "$settings_key" PollFreq "REG_DWORD 0x14"
 check "Url kept" value_is "$settings_key" Url "REG_SZ print.example.com"
 check "Port kept" value_is "$settings_key" Port "REG_DWORD 0x1b59"
 check "UseTls given" value_is "$settings_key" UseTls "REG_DWORD 0x1"
+check "BlocksInFlight given" value_is "$settings_key" BlocksInFlight "REG_DWORD 0x40"
+check "Proxy given" value_is "$settings_key" Proxy "REG_SZ 10.0.0.5:8080"
 check "one Run entry" value_is "$run_key" "Tarnwick Web Printing" "REG_SZ $program_exe"
 check "client started again, then quit on request" client_restarted
 run_msiexec /i "$old_msi" /qn

@@ -51,7 +51,8 @@ void EndWaitsWhenReadable(int descriptor);
 #else
 // A service's stop request, from any thread: true makes every wait for the
 // server fail at once, the one in progress included, so a stop cuts a poll
-// short wherever it waits. False (the start value) waits as usual.
+// short wherever it waits. False waits as usual; a service gives it once at
+// its start (after WSAStartup), before any wait a stop must end.
 void SetWaitsEnded(bool ended);
 #endif
 

@@ -403,5 +403,128 @@ check "webprint.exe removed at restart" pending_removal_of 'Tarnwick Web Printin
 check "unregistered" key_missing "$new_product"
 check "holder ended" release_program_file
 
+# ---------------------------------------------------------------------------
+section "MSI: SERVICE=1, a service that prints with no window"
+# A raw CUPS queue before any Wine program starts (Wine reads the queue list
+# once per process), and the reference service with an empty database.
+queue=webprint-service-test
+printed=$(tools/cups-queue.sh "$queue") || exit 1
+python3 tools/print_service.py serve --port 0 --db "$work/service.sqlite" >"$work/service.port" 2>"$work/service.log" &
+print_service=$!
+wine_session_before_stop() { kill -CONT "$print_service" 2>/dev/null; kill "$print_service" 2>/dev/null; }
+wait_until 100 output_has "$work/service.port" "listening on" || exit 1
+port=$(sed -n 's/.*://p' "$work/service.port")
+# The service's events reach Wine's trace of the event log calls, in the
+# standard error of its service manager: a new server for that.
+wineserver -k
+WINEDEBUG=-all,err+eventlog,warn+eventlog,trace+eventlog wineserver -p </dev/null >/dev/null 2>&1
+WINEDEBUG=-all,err+eventlog,warn+eventlog,trace+eventlog wineboot </dev/null >"$work/events.log" 2>&1
+# How many events begin with the text.
+event_logged() { tr -d '\r' <"$work/events.log" | grep -c -F "ReportEventW L\"$1" ; }
+event_logged_times() { [ "$(event_logged "$1")" -eq "$2" ]; }
+
+# "field JOB NAME" prints a field of a job; "acknowledge JOB" takes a job out
+# of the way as the client would.
+reference_service() {
+    python3 - "$port" "$@" <<'PY'
+import json, sys, urllib.request
+base = f"http://127.0.0.1:{sys.argv[1]}/"
+state = json.load(urllib.request.urlopen(base + "api/state", timeout=5))
+if sys.argv[2] == "field":
+    print(next(job[sys.argv[4]] for job in state["jobs"] if str(job["id"]) == sys.argv[3]))
+else:
+    urllib.request.urlopen(urllib.request.Request(base + state["prefix"] + "printed",
+                                                  data=f"<printed id='{sys.argv[3]}'/>".encode()), timeout=5)
+PY
+}
+job_field() { reference_service field "$1" "$2"; }
+job_field_is() { [ "$(job_field "$1" "$2")" = "$3" ]; }
+blocks_served_from() { [ "$(job_field "$1" blocks_served)" -ge "$2" ]; }
+submit_job() {
+    python3 -c 'import sys; sys.path.insert(0, "tools"); from e2e_common import job_bytes
+sys.stdout.buffer.write(job_bytes(int(sys.argv[1])))' "$1" >"$work/job.bin"
+    python3 tools/print_service.py submit "$work/job.bin" --computer SERVICE-TEST --printer "${2:-$queue}" \
+        --db "$work/service.sqlite"
+}
+printout_matches() { local f; for f in "$printed"/job-*.prn; do cmp -s "$f" "$work/job.bin" && return 0; done; return 1; }
+requests_of() { grep -c "$1" "$work/service.log"; }
+more_requests_of() { [ "$(requests_of "$1")" -ge "$2" ]; }
+service_process_gone() { ! pgrep -f 'webprint.exe /service' >/dev/null; }
+probe=$(find "$build" -name window_probe.exe -type f -print -quit)
+client_window_shown() { wine "$probe" shown </dev/null >/dev/null 2>&1; }
+no_client_window() { wine "$probe" shown </dev/null >/dev/null 2>&1; [ $? -eq 2 ]; }
+
+run_msiexec /i "$msi" /qn SERVICE=1 SERVER=127.0.0.1 PORT="$port" POLL=1 COMPUTER=SERVICE-TEST
+check "exit code 0" status_is $? 0
+check "the service runs when msiexec returns" service_state_is RUNNING
+check "its command quoted" service_command_quoted
+check "no Run entry" value_missing "$run_key" "Tarnwick Web Printing"
+check "its events registered" value_present 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\webprint' EventMessageFile
+job=$(submit_job 70000)
+check "a job printed and acknowledged" wait_until 300 job_field_is "$job" state printed
+check "the printout byte for byte" wait_until 100 printout_matches
+check "no window" no_client_window
+check "start logged" event_logged_times "webprint service $version started: polling 127.0.0.1:$port every 1 s as SERVICE-TEST, user " 1
+
+# The same failure at every poll is one event until it changes.
+job=$(submit_job 100 webprint-no-such-queue)
+check "a failure logged" wait_until 100 event_logged_times "OpenPrinter failed" 1
+qryspool=$(requests_of qryspool)
+wait_until 100 more_requests_of qryspool $((qryspool + 2))
+check "and not again at the next polls" event_logged_times "OpenPrinter failed" 1
+reference_service acknowledge "$job"
+
+# One poller per computer: a client started by hand opens its window and
+# leaves the polling to the service (a new process would ping first).
+pings=$(requests_of ping)
+wine "C:\\Program Files\\Tarnwick Web Printing\\webprint.exe" </dev/null >/dev/null 2>&1 &
+check "a client started by hand opens its window" wait_until 100 client_window_shown
+qryspool=$(requests_of qryspool)
+wait_until 100 more_requests_of qryspool $((qryspool + 2))
+check "and does not poll" [ "$(requests_of ping)" -eq "$pings" ]
+quit_client
+
+# A stop while the service waits for a block that does not come: the
+# reference service, stopped, keeps the connection and answers nothing.
+job=$(submit_job $((8 << 20)))
+wait_until 300 blocks_served_from "$job" 20
+kill -STOP "$print_service"
+stop_started=$(date +%s%N)
+wine sc stop webprint >/dev/null 2>&1
+wait_until 50 service_process_gone
+stop_milliseconds=$((($(date +%s%N) - stop_started) / 1000000))
+kill -CONT "$print_service"
+check "stopped during a stalled block within 2 s ($stop_milliseconds ms)" [ "$stop_milliseconds" -lt 2000 ]
+check "reported stopped" service_state_is STOPPED
+check "the job not acknowledged" job_field_is "$job" acks 0
+check "the stop logged as one line" event_logged_times "webprint service stopped; the poll in progress was cut short" 1
+check "no failure logged for the stop" event_logged_times "select() failed in SocketReceive" 0
+
+wine reg delete 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations /f >/dev/null 2>&1
+run_msiexec /x "$msi" /qn
+check "removal: exit code 0" status_is $? 0
+check "removal: the service is gone" service_missing
+check "removal: the program folder too" missing "$program_dir"
+check "removal: nothing waits for a restart" value_missing 'HKLM\System\CurrentControlSet\Control\Session Manager' PendingFileRenameOperations
+
+section "setup program: /SERVICE=1 and back"
+run_setup "$setup" /S /SERVICE=1
+check "exit code 0" status_is $? 0
+check "the service runs when the setup program returns" service_state_is RUNNING
+check "its command quoted" service_command_quoted
+check "no Run entry" value_missing "$run_key" "Tarnwick Web Printing"
+run_setup "$setup" /S
+check "again without /SERVICE: still the service" service_state_is RUNNING
+run_setup "$setup" /S /SERVICE=0
+check "/SERVICE=0: the service is gone" service_missing
+check "/SERVICE=0: the Run entry back" value_is "$run_key" "Tarnwick Web Printing" "REG_SZ $program_exe"
+run_setup "$setup" /S /SERVICE=1
+check "/SERVICE=1 again: running" service_state_is RUNNING
+check "/SERVICE=1 again: the Run entry gone" value_missing "$run_key" "Tarnwick Web Printing"
+run_command_line "$(registry_value "$nsis_key" QuietUninstallString | sed 's/^REG_SZ //')"
+check "uninstall: exit code 0" status_is $? 0
+check "uninstall: the service is gone" service_missing
+check "uninstall: webprint.exe removed" missing "$program_dir/webprint.exe"
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

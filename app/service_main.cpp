@@ -90,17 +90,6 @@ void NoClearLog()
 
 const DisplayFunctions kEventLogDisplay = {NoProgress, StatusEvent, LogEvent, NoClearLog};
 
-// The settings load without a window to fill.
-class NoSettingsView final : public SettingsView {
-public:
-    void SetEditText(SettingsEdit, const std::string&) override {}
-    std::string EditText(SettingsEdit) override { return std::string(); }
-    void SetUseTlsTicked(bool) override {}
-    bool UseTlsTicked() override { return false; }
-    void ShowFirstPage(FirstPage) override {}
-    void AddPrinter(const char*, bool) override {}
-};
-
 RegistryStore* SettingsKey = nullptr;
 std::string LoggedState;
 

@@ -29,6 +29,18 @@ private:
     SC_HANDLE handle_;
 };
 
+// The service opened with the given access, and the manager it came from;
+// service is null when either could not be opened (GetLastError says why).
+struct OpenedService {
+    explicit OpenedService(DWORD access)
+        : manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT)),
+          service(manager.get() != nullptr ? OpenServiceA(manager.get(), kServiceName, access) : nullptr)
+    {
+    }
+    const ServiceHandle manager;
+    const ServiceHandle service;
+};
+
 std::string Failure(const char* what)
 {
     const DWORD error = GetLastError();
@@ -72,20 +84,13 @@ bool StartOpenService(SC_HANDLE service)
 
 bool WebprintServiceInstalled()
 {
-    const ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    const ServiceHandle service(manager.get() != nullptr
-                                    ? OpenServiceA(manager.get(), kServiceName, SERVICE_QUERY_STATUS)
-                                    : nullptr);
-    return service.get() != nullptr;
+    return OpenedService(SERVICE_QUERY_STATUS).service.get() != nullptr;
 }
 
 bool StopWebprintService()
 {
-    const ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    const ServiceHandle service(manager.get() != nullptr
-                                    ? OpenServiceA(manager.get(), kServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS)
-                                    : nullptr);
-    return service.get() == nullptr || StopOpenService(service.get());
+    const OpenedService opened(SERVICE_STOP | SERVICE_QUERY_STATUS);
+    return opened.service.get() == nullptr || StopOpenService(opened.service.get());
 }
 
 std::string InstallAndStartWebprintService(const std::string& programPath)
@@ -116,25 +121,20 @@ std::string InstallAndStartWebprintService(const std::string& programPath)
 
 bool StartWebprintService()
 {
-    const ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    const ServiceHandle service(manager.get() != nullptr
-                                    ? OpenServiceA(manager.get(), kServiceName, SERVICE_START | SERVICE_QUERY_STATUS)
-                                    : nullptr);
-    return service.get() == nullptr || StartOpenService(service.get());
+    const OpenedService opened(SERVICE_START | SERVICE_QUERY_STATUS);
+    return opened.service.get() == nullptr || StartOpenService(opened.service.get());
 }
 
 std::string RemoveWebprintService()
 {
-    const ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (manager.get() == nullptr)
-        return Failure("Could not reach the service control manager for");
-    const ServiceHandle service(OpenServiceA(manager.get(), kServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
-    if (service.get() == nullptr)
+    const OpenedService opened(SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+    const SC_HANDLE service = opened.service.get();
+    if (service == nullptr)
         return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? std::string() : Failure("Could not open");
     // Stopped first, the service is deleted at once, not at the next restart.
-    if (!StopOpenService(service.get()))
+    if (!StopOpenService(service))
         return Failure("Could not stop");
-    if (!DeleteService(service.get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
+    if (!DeleteService(service) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
         return Failure("Could not delete");
     return std::string();
 }

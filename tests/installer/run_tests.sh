@@ -409,6 +409,8 @@ section "MSI: SERVICE=1, a service that prints with no window"
 # there is Wine's cmd.exe, whose version the MSI would not overwrite.
 rm -rf "$program_dir"
 wine reg delete 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations /f >/dev/null 2>&1
+# The settings left by the sections above (TLS on, a proxy) go too.
+wine reg delete "$settings_key" /f >/dev/null 2>&1
 # A raw CUPS queue before any Wine program starts (Wine reads the queue list
 # once per process), and the reference service with an empty database.
 queue=webprint-service-test
@@ -458,17 +460,30 @@ probe=$(find "$build" -name window_probe.exe -type f -print -quit)
 client_window_shown() { wine "$probe" shown </dev/null >/dev/null 2>&1; }
 no_client_window() { wine "$probe" shown </dev/null >/dev/null 2>&1; [ $? -eq 2 ]; }
 
-run_msiexec /i "$msi" /qn SERVICE=1 SERVER=127.0.0.1 PORT="$port" POLL=1 COMPUTER=SERVICE-TEST
+run_msiexec /i "$old_msi" /qn SERVICE=1 SERVER=127.0.0.1 PORT="$port" POLL=1 COMPUTER=SERVICE-TEST
 check "exit code 0" status_is $? 0
 check "the service runs when msiexec returns" service_state_is RUNNING
 check "its command quoted" service_command_quoted
 check "no Run entry" value_missing "$run_key" "Tarnwick Web Printing"
 check "its events registered" value_present 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\webprint' EventMessageFile
+# An upgrade without SERVICE keeps the service: stopped, replaced, started.
+run_msiexec /i "$msi" /qn
+check "upgrade: exit code 0" status_is $? 0
+check "upgrade: the service runs again" service_state_is RUNNING
+check "upgrade: its command quoted" service_command_quoted
+check "upgrade: no Run entry" value_missing "$run_key" "Tarnwick Web Printing"
+check "upgrade: the older version removed" key_missing "$(product_key "$old_msi")"
+check "upgrade: started twice, logged twice" event_logged_times \
+    "webprint service $version started: polling 127.0.0.1:$port every 1 s as SERVICE-TEST, user " 2
+# A change of the settings key is read at once.
+wine reg add "$settings_key" /v ComputerName /t REG_SZ /d SERVICE-RENAMED /f >/dev/null 2>&1
+check "a changed setting read again" wait_until 100 event_logged_times "Settings read again: polling 127.0.0.1:$port every 1 s as SERVICE-RENAMED" 1
+wine reg add "$settings_key" /v ComputerName /t REG_SZ /d SERVICE-TEST /f >/dev/null 2>&1
+wait_until 100 event_logged_times "Settings read again: polling 127.0.0.1:$port every 1 s as SERVICE-TEST" 1
 job=$(submit_job 70000)
 check "a job printed and acknowledged" wait_until 300 job_field_is "$job" state printed
 check "the printout byte for byte" wait_until 100 printout_matches
 check "no window" no_client_window
-check "start logged" event_logged_times "webprint service $version started: polling 127.0.0.1:$port every 1 s as SERVICE-TEST, user " 1
 
 # The same failure at every poll is one event until it changes.
 job=$(submit_job 100 webprint-no-such-queue)

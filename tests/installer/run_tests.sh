@@ -528,6 +528,9 @@ check "removal: nothing waits for a restart" value_missing 'HKLM\System\CurrentC
 section "setup program: /SERVICE=1 and back"
 run_setup "$setup" /S /SERVICE=1
 check "exit code 0" status_is $? 0
+# Its custom actions' library is unloaded after each call, so the temporary
+# folder it ran from goes now, not at a restart.
+check "nothing waits for a restart" value_missing 'HKLM\System\CurrentControlSet\Control\Session Manager' PendingFileRenameOperations
 check "the service runs when the setup program returns" service_state_is RUNNING
 check "its command quoted" service_command_quoted
 check "no Run entry" value_missing "$run_key" "Tarnwick Web Printing"

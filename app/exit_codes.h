@@ -8,3 +8,6 @@ constexpr int kExitStartUpFailure = 100;
 // ended, or one is still running; kExitNormal when none was running.
 constexpr int kExitQuitClientEnded = 1;
 constexpr int kExitQuitClientStillRunning = 2;
+// "webprint.exe /service" started other than by the service control manager
+// (ERROR_FAILED_SERVICE_CONTROLLER_CONNECT).
+constexpr int kExitNotStartedAsService = 1063;

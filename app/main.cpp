@@ -1,6 +1,7 @@
 // The program's start: one client per session, the main window (whose
 // creation loads the settings), Windows Sockets 2.0, the poll timer and the
-// message loop, which runs until "Exit" closes the window.
+// message loop, which runs until "Exit" closes the window. With "/service"
+// the service control manager starts the client as a service instead.
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -9,10 +10,12 @@
 
 #include "app/exit_codes.h"
 #include "app/quit_request.h"
+#include "app/service_main.h"
 #include "app/single_instance.h"
 #include "app/window_timer.h"
 #include "app/winsock_start.h"
 #include "settings/win32/registry_store.h"
+#include "ui/display.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -37,10 +40,12 @@ int RunMessageLoop(HWND window)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
-    // An installer's quit request is the one command line the program knows;
-    // a normal start reads none.
+    // An installer's quit request and the service control manager's start
+    // are the command lines the program knows; a normal start reads none.
     if (IsQuitRequest(commandLine))
         return RunQuitRequest();
+    if (IsServiceRequest(commandLine))
+        return RunService();
 
     SingleInstance session;
     if (session.AnotherIsRunning()) {
@@ -69,6 +74,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     // runs a message loop of its own, which must not poll before the sockets
     // are up. The first tick still comes a second after the loop starts.
     WindowTimer timer(form->Handle());
+    // Started by hand while the service polls: the window opens and says so.
+    if (ServiceIsPolling()) {
+        form->ShowPanel = true;
+        OnStatus(kPollingAsAServiceText);
+    }
     form->ShowAtStart();
     return RunMessageLoop(form->Handle());
 }

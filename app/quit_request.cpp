@@ -1,35 +1,21 @@
 #include "app/quit_request.h"
 
-#include <string.h>
-
+#include "app/command_line.h"
 #include "app/exit_codes.h"
 #include "app/single_instance.h"
 #include "ui/control_ids.h"
 
 namespace {
 
-const char kQuitSwitch[] = "/quit";
 // A poll in progress holds the client's only thread for several seconds.
 const DWORD kInstallerWaitMilliseconds = 30000;
 const DWORD kWindowPollMilliseconds = 50;
-
-bool IsBlank(char character) { return character == ' ' || character == '\t'; }
 
 }  // namespace
 
 bool IsQuitRequest(const char* commandLine)
 {
-    if (commandLine == nullptr)
-        return false;
-    while (IsBlank(*commandLine))
-        ++commandLine;
-    // Stops at the end of a shorter command line.
-    if (_strnicmp(commandLine, kQuitSwitch, sizeof(kQuitSwitch) - 1) != 0)
-        return false;
-    commandLine += sizeof(kQuitSwitch) - 1;
-    while (IsBlank(*commandLine))
-        ++commandLine;
-    return *commandLine == '\0';
+    return CommandLineIs(commandLine, "/quit");
 }
 
 QuitOutcome QuitRunningClient(DWORD waitMilliseconds)

@@ -5,6 +5,7 @@
 namespace {
 
 const char kMutexName[] = "Local\\Morvelund.TarnwickWebPrinting.Client";
+const char kServiceMutexName[] = "Global\\Morvelund.TarnwickWebPrinting.Service";
 const int kWindowWaitSteps = 100;
 const DWORD kWindowWaitStepMilliseconds = 50;
 
@@ -45,4 +46,25 @@ bool ShowRunningInstance()
         Sleep(kWindowWaitStepMilliseconds);
     }
     return false;
+}
+
+ServicePresence::ServicePresence() : mutex_(CreateMutexA(nullptr, FALSE, kServiceMutexName))
+{
+}
+
+ServicePresence::~ServicePresence()
+{
+    if (mutex_ != nullptr)
+        CloseHandle(mutex_);
+}
+
+bool ServiceIsPolling()
+{
+    const HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, kServiceMutexName);
+    if (mutex != nullptr) {
+        CloseHandle(mutex);
+        return true;
+    }
+    // The service's object may be closed to a user's account: it exists all the same.
+    return GetLastError() == ERROR_ACCESS_DENIED;
 }

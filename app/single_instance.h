@@ -1,4 +1,5 @@
-// One client per session: two would race each other for the same jobs.
+// One client per session and one poller per computer: two would race each
+// other for the same jobs.
 #pragma once
 
 #include <windows.h>
@@ -26,3 +27,22 @@ bool ClientRunningInSession();
 // running client may still be building its window, so this waits for it a
 // few seconds at most. False when no window was found.
 bool ShowRunningInstance();
+
+// Held by the service while it runs, in every session's view.
+class ServicePresence {
+public:
+    ServicePresence();
+    ~ServicePresence();
+    ServicePresence(const ServicePresence&) = delete;
+    ServicePresence& operator=(const ServicePresence&) = delete;
+
+private:
+    HANDLE mutex_;
+};
+
+// What a client's status bar says meanwhile.
+constexpr char kPollingAsAServiceText[] = "Polling as a service";
+
+// True while the service runs: a client started in a session then leaves the
+// polling to it.
+bool ServiceIsPolling();

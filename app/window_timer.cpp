@@ -1,5 +1,8 @@
 #include "app/window_timer.h"
 
+#include "app/single_instance.h"
+#include "ui/display.h"
+
 namespace {
 
 const uint32_t kFirstInterval = 1000;
@@ -32,6 +35,12 @@ void WindowTimer::SetInterval(uint32_t milliseconds)
 
 void CALLBACK WindowTimer::Tick(HWND, UINT, UINT_PTR id, DWORD)
 {
+    // One poller per computer: while the service runs, this client neither
+    // polls nor connects.
+    if (ServiceIsPolling()) {
+        OnStatus(kPollingAsAServiceText);
+        return;
+    }
     // The timer's identifier is the timer object itself.
     Timer1Timer(*reinterpret_cast<WindowTimer*>(id));
 }

@@ -9,8 +9,17 @@ UPDATE Component SET Attributes = 20, Condition = 'PORT' WHERE Component = 'Sett
 UPDATE Component SET Attributes = 20, Condition = 'POLL' WHERE Component = 'SettingPoll'
 UPDATE Component SET Attributes = 20, Condition = 'COMPUTER' WHERE Component = 'SettingComputer'
 UPDATE Component SET Attributes = 20, Condition = 'TLS' WHERE Component = 'SettingTls'
+UPDATE Component SET Attributes = 20, Condition = 'BLOCKSINFLIGHT' WHERE Component = 'SettingBlocksInFlight'
+UPDATE Component SET Attributes = 20, Condition = 'PROXY' WHERE Component = 'SettingProxy'
 -- The settings pass from msiexec's command line to the per-machine installation.
-UPDATE Property SET Value = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;SERVER;PORT;POLL;COMPUTER;TLS' WHERE Property = 'SecureCustomProperties'
+UPDATE Property SET Value = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;SERVER;PORT;POLL;COMPUTER;TLS;BLOCKSINFLIGHT;PROXY;SERVICE' WHERE Property = 'SecureCustomProperties'
+-- SERVICE=1: the service instead of the Run entry. Its tables are always in
+-- the package; it is made and started only with SERVICE=1, while stopping and
+-- deleting act on whatever service the package made.
+UPDATE Component SET Condition = 'SERVICE<>"1"' WHERE Component = 'RunEntry'
+UPDATE Component SET Condition = 'SERVICE="1"' WHERE Component = 'EventSource'
+UPDATE InstallExecuteSequence SET Condition = 'SERVICE="1"' WHERE Action = 'InstallServices'
+UPDATE InstallExecuteSequence SET Condition = 'SERVICE="1"' WHERE Action = 'StartServices'
 -- A plain shortcut to the program: an advertised one would start a repair of
 -- the settings components, without their properties, when a value is missing.
 UPDATE Shortcut SET Target = '[#webprint.exe]' WHERE Shortcut = 'StartMenuShortcut'

@@ -7,9 +7,12 @@
 ;
 ; Installs for the whole machine, starts the client at every logon through the
 ; machine's Run key, and registers an uninstaller. A silent installation
-; (/S) takes the client's settings from /SERVER=, /PORT=, /POLL=, /COMPUTER=
-; and /TLS=; every parameter is checked before anything is installed. A
-; running client is closed first and started again afterwards.
+; (/S) takes the client's settings from /SERVER=, /PORT=, /POLL=, /COMPUTER=,
+; /TLS=, /BLOCKSINFLIGHT= and /PROXY=; every parameter is checked before
+; anything is installed. A running client is closed first and started again
+; afterwards. /SERVICE=1 installs the client as the service "webprint"
+; instead of the Run entry, /SERVICE=0 as a tray program again; without it
+; an installation keeps the mode it finds.
 
 !ifndef VERSION | CLIENT_EXE | MSI_ACTIONS_DLL | OUTFILE
   !error "define VERSION, CLIENT_EXE, MSI_ACTIONS_DLL and OUTFILE"
@@ -25,13 +28,14 @@ RequestExecutionLevel admin
 !define MAKER "Morvelund"
 !define SETTINGS_KEY "SOFTWARE\Morvelund\Tarnwick Web Printing"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+!define EVENT_SOURCE_KEY "SYSTEM\CurrentControlSet\Services\EventLog\Application\webprint"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 ; The MSI package's upgrade code: its installed versions are related products.
 !define MSI_UPGRADE_CODE "{E7A411E0-E62F-4121-9DDB-DC3709564DC3}"
 ; Exit code of a run stopped by a bad parameter (ERROR_INVALID_PARAMETER).
 !define EXIT_BAD_PARAMETER 87
 ; Exit code of a run that could not write the program or its registry values
-; (as when the script aborts).
+; (as when the script aborts), or could not set up and start the service.
 !define EXIT_NOT_WRITTEN 2
 ; Exit code of a run refused because a newer version, or the MSI package, is
 ; installed (ERROR_PRODUCT_VERSION).
@@ -81,6 +85,9 @@ Var Port
 Var Poll
 Var Computer
 Var Tls
+Var BlocksInFlight
+Var Proxy
+Var Service
 Var AllowDowngrade
 ; 1 when a client was closed for the installation, to be started again.
 Var ClientWasRunning
@@ -173,10 +180,14 @@ Function ReadParameters
       StrCpy $AllowDowngrade 1
       ${Continue}
     ${EndIf}
-    StrCpy $R9 $R3 8
-    StrCpy $R6 $R3 6
-    StrCpy $R7 $R3 10
+    ; The parameter's first 5, 6, 7, 8, 9, 10 and 16 characters.
     StrCpy $R5 $R3 5
+    StrCpy $R6 $R3 6
+    StrCpy $R4 $R3 7
+    StrCpy $R9 $R3 8
+    StrCpy $0 $R3 9
+    StrCpy $R7 $R3 10
+    StrCpy $1 $R3 16
     ${If} $R9 == "/SERVER="
       StrCpy $Server $R3 "" 8
       StrCpy $R8 $Server
@@ -192,8 +203,17 @@ Function ReadParameters
     ${ElseIf} $R5 == "/TLS="
       StrCpy $Tls $R3 "" 5
       StrCpy $R8 $Tls
+    ${ElseIf} $1 == "/BLOCKSINFLIGHT="
+      StrCpy $BlocksInFlight $R3 "" 16
+      StrCpy $R8 $BlocksInFlight
+    ${ElseIf} $R4 == "/PROXY="
+      StrCpy $Proxy $R3 "" 7
+      StrCpy $R8 $Proxy
+    ${ElseIf} $0 == "/SERVICE="
+      StrCpy $Service $R3 "" 9
+      StrCpy $R8 $Service
     ${Else}
-      !insertmacro FailParameter "Unknown parameter $R3. Known: /S /SERVER= /PORT= /POLL= /COMPUTER= /TLS= /ALLOWDOWNGRADE /D=."
+      !insertmacro FailParameter "Unknown parameter $R3. Known: /S /SERVER= /PORT= /POLL= /COMPUTER= /TLS= /BLOCKSINFLIGHT= /PROXY= /SERVICE= /ALLOWDOWNGRADE /D=."
     ${EndIf}
     ${If} $R8 == ""
       !insertmacro FailParameter "$R3 needs a value."
@@ -206,18 +226,28 @@ Function CheckParameters
   InitPluginsDir
   File "/oname=$PLUGINSDIR\webprint-msi-actions.dll" "${MSI_ACTIONS_DLL}"
   ; Passed in registers: System::Call would parse a value's own commas and
-  ; brackets.
+  ; brackets. Every call into the library unloads it again (?u), so that the
+  ; plug-ins folder goes when the run ends, not at the next restart.
   StrCpy $2 $Server
   StrCpy $3 $Port
   StrCpy $4 $Poll
   StrCpy $5 $Computer
   StrCpy $6 $Tls
-  System::Call '$PLUGINSDIR\webprint-msi-actions.dll::CheckSetupParameters(t r2, t r3, t r4, t r5, t r6, t .r0, i ${NSIS_MAX_STRLEN}) i .r1'
+  StrCpy $7 $BlocksInFlight
+  StrCpy $8 $Proxy
+  StrCpy $9 $Service
+  System::Call '$PLUGINSDIR\webprint-msi-actions.dll::CheckSetupParameters(t r2, t r3, t r4, t r5, t r6, t r7, t r8, t r9, t .r0, i ${NSIS_MAX_STRLEN}) i .r1 ?u'
   ${If} $1 != 0
     !insertmacro FailParameter "$0"
   ${EndIf}
   !insertmacro DropLeadingZeros $Port
   !insertmacro DropLeadingZeros $Poll
+  !insertmacro DropLeadingZeros $BlocksInFlight
+  ; Without /SERVICE= the computer keeps its mode.
+  ${If} $Service == ""
+    System::Call '$PLUGINSDIR\webprint-msi-actions.dll::SetupServiceInstalled() i .r1 ?u'
+    StrCpy $Service $1
+  ${EndIf}
 FunctionEnd
 
 ; ---------------------------------------------------------------------------
@@ -287,6 +317,8 @@ Section "Client"
   ${If} $0 = ${QUIT_CLIENT_ENDED}
     StrCpy $ClientWasRunning 1
   ${EndIf}
+  ; The service holds the file too; it starts again below.
+  System::Call '$PLUGINSDIR\webprint-msi-actions.dll::SetupServiceStop() i .r0 ?u'
   SetOutPath "$INSTDIR"
   ; A client that could not be closed (in another user's session, or still
   ; busy with a poll) keeps its file open. Windows lets a running program's
@@ -321,11 +353,22 @@ Section "Client"
   !insertmacro WriteSettingNumber "PollFreq" $Poll
   !insertmacro WriteSettingText "ComputerName" $Computer
   !insertmacro WriteSettingNumber "UseTls" $Tls
-  WriteRegStr HKLM "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\webprint.exe"'
+  !insertmacro WriteSettingNumber "BlocksInFlight" $BlocksInFlight
+  !insertmacro WriteSettingText "Proxy" $Proxy
+  ; The service polls for the computer: no client at every logon then.
+  ${If} $Service = 1
+    WriteRegExpandStr HKLM "${EVENT_SOURCE_KEY}" "EventMessageFile" "$INSTDIR\webprint.exe"
+    WriteRegDWORD HKLM "${EVENT_SOURCE_KEY}" "TypesSupported" 7
+  ${Else}
+    WriteRegStr HKLM "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\webprint.exe"'
+  ${EndIf}
   ${If} ${Errors}
     Push "Could not write the settings or the Run entry in HKEY_LOCAL_MACHINE."
     Push ${EXIT_NOT_WRITTEN}
     Call Fail
+  ${EndIf}
+  ${If} $Service = 1
+    DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
   ${EndIf}
 
   CreateShortcut "$SMPROGRAMS\${PRODUCT} Client.lnk" "$INSTDIR\webprint.exe"
@@ -343,8 +386,27 @@ Section "Client"
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 
-  ${If} $ClientWasRunning = 1
-    Exec '"$INSTDIR\webprint.exe"'
+  ; Running before the setup program ends: a service manager that runs
+  ; already starts nothing by itself.
+  ${If} $Service = 1
+    StrCpy $2 "$INSTDIR\webprint.exe"
+    System::Call '$PLUGINSDIR\webprint-msi-actions.dll::SetupServiceInstall(t r2, t .r0, i ${NSIS_MAX_STRLEN}) i .r1 ?u'
+    ${If} $1 != 0
+      Push "$0"
+      Push ${EXIT_NOT_WRITTEN}
+      Call Fail
+    ${EndIf}
+  ${Else}
+    System::Call '$PLUGINSDIR\webprint-msi-actions.dll::SetupServiceRemove(t .r0, i ${NSIS_MAX_STRLEN}) i .r1 ?u'
+    ${If} $1 != 0
+      Push "$0"
+      Push ${EXIT_NOT_WRITTEN}
+      Call Fail
+    ${EndIf}
+    DeleteRegKey HKLM "${EVENT_SOURCE_KEY}"
+    ${If} $ClientWasRunning = 1
+      Exec '"$INSTDIR\webprint.exe"'
+    ${EndIf}
   ${EndIf}
 SectionEnd
 
@@ -363,6 +425,15 @@ Function un.onUninstSuccess
 FunctionEnd
 
 Section "Uninstall"
+  ; Stopped and deleted first, so its file is free and nothing of it waits
+  ; for a restart.
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\webprint-msi-actions.dll" "${MSI_ACTIONS_DLL}"
+  System::Call '$PLUGINSDIR\webprint-msi-actions.dll::SetupServiceRemove(t .r0, i ${NSIS_MAX_STRLEN}) i .r1 ?u'
+  ${If} $1 != 0
+    DetailPrint "$0"
+  ${EndIf}
+  DeleteRegKey HKLM "${EVENT_SOURCE_KEY}"
   ${If} ${FileExists} "$INSTDIR\webprint.exe"
     DetailPrint "Closing a running ${PRODUCT} Client"
     ExecWait '"$INSTDIR\webprint.exe" /quit'

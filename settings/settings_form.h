@@ -22,6 +22,18 @@ public:
     virtual void AddPrinter(const char* name, bool ticked) = 0;
 };
 
+// A poller without a window (the Linux daemon, the Windows service) loads
+// the settings with nothing to fill.
+class NoSettingsView final : public SettingsView {
+public:
+    void SetEditText(SettingsEdit, const std::string&) override {}
+    std::string EditText(SettingsEdit) override { return std::string(); }
+    void SetUseTlsTicked(bool) override {}
+    bool UseTlsTicked() override { return false; }
+    void ShowFirstPage(FirstPage) override {}
+    void AddPrinter(const char*, bool) override {}
+};
+
 // How a handler ended. For anything but Done, message is the text to show the
 // user and the handler stopped there, steps already done staying done.
 struct SettingsOutcome {

@@ -1,6 +1,52 @@
 #include "transport/socket_shim.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <atomic>
+
+static std::atomic<bool> WaitsEnded{false};
+// Turns readable when a stop is requested, so that a select in progress,
+// which watches it too, wakes at once. A datagram socket that sends to itself.
+static std::atomic<SocketHandle> WakeSocket{kNoSocket};
+
+static SocketHandle MakeWakeSocket()
+{
+    SocketHandle wake = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    u_long nonBlocking = 1;
+    if (wake != kNoSocket && (bind(wake, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                              ioctlsocket(wake, FIONBIO, &nonBlocking) != 0)) {
+        closesocket(wake);
+        wake = kNoSocket;
+    }
+    return wake;
+}
+
+void SetWaitsEnded(bool ended)
+{
+    const SocketHandle wake = WakeSocket;
+    if (!ended) {
+        // From now on the waits watch the wake socket; one left readable by
+        // an earlier stop is emptied first.
+        if (wake == kNoSocket) {
+            WakeSocket = MakeWakeSocket();
+        } else {
+            char bytes[16];
+            while (recv(wake, bytes, sizeof bytes, 0) > 0) {
+            }
+        }
+        WaitsEnded = false;
+        return;
+    }
+    WaitsEnded = true;
+    sockaddr_in self = {};
+    int length = sizeof self;
+    const char byte = 0;
+    if (wake != kNoSocket && getsockname(wake, reinterpret_cast<sockaddr*>(&self), &length) == 0)
+        sendto(wake, &byte, 1, 0, reinterpret_cast<sockaddr*>(&self), length);
+}
+#else
 #include <cerrno>
 #include <chrono>
 
@@ -19,6 +65,8 @@ int WaitReadable(SocketHandle socketHandle, int timeoutMilliseconds)
     if (socketHandle == kNoSocket)
         return -1;
 #ifdef _WIN32
+    if (WaitsEnded)
+        return -1;
     // Bytes already there need no select, the dearer call under Wine: a reply
     // has often arrived by the time its reader asks.
     u_long pending = 0;
@@ -27,10 +75,17 @@ int WaitReadable(SocketHandle socketHandle, int timeoutMilliseconds)
     fd_set readSet;
     FD_ZERO(&readSet);
     FD_SET(socketHandle, &readSet);
+    const SocketHandle wake = WakeSocket;
+    if (wake != kNoSocket)
+        FD_SET(wake, &readSet);
     timeval timeout;
     timeout.tv_sec = timeoutMilliseconds / 1000;
     timeout.tv_usec = (timeoutMilliseconds % 1000) * 1000;
-    return select(0, &readSet, nullptr, nullptr, &timeout);
+    const int ready = select(0, &readSet, nullptr, nullptr, &timeout);
+    // Woken by a stop: not the server's answer.
+    if (WaitsEnded || (ready > 0 && !FD_ISSET(socketHandle, &readSet)))
+        return -1;
+    return ready > 0 ? 1 : ready;
 #else
     // poll, unlike select, has no FD_SETSIZE limit on the descriptor number.
     // It ignores the stop entry while that is -1.

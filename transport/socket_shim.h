@@ -63,6 +63,12 @@ int ReceiveWithin(SocketHandle socketHandle, char* buffer, int size, int timeout
 // for the server fails at once, so a stop cuts a poll short wherever it
 // waits. -1 (the start value) watches nothing.
 void EndWaitsWhenReadable(int descriptor);
+#else
+// A service's stop request, from any thread: true makes every wait for the
+// server fail at once, the one in progress included, so a stop cuts a poll
+// short wherever it waits. False waits as usual; a service gives it once at
+// its start (after WSAStartup), before any wait a stop must end.
+void SetWaitsEnded(bool ended);
 #endif
 
 // Reads the socket's pending error (SO_ERROR); false when it cannot be read.

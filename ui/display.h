@@ -1,5 +1,6 @@
 // The main window's display functions. They take no context: they find the
-// window through frmMain, and do nothing while there is none. A poll's client
+// window through frmMain; while there is none they go to the functions given
+// to DisplayWithoutWindow (the service's event log), if any. A poll's client
 // gets the first three as callbacks.
 #pragma once
 
@@ -9,3 +10,11 @@ void OnProgress(int32_t position, int32_t maximum);
 void OnStatus(const char* text);
 void OnLog(const char* text);
 void ClearLog();
+
+struct DisplayFunctions {
+    void (*progress)(int32_t position, int32_t maximum);
+    void (*status)(const char* text);
+    void (*log)(const char* text);
+    void (*clearLog)();
+};
+void DisplayWithoutWindow(const DisplayFunctions* functions);

@@ -12,17 +12,6 @@ namespace {
 // The file in force; the hide flags are read from it at every registration.
 std::unique_ptr<ConfFile> CurrentFile;
 
-// A daemon has no window to fill.
-class NoWindow final : public SettingsView {
-public:
-    void SetEditText(SettingsEdit, const std::string&) override {}
-    std::string EditText(SettingsEdit) override { return std::string(); }
-    void SetUseTlsTicked(bool) override {}
-    bool UseTlsTicked() override { return false; }
-    void ShowFirstPage(FirstPage) override {}
-    void AddPrinter(const char*, bool) override {}
-};
-
 }  // namespace
 
 bool LoadDaemonSettings(const char* path, std::string* message)
@@ -32,7 +21,7 @@ bool LoadDaemonSettings(const char* path, std::string* message)
         return false;
     // The Windows program's start-up load. It cannot fail here: the file
     // store takes every write back without keeping it.
-    NoWindow window;
+    NoSettingsView window;
     bool showPanel = false;
     const SettingsValues inForce = ClientSettings;
     LoadSettingsAtStart(*file, window, &showPanel);

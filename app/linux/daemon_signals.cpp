@@ -58,15 +58,11 @@ int StopDescriptor()
     return StopPipe[0];
 }
 
-Wake WaitUntil(std::chrono::steady_clock::time_point deadline)
+Wake WaitUntil(SteadyClock::time_point deadline)
 {
-    using namespace std::chrono;
     for (;;) {
         pollfd entries[2] = {{StopPipe[0], POLLIN, 0}, {ReloadPipe[0], POLLIN, 0}};
-        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
-        // Rounded up, so a wait never ends just before its deadline.
-        const int timeout = left <= 0 ? 0 : left >= 86400000 ? 86400000 : static_cast<int>(left) + 1;
-        const int ready = poll(entries, 2, timeout);
+        const int ready = poll(entries, 2, WaitMilliseconds(deadline));
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
@@ -80,7 +76,7 @@ Wake WaitUntil(std::chrono::steady_clock::time_point deadline)
             }
             return Wake::Reload;
         }
-        if (steady_clock::now() >= deadline)
+        if (SteadyClock::now() >= deadline)
             return Wake::Due;
     }
 }

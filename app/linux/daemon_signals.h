@@ -3,7 +3,7 @@
 // a running poll notice a request at once, whenever it came.
 #pragma once
 
-#include <chrono>
+#include "app/headless_loop.h"
 
 // False when the pipes or the handlers cannot be set up.
 bool InstallDaemonSignals();
@@ -11,8 +11,6 @@ bool InstallDaemonSignals();
 // Readable from the first stop request on, for good.
 int StopDescriptor();
 
-enum class Wake { Due, Stop, Reload };
-
 // Waits until the deadline, or less when a stop or reload is requested. A
 // stop wins over a reload; a reload request is taken once.
-Wake WaitUntil(std::chrono::steady_clock::time_point deadline);
+Wake WaitUntil(SteadyClock::time_point deadline);

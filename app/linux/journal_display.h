@@ -1,14 +1,12 @@
 // The daemon's display: the status text and the event lines go to standard
-// error, one line each, with a priority prefix journald understands. Every
-// event is logged; a status only once the poll has settled on it and only
-// when it differs from the last one logged, so an idle daemon stays quiet.
+// error, one line each (app/event_lines.h), with a priority prefix journald
+// understands.
 #pragma once
 
 #include <string>
 
-enum class LogLevel { Error = 3, Warning = 4, Info = 6 };
+#include "app/event_lines.h"
 
-// Control characters become blanks, so a text is always one line.
 void LogLine(LogLevel level, const std::string& text);
 
 // Around one tick of the poll timer.

@@ -2,22 +2,19 @@
 // under systemd, polls the print service with the poll timer's rules and
 // prints through CUPS; it logs to standard error and never forks.
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "app/headless_loop.h"
 #include "app/linux/daemon_settings.h"
 #include "app/linux/daemon_signals.h"
 #include "app/linux/journal_display.h"
 #include "app/poll_timer.h"
-#include "protocol/printer_inventory.h"
 #include "settings/client_settings.h"
 #include "transport/socket_shim.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // From sysexits.h, named here so the table of exit codes is in one place.
 constexpr int kExitPollFailed = 1;
@@ -43,30 +40,6 @@ const char kHelp[] =
     "Exit status: 0; 1 a failed poll with --once; 64 wrong options; 78 a bad settings\n"
     "file or proxy variable, or incomplete settings with --once.\n";
 
-// The poll timer of the Windows program: ticks at a fixed period from the
-// moment the interval was set, the first one a second after start.
-class DaemonTimer final : public PollTimer {
-public:
-    uint32_t Interval() override { return interval_; }
-    void SetInterval(uint32_t milliseconds) override
-    {
-        interval_ = milliseconds;
-        due_ = Clock::now() + std::chrono::milliseconds(milliseconds);
-    }
-    Clock::time_point Due() const { return due_; }
-    // Periods that passed while a tick ran give one tick at once and no more,
-    // as a window timer's do.
-    void TickStartedAt(Clock::time_point start)
-    {
-        while (due_ <= start)
-            due_ += std::chrono::milliseconds(interval_);
-    }
-
-private:
-    uint32_t interval_ = 1000;
-    Clock::time_point due_ = Clock::now() + std::chrono::milliseconds(1000);
-};
-
 bool RunTick(PollTimer& timer)
 {
     BeginPollLog();
@@ -81,33 +54,26 @@ void LogState(const char* configPath, const char* what)
                                        " (SIGHUP reads it again)");
         return;
     }
-    LogLine(LogLevel::Info, std::string(what) + ": polling " + ClientSettings.Url + ":" +
-                                std::to_string(ClientSettings.Port) +
-                                (ClientSettings.Proxy.empty() ? "" : " through proxy " + ClientSettings.Proxy) + " every " +
-                                std::to_string(ClientSettings.PollFreq) + " s as " + ClientSettings.ComputerName +
-                                ", user " + WindowsUserName());
+    LogLine(LogLevel::Info, std::string(what) + ": " + PollingDescription());
+}
+
+// The settings file of this run, for the reloads.
+const char* ConfigPath = kDefaultConfig;
+
+void ReloadSettings()
+{
+    std::string message;
+    if (LoadDaemonSettings(ConfigPath, &message))
+        LogState(ConfigPath, "Settings read again");
+    else
+        LogLine(LogLevel::Error, message + "; the settings in force stay");
 }
 
 int RunDaemon(const char* configPath)
 {
     LogState(configPath, "webprintd " WEBPRINT_VERSION " started");
-    DaemonTimer timer;
-    for (;;) {
-        const Wake wake = WaitUntil(timer.Due());
-        if (wake == Wake::Stop)
-            break;
-        if (wake == Wake::Reload) {
-            std::string message;
-            if (LoadDaemonSettings(configPath, &message))
-                LogState(configPath, "Settings read again");
-            else
-                LogLine(LogLevel::Error, message + "; the settings in force stay");
-            continue;
-        }
-        const Clock::time_point start = Clock::now();
-        RunTick(timer);
-        timer.TickStartedAt(start);
-    }
+    ConfigPath = configPath;
+    RunHeadlessLoop({WaitUntil, ReloadSettings, [](PollTimer& timer) { RunTick(timer); }});
     LogLine(LogLevel::Info, "webprintd stopped");
     return 0;
 }
@@ -118,7 +84,7 @@ int RunOnce(const char* configPath)
         LogLine(LogLevel::Error, std::string("not polling: ") + missing + " in " + configPath);
         return kExitConfig;
     }
-    DaemonTimer timer;
+    HeadlessTimer timer;
     return RunTick(timer) ? 0 : kExitPollFailed;
 }
 

@@ -2,8 +2,10 @@
 // CheckSettings refuses a bad setting on every installation, by the rules
 // the setup program also takes from here (CheckSetupParameters), and refuses
 // to install over the setup program's copy.
-// CloseClient ends a running client before its file is replaced or removed,
-// and notes what the package must do afterwards.
+// CloseClient ends a running client, and stops the service, before the
+// file is replaced or removed, and notes what the package must do afterwards.
+// The setup program also creates, starts and removes the service through the
+// Setup... functions here.
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "app/quit_request.h"
+#include "installer/win32/service_control.h"
 #include "settings/setting_limits.h"
 #include "settings/setting_rules.h"
 
@@ -45,26 +48,53 @@ void ReportError(MSIHANDLE install, const std::string& text)
     MsiCloseHandle(record);
 }
 
-// The rules of both packages for the settings they are given; prefix comes
+// The values given to either package; empty when not given.
+struct SetupValues {
+    std::string server, port, poll, computer, tls, blocksInFlight, proxy, service;
+};
+
+std::string SwitchProblem(const std::string& name, const std::string& value)
+{
+    if (value.empty() || value == "0" || value == "1")
+        return std::string();
+    return name + value + " is not 0 or 1.";
+}
+
+// The rules of both packages for the values they are given; prefix comes
 // before each name in the texts ("/" for the setup program's parameters).
-std::string SettingsProblem(const std::string& prefix, const std::string& server, const std::string& port,
-                            const std::string& poll, const std::string& computer, const std::string& tls)
+std::string SettingsProblem(const std::string& prefix, const SetupValues& values)
 {
     std::string problem;
-    if (!port.empty())
-        problem = NumberProblem(prefix + "PORT=", port, kPortMinimum, kPortMaximum);
-    if (problem.empty() && !poll.empty())
-        problem = NumberProblem(prefix + "POLL=", poll, kPollMinimum, kPollMaximum);
+    if (!values.port.empty())
+        problem = NumberProblem(prefix + "PORT=", values.port, kPortMinimum, kPortMaximum);
+    if (problem.empty() && !values.poll.empty())
+        problem = NumberProblem(prefix + "POLL=", values.poll, kPollMinimum, kPollMaximum);
     if (problem.empty())
-        problem = LengthProblem(prefix + "SERVER=", server, kServerNameLimit);
+        problem = LengthProblem(prefix + "SERVER=", values.server, kServerNameLimit);
     if (problem.empty())
-        problem = LengthProblem(prefix + "COMPUTER=", computer, kComputerNameLimit);
+        problem = LengthProblem(prefix + "COMPUTER=", values.computer, kComputerNameLimit);
     // The server is a host name or a dotted address: no scheme, port or path.
     if (problem.empty())
-        problem = HostProblem(prefix + "SERVER=", server);
-    if (problem.empty() && !tls.empty() && tls != "0" && tls != "1")
-        problem = prefix + "TLS=" + tls + " is not 0 or 1.";
+        problem = HostProblem(prefix + "SERVER=", values.server);
+    if (problem.empty())
+        problem = SwitchProblem(prefix + "TLS=", values.tls);
+    if (problem.empty() && !values.blocksInFlight.empty())
+        problem = NumberProblem(prefix + "BLOCKSINFLIGHT=", values.blocksInFlight, kBlocksInFlightMinimum,
+                                kBlocksInFlightMaximum);
+    if (problem.empty())
+        problem = ProxyProblem(prefix + "PROXY=", values.proxy);
+    if (problem.empty())
+        problem = SwitchProblem(prefix + "SERVICE=", values.service);
     return problem;
+}
+
+// A text for the setup program, in its buffer of size bytes: 0 when empty,
+// else 1.
+int HandOver(const std::string& text, char* buffer, int size)
+{
+    if (size > 0)
+        lstrcpynA(buffer, text.c_str(), size);
+    return text.empty() ? 0 : 1;
 }
 
 bool SetupProgramInstalled()
@@ -91,14 +121,25 @@ bool FileInUse(const std::string& path)
 
 extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
 {
-    std::string problem = SettingsProblem("", Property(install, "SERVER"), Property(install, "PORT"),
-                                          Property(install, "POLL"), Property(install, "COMPUTER"),
-                                          Property(install, "TLS"));
+    SetupValues values;
+    values.server = Property(install, "SERVER");
+    values.port = Property(install, "PORT");
+    values.poll = Property(install, "POLL");
+    values.computer = Property(install, "COMPUTER");
+    values.tls = Property(install, "TLS");
+    values.blocksInFlight = Property(install, "BLOCKSINFLIGHT");
+    values.proxy = Property(install, "PROXY");
+    values.service = Property(install, "SERVICE");
+    std::string problem = SettingsProblem("", values);
     if (problem.empty() && SetupProgramInstalled())
         problem = "The Tarnwick Web Printing Client is installed by its setup program. "
                   "Remove it in Programs and Features first, or install with the setup program.";
-    if (problem.empty())
+    if (problem.empty()) {
+        // Without SERVICE an upgrade keeps the computer's mode.
+        if (values.service.empty() && WebprintServiceInstalled())
+            MsiSetPropertyA(install, "SERVICE", "1");
         return ERROR_SUCCESS;
+    }
     ReportError(install, problem);
     return ERROR_INSTALL_FAILURE;
 }
@@ -107,21 +148,48 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
 // 0 when they are good, else 1 with the reason in problem (size bytes).
 extern "C" __declspec(dllexport) int __stdcall CheckSetupParameters(const char* server, const char* port,
                                                                    const char* poll, const char* computer,
-                                                                   const char* tls, char* problem, int size)
+                                                                   const char* tls, const char* blocksInFlight,
+                                                                   const char* proxy, const char* service,
+                                                                   char* problem, int size)
 {
-    const std::string text = SettingsProblem("/", server, port, poll, computer, tls);
-    if (size > 0)
-        lstrcpynA(problem, text.c_str(), size);
-    return text.empty() ? 0 : 1;
+    const SetupValues values = {server, port, poll, computer, tls, blocksInFlight, proxy, service};
+    return HandOver(SettingsProblem("/", values), problem, size);
+}
+
+// The setup program's service: 1 when it is installed.
+extern "C" __declspec(dllexport) int __stdcall SetupServiceInstalled()
+{
+    return WebprintServiceInstalled() ? 1 : 0;
+}
+
+// Stops the service, so that its file can be replaced: 0 when it is stopped.
+extern "C" __declspec(dllexport) int __stdcall SetupServiceStop()
+{
+    return StopWebprintService() ? 0 : 1;
+}
+
+// Creates (or sets up) and starts the service for the installed program: 0
+// once it runs, else 1 with the reason in problem (size bytes).
+extern "C" __declspec(dllexport) int __stdcall SetupServiceInstall(const char* programPath, char* problem, int size)
+{
+    return HandOver(InstallAndStartWebprintService(programPath), problem, size);
+}
+
+// Stops and deletes the service: 0 when it is gone, else 1 with the reason.
+extern "C" __declspec(dllexport) int __stdcall SetupServiceRemove(char* problem, int size)
+{
+    return HandOver(RemoveWebprintService(), problem, size);
 }
 
 // WEBPRINTWASRUNNING: a client was closed, to be started again after an
 // installation. WEBPRINTINUSE: the file is still held, so a restart is
-// needed; on removal it is deleted at that restart.
+// needed; on removal it is deleted at that restart. The service is stopped
+// here, before the file is looked at; StartServiceAgain starts it again.
 extern "C" __declspec(dllexport) UINT __stdcall CloseClient(MSIHANDLE install)
 {
     if (QuitRunningClient(kClientExitWaitMilliseconds) == QuitOutcome::kEnded)
         MsiSetPropertyA(install, "WEBPRINTWASRUNNING", "1");
+    StopWebprintService();
     // INSTALLDIR ends in a backslash.
     const std::string folder = Property(install, "INSTALLDIR");
     const std::string file = folder + "webprint.exe";
@@ -133,4 +201,20 @@ extern "C" __declspec(dllexport) UINT __stdcall CloseClient(MSIHANDLE install)
             MoveFileExA(folder.substr(0, folder.size() - 1).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
     return ERROR_SUCCESS;
+}
+
+// After an installation: the service runs, whether the package's own start
+// already started it or the installation changed nothing it would start for,
+// and its command has the path quoted (Wine's Windows Installer leaves the
+// quotes out).
+extern "C" __declspec(dllexport) UINT __stdcall StartServiceAgain(MSIHANDLE install)
+{
+    if (!WebprintServiceInstalled())
+        return ERROR_SUCCESS;
+    // INSTALLDIR ends in a backslash.
+    const std::string problem = InstallAndStartWebprintService(Property(install, "INSTALLDIR") + "webprint.exe");
+    if (problem.empty())
+        return ERROR_SUCCESS;
+    ReportError(install, problem);
+    return ERROR_INSTALL_FAILURE;
 }

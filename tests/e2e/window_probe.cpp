@@ -1,5 +1,7 @@
 // Reads what the running client shows, for the end-to-end tests:
 //   window_probe events   prints the spooler-events list, one line each
+//   window_probe shown    exit code 0 when the window is shown, 3 while it
+//                         is hidden
 // Exit code 2 when the client's window is not there.
 #include <windows.h>
 
@@ -39,6 +41,8 @@ int main(int argc, char** argv)
         return 2;
     if (argc == 2 && strcmp(argv[1], "events") == 0)
         return PrintEvents(window);
-    fprintf(stderr, "usage: window_probe events\n");
+    if (argc == 2 && strcmp(argv[1], "shown") == 0)
+        return IsWindowVisible(window) ? 0 : 3;
+    fprintf(stderr, "usage: window_probe events|shown\n");
     return 1;
 }

@@ -4,8 +4,10 @@
 # menu entry, the settings and their registry types, the Programs and Features
 # entries; what they refuse (bad values, downgrades, the other package) and
 # their exit codes; a running client closed and started again, and a program
-# file held open. First it checks that the packages build reproducibly and
-# can be signed.
+# file held open; the service each installs with SERVICE=1, which prints a job
+# of the reference service through CUPS and stops within 2 s. First it checks
+# that the packages build reproducibly and can be signed.
+# Prints through CUPS: run it under flock /tmp/webprint-cups.lock.
 #   tests/installer/run_tests.sh [WIN32_BUILD_DIR]     (default: build/win32)
 # The packages are made from the build's webprint.exe and project version, in
 # WIN32_BUILD_DIR-installer-test/, which also holds a Wine prefix made afresh
@@ -136,7 +138,7 @@ client_ended() { wait_until 150 process_ended "$client"; }
 settings_permanent() {
     local rows
     rows=$(msiinfo export "$1" Component | tr -d '\r' | awk -F'\t' '$1 ~ /^Setting/ && int($4 / 16) % 2 == 1' | wc -l)
-    [ "$rows" -eq 5 ]
+    [ "$rows" -eq 7 ]
 }
 # The package's entry under the Uninstall key; nothing when the package has no
 # product code, so that "registered" cannot pass on the Uninstall key itself.
@@ -179,6 +181,12 @@ hold_program_file() {
 }
 # End of input ends the pause.
 release_program_file() { exec 7>&-; wait_until 100 process_ended "$holder"; }
+# The service "webprint": its state as the service control manager tells it.
+service_state_is() { wine sc query webprint 2>/dev/null | tr -d '\r' | grep -q "STATE *: [0-9]  $1"; }
+service_missing() { ! wine sc query webprint >/dev/null 2>&1; }
+service_command_quoted() {
+    value_is 'HKLM\System\CurrentControlSet\Services\webprint' ImagePath "REG_SZ $program_exe /service"
+}
 pending_removal_of() { wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations 2>/dev/null | tr -d '\r' | grep -qi "$1"; }
 
 # ---------------------------------------------------------------------------
@@ -196,6 +204,11 @@ bad_parameters=(
     "/SERVER=http://print.example.com/|is not a host name or address"
     "/SEVER=print.example.com|Unknown parameter /SEVER="
     "/TLS=yes|/TLS=yes is not 0 or 1"
+    "/BLOCKSINFLIGHT=0|/BLOCKSINFLIGHT=0 is not a number from 1 to 256"
+    "/BLOCKSINFLIGHT=257|is not a number from 1 to 256"
+    "/PROXY=proxy.example.com|/PROXY=proxy.example.com is not a proxy as host:port"
+    "/PROXY=|/PROXY= needs a value"
+    "/SERVICE=yes|/SERVICE=yes is not 0 or 1"
 )
 for case in "${bad_parameters[@]}"; do
     parameter=${case%%|*}
@@ -212,7 +225,8 @@ check "no uninstall entry" key_missing "$nsis_key"
 
 # ---------------------------------------------------------------------------
 section "setup program: silent installation with settings"
-run_setup "$old_setup" /S /SERVER=localhost /PORT=9 /POLL=15 "/COMPUTER=Front Desk" /TLS=1
+run_setup "$old_setup" /S /SERVER=localhost /PORT=9 /POLL=15 "/COMPUTER=Front Desk" /TLS=1 /BLOCKSINFLIGHT=016 \
+    /PROXY=proxy.example.com:3128
 check "exit code 0" status_is $? 0
 check "webprint.exe installed" same_file "$program_dir/webprint.exe" "$exe"
 check "uninstaller installed" exists "$program_dir/uninstall.exe"
@@ -223,6 +237,9 @@ check "Port REG_DWORD" value_is "$settings_key" Port "REG_DWORD 0x9"
 check "PollFreq REG_DWORD" value_is "$settings_key" PollFreq "REG_DWORD 0xf"
 check "ComputerName REG_SZ" value_is "$settings_key" ComputerName "REG_SZ Front Desk"
 check "UseTls REG_DWORD" value_is "$settings_key" UseTls "REG_DWORD 0x1"
+check "BlocksInFlight REG_DWORD" value_is "$settings_key" BlocksInFlight "REG_DWORD 0x10"
+check "Proxy REG_SZ" value_is "$settings_key" Proxy "REG_SZ proxy.example.com:3128"
+check "no service without /SERVICE=1" service_missing
 check "Cipher left to the client" value_missing "$settings_key" Cipher
 check "ShowStartUpPanel left to the client" value_missing "$settings_key" ShowStartUpPanel
 check "Add/Remove Programs entry" value_is "$nsis_key" DisplayVersion "REG_SZ $old_version"
@@ -300,7 +317,7 @@ section "MSI: bad properties change nothing"
 wine reg delete "$settings_key" /f >/dev/null 2>&1
 # The rules are the setup program's, checked above: here each property reaches them.
 bad_properties=(PORT=abc PORT=70000 POLL=0 POLL=x TLS=2 SERVER=http://print.example.com
-    "COMPUTER=$(printf 'c%.0s' {1..64})")
+    "COMPUTER=$(printf 'c%.0s' {1..64})" BLOCKSINFLIGHT=0 PROXY=proxy.example.com SERVICE=2)
 for property in "${bad_properties[@]}"; do
     run_msiexec /i "$msi" /qn SERVER=localhost "$property"
     check "${property:0:20}: exit code 1603" status_is $? 1603
@@ -320,6 +337,9 @@ check "Port REG_DWORD" value_is "$settings_key" Port "REG_DWORD 0x1b59"
 check "PollFreq not given, not written" value_missing "$settings_key" PollFreq
 check "ComputerName not given, not written" value_missing "$settings_key" ComputerName
 check "UseTls not given, not written" value_missing "$settings_key" UseTls
+check "BlocksInFlight not given, not written" value_missing "$settings_key" BlocksInFlight
+check "Proxy not given, not written" value_missing "$settings_key" Proxy
+check "no service without SERVICE=1" service_missing
 old_product=$(product_key "$old_msi")
 check "registered" key_exists "$old_product"
 check "one Programs and Features name" value_is "$old_product" DisplayName "REG_SZ Tarnwick Web Printing Client"
@@ -343,7 +363,7 @@ check "older version still registered" key_exists "$old_product"
 
 section "MSI: upgrade over a running client"
 check "client started" start_client
-run_msiexec /i "$msi" /qn POLL=20 TLS=1
+run_msiexec /i "$msi" /qn POLL=20 TLS=1 BLOCKSINFLIGHT=64 PROXY=10.0.0.5:8080
 check "exit code 0" status_is $? 0
 check "running client closed" client_ended
 new_product=$(product_key "$msi")
@@ -354,6 +374,8 @@ check "PollFreq given" value_is "$settings_key" PollFreq "REG_DWORD 0x14"
 check "Url kept" value_is "$settings_key" Url "REG_SZ print.example.com"
 check "Port kept" value_is "$settings_key" Port "REG_DWORD 0x1b59"
 check "UseTls given" value_is "$settings_key" UseTls "REG_DWORD 0x1"
+check "BlocksInFlight given" value_is "$settings_key" BlocksInFlight "REG_DWORD 0x40"
+check "Proxy given" value_is "$settings_key" Proxy "REG_SZ 10.0.0.5:8080"
 check "one Run entry" value_is "$run_key" "Tarnwick Web Printing" "REG_SZ $program_exe"
 check "client started again, then quit on request" client_restarted
 run_msiexec /i "$old_msi" /qn
@@ -380,6 +402,150 @@ check "exit code 3010" status_is $? 3010
 check "webprint.exe removed at restart" pending_removal_of 'Tarnwick Web Printing\\webprint.exe'
 check "unregistered" key_missing "$new_product"
 check "holder ended" release_program_file
+
+# ---------------------------------------------------------------------------
+section "MSI: SERVICE=1, a service that prints with no window"
+# What the restart that the last removal asked for would do: the held file
+# there is Wine's cmd.exe, whose version the MSI would not overwrite.
+rm -rf "$program_dir"
+wine reg delete 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations /f >/dev/null 2>&1
+# The settings left by the sections above (TLS on, a proxy) go too.
+wine reg delete "$settings_key" /f >/dev/null 2>&1
+# A raw CUPS queue before any Wine program starts (Wine reads the queue list
+# once per process), and the reference service with an empty database.
+queue=webprint-service-test
+printed=$(tools/cups-queue.sh "$queue") || exit 1
+python3 tools/print_service.py serve --port 0 --db "$work/service.sqlite" >"$work/service.port" 2>"$work/service.log" &
+print_service=$!
+wine_session_before_stop() { kill -CONT "$print_service" 2>/dev/null; kill "$print_service" 2>/dev/null; }
+wait_until 100 output_has "$work/service.port" "listening on" || exit 1
+port=$(sed -n 's/.*://p' "$work/service.port")
+# The service's events reach Wine's trace of the event log calls, in the
+# standard error of its service manager: a new server for that.
+wineserver -k
+WINEDEBUG=-all,err+eventlog,warn+eventlog,trace+eventlog wineserver -p </dev/null >/dev/null 2>&1
+WINEDEBUG=-all,err+eventlog,warn+eventlog,trace+eventlog wineboot </dev/null >"$work/events.log" 2>&1
+# How many events begin with the text.
+event_logged() { tr -d '\r' <"$work/events.log" | grep -c -F "ReportEventW L\"$1" ; }
+event_logged_times() { [ "$(event_logged "$1")" -eq "$2" ]; }
+
+# "field JOB NAME" prints a field of a job; "acknowledge JOB" takes a job out
+# of the way as the client would.
+reference_service() {
+    python3 - "$port" "$@" <<'PY'
+import json, sys, urllib.request
+base = f"http://127.0.0.1:{sys.argv[1]}/"
+state = json.load(urllib.request.urlopen(base + "api/state", timeout=5))
+if sys.argv[2] == "field":
+    print(next(job[sys.argv[4]] for job in state["jobs"] if str(job["id"]) == sys.argv[3]))
+else:
+    urllib.request.urlopen(urllib.request.Request(base + state["prefix"] + "printed",
+                                                  data=f"<printed id='{sys.argv[3]}'/>".encode()), timeout=5)
+PY
+}
+job_field() { reference_service field "$1" "$2"; }
+job_field_is() { [ "$(job_field "$1" "$2")" = "$3" ]; }
+blocks_served_from() { [ "$(job_field "$1" blocks_served)" -ge "$2" ]; }
+submit_job() {
+    python3 -c 'import sys; sys.path.insert(0, "tools"); from e2e_common import job_bytes
+sys.stdout.buffer.write(job_bytes(int(sys.argv[1])))' "$1" >"$work/job.bin"
+    python3 tools/print_service.py submit "$work/job.bin" --computer SERVICE-TEST --printer "${2:-$queue}" \
+        --db "$work/service.sqlite"
+}
+printout_matches() { local f; for f in "$printed"/job-*.prn; do cmp -s "$f" "$work/job.bin" && return 0; done; return 1; }
+requests_of() { grep -c "$1" "$work/service.log"; }
+more_requests_of() { [ "$(requests_of "$1")" -ge "$2" ]; }
+service_process_gone() { ! pgrep -f 'webprint.exe /service' >/dev/null; }
+probe=$(find "$build" -name window_probe.exe -type f -print -quit)
+client_window_shown() { wine "$probe" shown </dev/null >/dev/null 2>&1; }
+no_client_window() { wine "$probe" shown </dev/null >/dev/null 2>&1; [ $? -eq 2 ]; }
+
+run_msiexec /i "$old_msi" /qn SERVICE=1 SERVER=127.0.0.1 PORT="$port" POLL=1 COMPUTER=SERVICE-TEST
+check "exit code 0" status_is $? 0
+check "the service runs when msiexec returns" service_state_is RUNNING
+check "its command quoted" service_command_quoted
+check "no Run entry" value_missing "$run_key" "Tarnwick Web Printing"
+check "its events registered" value_present 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\webprint' EventMessageFile
+# An upgrade without SERVICE keeps the service: stopped, replaced, started.
+run_msiexec /i "$msi" /qn
+check "upgrade: exit code 0" status_is $? 0
+check "upgrade: the service runs again" service_state_is RUNNING
+check "upgrade: its command quoted" service_command_quoted
+check "upgrade: no Run entry" value_missing "$run_key" "Tarnwick Web Printing"
+check "upgrade: the older version removed" key_missing "$(product_key "$old_msi")"
+check "upgrade: started twice, logged twice" event_logged_times \
+    "webprint service $version started: polling 127.0.0.1:$port every 1 s as SERVICE-TEST, user " 2
+# A change of the settings key is read at once.
+wine reg add "$settings_key" /v ComputerName /t REG_SZ /d SERVICE-RENAMED /f >/dev/null 2>&1
+check "a changed setting read again" wait_until 100 event_logged_times "Settings read again: polling 127.0.0.1:$port every 1 s as SERVICE-RENAMED" 1
+wine reg add "$settings_key" /v ComputerName /t REG_SZ /d SERVICE-TEST /f >/dev/null 2>&1
+wait_until 100 event_logged_times "Settings read again: polling 127.0.0.1:$port every 1 s as SERVICE-TEST" 1
+job=$(submit_job 70000)
+check "a job printed and acknowledged" wait_until 300 job_field_is "$job" state printed
+check "the printout byte for byte" wait_until 100 printout_matches
+check "no window" no_client_window
+
+# The same failure at every poll is one event until it changes.
+job=$(submit_job 100 webprint-no-such-queue)
+check "a failure logged" wait_until 100 event_logged_times "OpenPrinter failed" 1
+qryspool=$(requests_of qryspool)
+wait_until 100 more_requests_of qryspool $((qryspool + 2))
+check "and not again at the next polls" event_logged_times "OpenPrinter failed" 1
+reference_service acknowledge "$job"
+
+# One poller per computer: a client started by hand opens its window and
+# leaves the polling to the service (a new process would ping first).
+pings=$(requests_of ping)
+wine "C:\\Program Files\\Tarnwick Web Printing\\webprint.exe" </dev/null >/dev/null 2>&1 &
+check "a client started by hand opens its window" wait_until 100 client_window_shown
+qryspool=$(requests_of qryspool)
+wait_until 100 more_requests_of qryspool $((qryspool + 2))
+check "and does not poll" [ "$(requests_of ping)" -eq "$pings" ]
+quit_client
+
+# A stop while the service waits for a block that does not come: the
+# reference service, stopped, keeps the connection and answers nothing.
+job=$(submit_job $((8 << 20)))
+wait_until 300 blocks_served_from "$job" 20
+kill -STOP "$print_service"
+stop_started=$(date +%s%N)
+wine sc stop webprint >/dev/null 2>&1
+wait_until 50 service_process_gone
+stop_milliseconds=$((($(date +%s%N) - stop_started) / 1000000))
+kill -CONT "$print_service"
+check "stopped during a stalled block within 2 s ($stop_milliseconds ms)" [ "$stop_milliseconds" -lt 2000 ]
+check "reported stopped" service_state_is STOPPED
+check "the job not acknowledged" job_field_is "$job" acks 0
+check "the stop logged as one line" event_logged_times "webprint service stopped; the poll in progress was cut short" 1
+check "no failure logged for the stop" event_logged_times "select() failed in SocketReceive" 0
+
+run_msiexec /x "$msi" /qn
+check "removal: exit code 0" status_is $? 0
+check "removal: the service is gone" service_missing
+check "removal: the program folder too" missing "$program_dir"
+check "removal: nothing waits for a restart" value_missing 'HKLM\System\CurrentControlSet\Control\Session Manager' PendingFileRenameOperations
+
+section "setup program: /SERVICE=1 and back"
+run_setup "$setup" /S /SERVICE=1
+check "exit code 0" status_is $? 0
+# Its custom actions' library is unloaded after each call, so the temporary
+# folder it ran from goes now, not at a restart.
+check "nothing waits for a restart" value_missing 'HKLM\System\CurrentControlSet\Control\Session Manager' PendingFileRenameOperations
+check "the service runs when the setup program returns" service_state_is RUNNING
+check "its command quoted" service_command_quoted
+check "no Run entry" value_missing "$run_key" "Tarnwick Web Printing"
+run_setup "$setup" /S
+check "again without /SERVICE: still the service" service_state_is RUNNING
+run_setup "$setup" /S /SERVICE=0
+check "/SERVICE=0: the service is gone" service_missing
+check "/SERVICE=0: the Run entry back" value_is "$run_key" "Tarnwick Web Printing" "REG_SZ $program_exe"
+run_setup "$setup" /S /SERVICE=1
+check "/SERVICE=1 again: running" service_state_is RUNNING
+check "/SERVICE=1 again: the Run entry gone" value_missing "$run_key" "Tarnwick Web Printing"
+run_command_line "$(registry_value "$nsis_key" QuietUninstallString | sed 's/^REG_SZ //')"
+check "uninstall: exit code 0" status_is $? 0
+check "uninstall: the service is gone" service_missing
+check "uninstall: webprint.exe removed" missing "$program_dir/webprint.exe"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

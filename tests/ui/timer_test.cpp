@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+#include <functional>
+#include <string>
+
+#include "app/single_instance.h"
 #include "app/window_timer.h"
 #include "tests/ui/client_driver.h"
 #include "tests/ui/test_desktop.h"
@@ -12,6 +16,7 @@ namespace {
 
 PollTimer* TickedTimer = nullptr;
 int Ticks = 0;
+std::string StatusShown;
 
 class Timer1 : public testing::Test {
 protected:
@@ -23,6 +28,7 @@ protected:
         ASSERT_NE(window, nullptr);
         TickedTimer = nullptr;
         Ticks = 0;
+        StatusShown.clear();
     }
     void TearDown() override
     {
@@ -30,16 +36,20 @@ protected:
             DestroyWindow(window);
     }
 
-    // Runs the message loop until the next tick, for a few seconds at most.
-    bool RunUntilTick()
+    // Runs the message loop until the condition holds, for a few seconds at most.
+    bool RunUntil(const std::function<bool()>& condition)
     {
-        const int before = Ticks;
-        return WaitUntil([before] {
+        return WaitUntil([&condition] {
             MSG message;
             while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
                 DispatchMessageA(&message);
-            return Ticks > before;
+            return condition();
         });
+    }
+    bool RunUntilTick()
+    {
+        const int before = Ticks;
+        return RunUntil([before] { return Ticks > before; });
     }
 
     HWND window = nullptr;
@@ -71,7 +81,25 @@ TEST_F(Timer1, TellsTheIntervalAskedForEvenBeyondWhatThePlatformTimes)
     EXPECT_EQ(timer.Interval(), interval);
 }
 
+TEST_F(Timer1, WhileTheServicePollsTheTickSaysSoAndDoesNotPoll)
+{
+    WindowTimer timer(window);
+    timer.SetInterval(10);
+    {
+        const ServicePresence service;
+        ASSERT_TRUE(RunUntil([] { return !StatusShown.empty(); }));
+        EXPECT_EQ(StatusShown, "Polling as a service");
+        EXPECT_EQ(Ticks, 0);
+    }
+    ASSERT_TRUE(RunUntilTick()) << "polls again once the service has ended";
+}
+
 }  // namespace
+
+void OnStatus(const char* text)
+{
+    StatusShown = text;
+}
 
 // The tick itself, as the program's poll timer logic would receive it.
 void Timer1Timer(PollTimer& timer)

@@ -1,0 +1,47 @@
+#include "app/headless_loop.h"
+
+#include "protocol/printer_inventory.h"
+#include "settings/client_settings.h"
+
+void HeadlessTimer::SetInterval(uint32_t milliseconds)
+{
+    interval_ = milliseconds;
+    due_ = SteadyClock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+void HeadlessTimer::TickStartedAt(SteadyClock::time_point start)
+{
+    while (due_ <= start)
+        due_ += std::chrono::milliseconds(interval_);
+}
+
+void RunHeadlessLoop(const HeadlessPlatform& platform)
+{
+    HeadlessTimer timer;
+    for (;;) {
+        const Wake wake = platform.waitUntil(timer.Due());
+        if (wake == Wake::Stop)
+            return;
+        if (wake == Wake::Reload) {
+            platform.reload();
+            continue;
+        }
+        const SteadyClock::time_point start = SteadyClock::now();
+        platform.tick(timer);
+        timer.TickStartedAt(start);
+    }
+}
+
+int WaitMilliseconds(SteadyClock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+    return left <= 0 ? 0 : left >= 86400000 ? 86400000 : static_cast<int>(left) + 1;
+}
+
+std::string PollingDescription()
+{
+    return "polling " + ClientSettings.Url + ":" + std::to_string(ClientSettings.Port) +
+           (ClientSettings.Proxy.empty() ? "" : " through proxy " + ClientSettings.Proxy) + " every " +
+           std::to_string(ClientSettings.PollFreq) + " s as " + ClientSettings.ComputerName + ", user " +
+           WindowsUserName();
+}

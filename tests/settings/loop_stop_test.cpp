@@ -1,0 +1,127 @@
+// The headless loop of the Linux daemon and the Windows service: a stop
+// request ends it at once in every state, a poll in the middle of a job
+// included, whose job is then aborted and not acknowledged. Natively the stop
+// is the daemon's SIGTERM, under Wine the service control handler's request.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "app/headless_loop.h"
+#include "app/poll_timer.h"
+#include "settings/client_settings.h"
+#include "tests/protocol/poll_fixture.h"
+#ifdef _WIN32
+#include "app/service_signals.h"
+#else
+#include <csignal>
+
+#include "app/linux/daemon_signals.h"
+#endif
+
+namespace {
+
+using std::chrono::milliseconds;
+
+#ifdef _WIN32
+void StartStopSignals()
+{
+    ASSERT_TRUE(StartServiceSignals());
+}
+void RequestStop()
+{
+    RequestServiceStop();
+}
+Wake (*const LoopWait)(SteadyClock::time_point) = WaitForService;
+#else
+void StartStopSignals()
+{
+    ASSERT_TRUE(InstallDaemonSignals());
+    EndWaitsWhenReadable(StopDescriptor());
+}
+void RequestStop()
+{
+    kill(getpid(), SIGTERM);
+}
+Wake (*const LoopWait)(SteadyClock::time_point) = WaitUntil;
+#endif
+
+enum class Moment { WaitingForTheFirstTick, WaitingForAStalledBlock, ReceivingABlockSlowly };
+
+struct StopCase {
+    const char* name;
+    Moment moment;
+};
+
+class LoopStop : public PollTest, public testing::WithParamInterface<StopCase> {
+protected:
+    void SetUp() override
+    {
+        PollTest::SetUp();
+        // The program's own read time-out: only the stop can end the stall.
+        TransportTimeouts = {15000, 3000};
+        ClientSettings = SettingsValues();
+        ClientSettings.Url = "127.0.0.1";
+        ClientSettings.Port = server_->Port();
+        ClientSettings.PollFreq = 1;
+        ClientSettings.ComputerName = "PC01";
+        StartStopSignals();
+    }
+
+    // Bounded: a few seconds at most.
+    bool WaitFor(const std::function<bool()>& condition)
+    {
+        for (int step = 0; step < 500; ++step) {
+            if (condition())
+                return true;
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        return false;
+    }
+};
+
+TEST_P(LoopStop, EndsWithinMomentsAndAcknowledgesNothing)
+{
+    const std::string data(3 * 4096, 'j');
+    Script("qryspool", JobReply("f.prn", std::to_string(data.size()), "Doc", "Office Laser", "31"));
+    ScriptedAnswer first;
+    first.bytes = OkResponse(Complement(data.substr(0, 4096)));
+    ScriptedAnswer second = first;
+    if (GetParam().moment == Moment::WaitingForAStalledBlock) {
+        second.bytes.clear();
+        second.stall = true;
+    } else {
+        // Bytes keep arriving, so a wait finds them there already.
+        second.pieceSize = 256;
+        second.pauseMilliseconds = 50;
+    }
+    Script("spooldata", {first, second});
+
+    std::future<void> loop = std::async(std::launch::async, [] {
+        RunHeadlessLoop({LoopWait, [] {}, [](PollTimer& timer) { Timer1Timer(timer); }});
+    });
+    if (GetParam().moment != Moment::WaitingForTheFirstTick) {
+        ASSERT_TRUE(WaitFor([this] { return RequestsFor("spooldata").size() >= 2; }));
+        // Into the second block's wait, or its slow arrival.
+        std::this_thread::sleep_for(milliseconds(100));
+    }
+    RequestStop();
+    ASSERT_EQ(loop.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    EXPECT_TRUE(RequestsFor("printed").empty());
+    if (GetParam().moment == Moment::WaitingForTheFirstTick) {
+        EXPECT_TRUE(server_->Requests().empty());
+    } else {
+        const std::vector<std::string> calls = spooler_double::CallNames();
+        EXPECT_NE(std::find(calls.begin(), calls.end(), "AbortPrinter"), calls.end()) << "the job is aborted";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, LoopStop,
+                         testing::Values(StopCase{"WaitingForTheFirstTick", Moment::WaitingForTheFirstTick},
+                                         StopCase{"WaitingForAStalledBlock", Moment::WaitingForAStalledBlock},
+                                         StopCase{"ReceivingABlockSlowly", Moment::ReceivingABlockSlowly}),
+                         [](const testing::TestParamInfo<StopCase>& info) { return info.param.name; });
+
+}  // namespace

@@ -125,14 +125,17 @@ int ReceiveWithin(SocketHandle socketHandle, char* buffer, int size, int timeout
         return kReceiveWaitFailed;
 #ifdef _WIN32
     // A bound of 0 would mean none at all; a read for no bytes may not wait
-    // on the socket's bound either. Both wait first instead.
-    if (timeoutMilliseconds > 0 && size > 0 && *socketTimeout != timeoutMilliseconds) {
+    // on the socket's bound either. Both wait first instead. So does every
+    // read while a service watches for its stop: a blocking read sees neither
+    // the wake socket nor, under Wine, a shutdown from another thread.
+    const bool socketBounds = timeoutMilliseconds > 0 && size > 0 && WakeSocket == kNoSocket && !WaitsEnded;
+    if (socketBounds && *socketTimeout != timeoutMilliseconds) {
         const DWORD milliseconds = static_cast<DWORD>(timeoutMilliseconds);
         const char* value = reinterpret_cast<const char*>(&milliseconds);
         const bool set = setsockopt(socketHandle, SOL_SOCKET, SO_RCVTIMEO, value, sizeof milliseconds) == 0;
         *socketTimeout = set ? timeoutMilliseconds : 0;
     }
-    if (size <= 0 || *socketTimeout != timeoutMilliseconds) {
+    if (!socketBounds || *socketTimeout != timeoutMilliseconds) {
         const int ready = WaitReadable(socketHandle, timeoutMilliseconds);
         if (ready <= 0)
             return ready < 0 ? kReceiveWaitFailed : kReceiveTimedOut;

@@ -53,7 +53,9 @@ constexpr int kReceiveWaitFailed = -3;  // also for kNoSocket
 // first. Bytes that have arrived already are read by one call, without a
 // wait before it: Linux tries a read that does not block first; Windows has
 // the socket itself bound each read (SO_RCVTIMEO), which costs the read
-// nothing under Wine where a select before it costs as much again.
+// nothing under Wine where a select before it costs as much again. A
+// service that watches for its stop (SetWaitsEnded) waits as WaitReadable
+// does instead, which looks at the unread byte count before any select.
 // *socketTimeout holds the bound the socket has been given: 0 for a new
 // socket, set anew whenever the time-out differs.
 int ReceiveWithin(SocketHandle socketHandle, char* buffer, int size, int timeoutMilliseconds, int* socketTimeout);

@@ -57,15 +57,11 @@ bool Readable(const Connection& connection)
 void Serve(Connection* connection)
 {
     while (!connection->peerClosed) {
-        const size_t headEnd = connection->request.find("\r\n\r\n");
-        if (headEnd == std::string::npos)
+        const size_t length = WholeRequestLength(connection->request);
+        if (length == 0)
             return;
-        const std::string head = connection->request.substr(0, headEnd);
-        const size_t length = headEnd + 4 + AnnouncedLength(head);
-        if (connection->request.size() < length)
-            return;
+        Seen.push_back(RequestFunction(connection->request.substr(0, length)));
         connection->request.erase(0, length);
-        Seen.push_back(RequestFunction(head));
         if (NextReply < Replies.size())
             connection->reply += Replies[NextReply++];
         // Nothing more will come: closing now spares the client its time-out

@@ -272,15 +272,21 @@ elif [ "$mode" = wan ]; then
             exit 1
         fi
         echo "$rtt $(awk '{ printf "%s ", $2 }' "$work/check.out")" >>"$work/checks.out"
-        python3 tools/wan_relay.py serve --rtt "$rtt" --to "$port" >"$work/relay.out" &
+        python3 tools/wan_relay.py serve --rtt "$rtt" --to "$port" >"$work/relay.out" 2>&1 &
         relay=$!
-        for _ in $(seq 100); do grep -q listening "$work/relay.out" && break; sleep 0.1; done
+        for _ in $(seq 300); do grep -q listening "$work/relay.out" && break; sleep 0.1; done
         relay_port=$(awk '/^listening/ { print $2 }' "$work/relay.out")
+        if [ -z "$relay_port" ]; then
+            echo "the relay did not start:" >&2
+            cat "$work/relay.out" >&2
+            ps -o pid,stat,etime,cmd -p "$relay" >&2 || true
+            exit 1
+        fi
         wine reg add "$key" /v Port /t REG_DWORD /d "$relay_port" /f >/dev/null
         for run in $(seq "$runs"); do
             for size in ${sizes//,/ }; do
                 use_job_size $((size << 20))
-                seconds=$(curl -sS -o "$work/download" -w '%{time_total}' "http://127.0.0.1:$relay_port/job?size=$job_size")
+                seconds=$(curl -sS --max-time 600 -o "$work/download" -w '%{time_total}' "http://127.0.0.1:$relay_port/job?size=$job_size")
                 got="$(stat -c %s "$work/download") $(sha256sum "$work/download" | cut -d ' ' -f 1)"
                 if [ "$got" != "$expected" ]; then
                     echo "curl downloaded '$got', the job is '$expected'" >&2

@@ -62,11 +62,11 @@ class Direction:
             _, data = self.pending.popleft()
             if data is None:
                 self.ended = True
-                if not self.transport.is_closing():
-                    if self.transport.can_write_eof():
-                        self.transport.write_eof()
-                    else:
-                        self.transport.close()
+                try:
+                    self.transport.write_eof()
+                except OSError:
+                    # The other side has gone already: nothing to end.
+                    pass
                 self.on_end()
                 return
             if not self.transport.is_closing():

@@ -1,143 +1,32 @@
-// Runs whole polls against a loopback peer that answers each request with the
-// next reply the input scripts, and prints to the spooler double. After every
-// poll: each printer handle, document and page opened was closed once, no
-// socket is left open, and the job was acknowledged only when every block was
-// written whole and the document ended.
+// Runs whole polls against a peer that answers each request with the next
+// reply the input scripts, and prints to the spooler double. The connections
+// are kept in memory (memory_socket.h), so a poll costs no kernel round trip.
+// After every poll: each printer handle, document and page opened was closed
+// once, no socket is left open, and the job was acknowledged only when every
+// block was written whole and the document ended.
 //
 // Input: a flags byte, a byte naming the spooler call to fail and when, then
 // replies, each a two-byte big-endian length and that many bytes. The peer
 // closes the connection once the last reply is sent.
 // Flags: bit 0 keep-alive off; bit 1 a token is held (no registration);
 // bit 2 the service path is already known (no ping).
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "fuzz/memory_socket.h"
 #include "protocol/poll_cycle.h"
 #include "protocol/service_path.h"
 #include "tests/support/doubles/display_recorder.h"
 #include "tests/support/doubles/inventory_double.h"
 #include "tests/support/doubles/spooler_double.h"
-#include "tests/hardening/process_counts.h"
-#include "tests/support/loopback_peer.h"
 #include "transport/print_client.h"
 
 namespace {
 
 using spooler_double::Call;
-
-// Answers every request on every connection with the next scripted reply;
-// Settle waits until the client's connections have all been taken and ended.
-class ReplayPeer {
-public:
-    ReplayPeer()
-    {
-        listener_ = ListenOnLoopback(64, &port_);
-        // Accepting runs until no connection is waiting.
-        fcntl(listener_, F_SETFL, fcntl(listener_, F_GETFL) | O_NONBLOCK);
-        wake_ = eventfd(0, EFD_NONBLOCK);
-        thread_ = std::thread(&ReplayPeer::Run, this);
-    }
-
-    uint16_t Port() const { return port_; }
-
-    void Script(std::vector<std::string> replies)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        replies_ = std::move(replies);
-        next_ = 0;
-        functions_.clear();
-        settled_ = false;
-        settling_ = false;
-    }
-
-    // Once the client is gone: every connection it made has ended here.
-    std::vector<std::string> Settle()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        settling_ = true;
-        uint64_t one = 1;
-        if (write(wake_, &one, sizeof one) != sizeof one)
-            abort();
-        settledSignal_.wait(lock, [this] { return settled_; });
-        return functions_;
-    }
-
-private:
-    void Run()
-    {
-        for (;;) {
-            pollfd entries[2] = {{listener_, POLLIN, 0}, {wake_, POLLIN, 0}};
-            poll(entries, 2, -1);
-            uint64_t wakes;
-            if (read(wake_, &wakes, sizeof wakes) < 0)
-                wakes = 0;
-            // Asked before accepting: the client was gone by then, so this
-            // round takes every connection it made.
-            bool settling;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                settling = settling_;
-            }
-            int connection;
-            while ((connection = accept4(listener_, nullptr, nullptr, 0)) >= 0) {
-                Serve(connection);
-                close(connection);
-            }
-            if (settling) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                settled_ = true;
-                settledSignal_.notify_all();
-            }
-        }
-    }
-
-    void Serve(int connection)
-    {
-        std::string head;
-        std::string body;
-        while (ReadWholeRequest(connection, &head, &body)) {
-            std::string reply;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                functions_.push_back(RequestFunction(head));
-                if (next_ == replies_.size())
-                    return;
-                reply = replies_[next_++];
-            }
-            if (!SendAll(connection, reply.data(), reply.size()))
-                return;
-            // Nothing more will come: closing now spares the client its
-            // time-out when the last reply is cut short.
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (next_ == replies_.size())
-                return;
-        }
-    }
-
-    int listener_ = -1;
-    int wake_ = -1;
-    uint16_t port_ = 0;
-    std::mutex mutex_;
-    std::condition_variable settledSignal_;
-    std::vector<std::string> replies_;
-    size_t next_ = 0;
-    std::vector<std::string> functions_;
-    bool settling_ = false;
-    bool settled_ = false;
-    std::thread thread_;
-};
 
 int CountOf(Call call, bool succeeded)
 {
@@ -197,8 +86,6 @@ void CheckAcknowledgement(const std::vector<std::string>& functions, int result)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    // Lives as long as the process: its thread never ends.
-    static ReplayPeer& peer = *new ReplayPeer;
     if (size < 2)
         return 0;
     const uint8_t flags = data[0];
@@ -221,7 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         snprintf(ServicePrefix, sizeof ServicePrefix, "%s", ".00010101000000000000/system/rmtprt.aspx?func=");
     else
         ServicePrefix[0] = 0;
-    // A peer that has sent all it will send closes at once: waits end early.
+    // Waits end at once on memory connections; short time-outs keep any
+    // deadline the client counts by the clock short as well.
     TransportTimeouts = {5, 5};
 
     display_recorder::Reset();
@@ -232,19 +120,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     inventory_double::Reset();
     inventory_double::SetPrinters({"Office Laser", "R&D Printer"});
 
-    peer.Script(std::move(replies));
-    const int descriptorsBefore = OpenDescriptors();
+    memory_socket::Script(std::move(replies));
     int result;
     {
         PrintClient client;
         display_recorder::Attach(&client);
-        client.Setup("127.0.0.1", peer.Port(), "PC01", "cipher");
+        client.Setup("127.0.0.1", 7000, "PC01", "cipher");
         result = RunPollCycle(&client);
     }
-    const std::vector<std::string> functions = peer.Settle();
-    if (OpenDescriptors() != descriptorsBefore)
+    if (memory_socket::OpenConnections() != 0)
         abort();
     CheckSpoolerBalanced();
-    CheckAcknowledgement(functions, result);
+    CheckAcknowledgement(memory_socket::Functions(), result);
     return 0;
 }

@@ -6,14 +6,16 @@
 #
 #   tools/bench.sh [extra Google Benchmark flags]
 #
-# The real webprint.exe under Wine, beside minimal clients, and at rest:
+# The real webprint.exe under Wine, beside minimal clients, and at rest; both
+# real programs over an emulated long link:
 #   tools/bench.sh program [--runs N] [--transport plain|tls]
 #   tools/bench.sh idle [--polls N]
+#   tools/bench.sh wan [--rtt MS,...] [--blocks N,...] [--sizes MIB,...] [--runs N]
 # (tools/program_bench.sh says more.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 case "${1:-}" in
-    program | idle) exec tools/program_bench.sh "$@" ;;
+    program | idle | wan) exec tools/program_bench.sh "$@" ;;
 esac
 
 build=build/bench

@@ -13,6 +13,14 @@
 #   tools/bench.sh idle [--polls N]
 #       webprint.exe polling an empty queue every second: its CPU time over
 #       60 s, and its resident set (its working set) after 10 and N polls (1000).
+#   tools/bench.sh wan [--rtt MS,...] [--blocks N,...] [--sizes MIB,...] [--runs N]
+#       Over an emulated long link (tools/wan_relay.py, checked first against a
+#       plain download and a ping-pong at each round trip): webprintd natively
+#       and webprint.exe print jobs of each size through the relay with each
+#       BlocksInFlight, and curl downloads the same bytes through it; every
+#       printout and download is checked. Defaults: RTT 0,20,50,100 ms,
+#       BlocksInFlight 1,16,64, sizes 1,4 MiB, 1 run. Seconds per job, and the
+#       share of the one-at-a-time latency hidden when RTT 0 is measured.
 #
 # WEBPRINT_EXE times another build of webprint.exe (e.g. an older one). The
 # client runs in its own Wine prefix, build/bench-program/wineprefix, with its
@@ -23,23 +31,37 @@ root=$PWD
 
 mode=$1
 shift
-runs=3
+runs=""
 polls=1000
 transport=plain
+rtts=0,20,50,100
+blocks=1,16,64
+sizes=1,4
 while [ $# -gt 0 ]; do
     case $1 in
         --runs) runs=$2; shift 2 ;;
         --polls) polls=$2; shift 2 ;;
         --transport) transport=$2; shift 2 ;;
+        --rtt) rtts=$2; shift 2 ;;
+        --blocks) blocks=$2; shift 2 ;;
+        --sizes) sizes=$2; shift 2 ;;
         *) echo "unknown option $1" >&2; exit 2 ;;
     esac
 done
+[ -n "$runs" ] || runs=$([ "$mode" = wan ] && echo 1 || echo 3)
+# The service's document: the largest job asked for; a job gets its first bytes.
+service_size=$((16 << 20))
+if [ "$mode" = wan ]; then
+    service_size=$(($(tr , '\n' <<<"$sizes" | sort -n | tail -n 1) << 20))
+    command -v curl >/dev/null || tools/setup.sh
+fi
 
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j2 --target webprint minimal_client trust_root >/dev/null
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DWEBPRINT_BENCH=ON >/dev/null
-cmake --build build/bench --target webprint_bench_service -j2 >/dev/null
+cmake --build build/bench --target webprint_bench_service webprintd -j2 >/dev/null
 exe=${WEBPRINT_EXE:-build/win32/app/webprint.exe}
+daemon=build/bench/app/linux/webprintd
 minimal=build/win32/bench/program/minimal_client.exe
 
 work=$root/build/bench-program
@@ -49,12 +71,14 @@ mkdir -p "$work"
 lpstat -r 2>/dev/null | grep -q "is running" && cups_started_here="" || cups_started_here=1
 counts=$(tools/cups-queue.sh "$queue" "" webprint-count)
 
-build/bench/bench/program/webprint_bench_service --size $((16 << 20)) --printer "$queue" \
+build/bench/bench/program/webprint_bench_service --size "$service_size" --printer "$queue" \
     --job-file "$work/job.prn" --transport "$transport" >"$work/service.out" 2>"$work/service.err" &
 service=$!
 client=""
+relay=""
 wine_session_before_stop() {
     [ -n "$client" ] && kill "$client" 2>/dev/null || true
+    [ -n "$relay" ] && kill "$relay" 2>/dev/null || true
     kill "$service" 2>/dev/null || true
     if [ -n "$cups_started_here" ]; then kill "$(cat /run/cups/cupsd.pid)" 2>/dev/null || true; fi
 }
@@ -65,7 +89,13 @@ port=$(awk '/^listening/ { print $2 }' "$work/service.out")
 tls_port=$(awk '/^tls/ { print $2 }' "$work/service.out")
 [ -n "$port" ] || { cat "$work/service.err"; exit 1; }
 [ "$transport" = tls ] && wine build/win32/tests/transport/trust_root.exe "Z:$root/tests/support/tls/ca.pem" >/dev/null
-expected="$(stat -c %s "$work/job.prn") $(sha256sum "$work/job.prn" | cut -d ' ' -f 1)"
+
+# The job the next arm_job hands out, and what its printout must be.
+use_job_size() {
+    job_size=$1
+    expected="$job_size $(head -c "$job_size" "$work/job.prn" | sha256sum | cut -d ' ' -f 1)"
+}
+use_job_size "$service_size"
 
 key='HKLM\Software\Morvelund\Tarnwick Web Printing'
 wine reg add "$key" /v Url /t REG_SZ /d 127.0.0.1 /f >/dev/null
@@ -73,11 +103,17 @@ wine reg add "$key" /v PollFreq /t REG_DWORD /d 1 /f >/dev/null
 wine reg add "$key" /v ComputerName /t REG_SZ /d WEBPRINT-BENCH /f >/dev/null
 wine reg add "$key" /v ShowStartUpPanel /t REG_DWORD /d 0 /f >/dev/null
 
-# Waits until the service's output has more than COUNT lines starting with WORD.
+# Waits until the service's output has more than COUNT lines starting with
+# WORD; fails at once when the client has ended.
 await_lines() {
     local word=$1 count=$2 limit=$3
     for _ in $(seq $((limit * 10))); do
         [ "$(grep -c "^$word" "$work/service.out")" -gt "$count" ] && return 0
+        if [ -n "$client" ] && ! kill -0 "$client" 2>/dev/null; then
+            echo "the client ended before '$word' came; its output:" >&2
+            cat "$work/client.out" >&2
+            return 1
+        fi
         sleep 0.1
     done
     echo "timed out waiting for '$word' from the service" >&2
@@ -88,10 +124,10 @@ await_lines() {
 cpu_seconds() { awk -v tick="$(getconf CLK_TCK)" '{ printf "%.2f", ($14 + $15) / tick }' "/proc/$1/stat"; }
 resident_kb() { awk '/^VmRSS/ { print $2 }' "/proc/$1/status"; }
 
-# Arms the service's job for the next qryspool.
+# Arms the service's job (of job_size bytes) for the next qryspool.
 arm_job() {
     exec 3<>"/dev/tcp/127.0.0.1/$port"
-    printf 'POST /arm HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\n\r\n' >&3
+    printf 'POST /arm?size=%s HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\n\r\n' "$job_size" >&3
     local status
     read -r status <&3
     exec 3<&-
@@ -108,8 +144,13 @@ use_tls 0
 # The last query line's counts: queries, plain connections, TLS handshakes.
 service_counts() { { grep '^query' "$work/service.out" || true; } | tail -n 1 | cut -d ' ' -f 2-4; }
 
+# Win32 programs run under Wine, others (webprintd) natively.
 start_client() {
-    wine "$@" >"$work/client.out" 2>&1 &
+    if [[ $1 == *.exe ]]; then
+        wine "$@" >"$work/client.out" 2>&1 &
+    else
+        "$@" >"$work/client.out" 2>&1 &
+    fi
     client=$!
 }
 
@@ -135,7 +176,7 @@ run_job() {
         start_client "$@"
         await_lines query $((queries + 1)) 60
         arm_job
-        await_lines printed "$printed" 120
+        await_lines printed "$printed" 600
         stop_client
     else
         arm_job
@@ -212,6 +253,114 @@ if "webprint-tls" in time:
         handshakes["webprint-tls"], queries["webprint-tls"])))
 print_table(rows, "Measure (median of %d runs)" % runs)
 PYTHON
+elif [ "$mode" = wan ]; then
+    # BlocksInFlight for both programs; 1 is what a missing setting means,
+    # and is left out.
+    use_blocks() {
+        if [ "$1" = 1 ]; then
+            wine reg delete "$key" /v BlocksInFlight /f >/dev/null 2>&1 || true
+        else
+            wine reg add "$key" /v BlocksInFlight /t REG_DWORD /d "$1" /f >/dev/null
+        fi
+        printf 'Url = 127.0.0.1\nPort = %s\nPollFreq = 1\nComputerName = WEBPRINTD-BENCH\n' "$relay_port" \
+            >"$work/webprintd.conf"
+        [ "$1" = 1 ] || echo "BlocksInFlight = $1" >>"$work/webprintd.conf"
+    }
+    for rtt in ${rtts//,/ }; do
+        if ! python3 tools/wan_relay.py check --rtt "$rtt" >"$work/check.out"; then
+            cat "$work/check.out"
+            exit 1
+        fi
+        echo "$rtt $(awk '{ printf "%s ", $2 }' "$work/check.out")" >>"$work/checks.out"
+        python3 tools/wan_relay.py serve --rtt "$rtt" --to "$port" >"$work/relay.out" 2>&1 &
+        relay=$!
+        for _ in $(seq 300); do grep -q listening "$work/relay.out" && break; sleep 0.1; done
+        relay_port=$(awk '/^listening/ { print $2 }' "$work/relay.out")
+        if [ -z "$relay_port" ]; then
+            echo "the relay did not start:" >&2
+            cat "$work/relay.out" >&2
+            ps -o pid,stat,etime,cmd -p "$relay" >&2 || true
+            exit 1
+        fi
+        wine reg add "$key" /v Port /t REG_DWORD /d "$relay_port" /f >/dev/null
+        for run in $(seq "$runs"); do
+            for size in ${sizes//,/ }; do
+                use_job_size $((size << 20))
+                seconds=$(curl -sS --max-time 600 -o "$work/download" -w '%{time_total}' "http://127.0.0.1:$relay_port/job?size=$job_size")
+                got="$(stat -c %s "$work/download") $(sha256sum "$work/download" | cut -d ' ' -f 1)"
+                if [ "$got" != "$expected" ]; then
+                    echo "curl downloaded '$got', the job is '$expected'" >&2
+                    exit 1
+                fi
+                echo "$size $rtt $seconds" >>"$work/downloads.out"
+                for inflight in ${blocks//,/ }; do
+                    use_blocks "$inflight"
+                    run_job "webprintd:$size:$rtt:$inflight" "$daemon" --config "$work/webprintd.conf"
+                    run_job "webprint:$size:$rtt:$inflight" "$exe"
+                done
+            done
+            echo "RTT $rtt ms: run $run of $runs done" >&2
+        done
+        kill "$relay"
+        wait "$relay" 2>/dev/null || true
+        relay=""
+    done
+    python3 - "$work" "$rtts" "$blocks" "$sizes" <<'PYTHON'
+import statistics, sys
+
+sys.path.insert(0, "tools")
+from bench_table import print_table
+
+work, rtts, blocks, sizes = sys.argv[1], *(argument.split(",") for argument in sys.argv[2:5])
+
+rows = []
+for line in open(work + "/checks.out"):
+    rtt, download, ping = line.split()
+    link = float(rtt) / 1000
+    rows.append(("%s ms" % rtt, "%.3f s (2 RTT + %.0f ms)" % (float(download), (float(download) - 2 * link) * 1000),
+                 "%.2f ms (RTT + %.2f ms)" % (float(ping) * 1000, (float(ping) - link) * 1000)))
+print_table(rows, "Relay check, RTT", ("16 MiB download", "64-byte ping-pong, median"))
+print()
+
+times = {}
+for line in open(work + "/results.out"):
+    fields = line.split()
+    times.setdefault(tuple(fields[0].split(":")), []).append(float(fields[2]))
+for line in open(work + "/downloads.out"):
+    size, rtt, seconds = line.split()
+    times.setdefault(("curl", size, rtt), []).append(float(seconds))
+time = {key: statistics.median(values) for key, values in times.items()}
+
+programs = (("webprintd", "webprintd"), ("webprint", "webprint.exe"))
+headings = ["RTT", "curl"]
+for _, name in programs:
+    headings += ["%s, BlocksInFlight %s" % (name, blocks[0])] + blocks[1:]
+rows = []
+for size in sizes:
+    for rtt in rtts:
+        row = ["%s MiB" % size, "%s ms" % rtt, "%.3f" % time["curl", size, rtt]]
+        row += ["%.3f" % time[program, size, rtt, inflight] for program, _ in programs for inflight in blocks]
+        rows.append(row)
+runs = len(times["curl", sizes[0], rtts[0]])
+print("Seconds per job (median of %d run%s):" % (runs, "" if runs == 1 else "s"))
+print_table(rows, "Job", headings)
+
+# The goal's measure: 1 - (time at RTT - time at RTT 0) / (blocks x RTT).
+if "0" in rtts and len(rtts) > 1:
+    print()
+    rows = []
+    for size in sizes:
+        count = int(size) * 256
+        for rtt in rtts:
+            if rtt == "0":
+                continue
+            cost = count * float(rtt) / 1000
+            rows.append(["%s MiB" % size, "%s ms" % rtt] + [
+                "%.3f" % (1 - (time[program, size, rtt, inflight] - time[program, size, "0", inflight]) / cost)
+                for program, _ in programs for inflight in blocks])
+    print("Share of the one-at-a-time latency hidden, 1 - (time - time at RTT 0) / (blocks x RTT):")
+    print_table(rows, "Job", headings[:1] + headings[2:])
+PYTHON
 elif [ "$mode" = idle ]; then
     start_client "$exe"
     await_lines query 9 60
@@ -238,6 +387,7 @@ rows = [
 print_table(rows)
 PYTHON
 else
-    echo "usage: tools/bench.sh program [--runs N] [--transport plain|tls] | idle [--polls N]" >&2
+    echo "usage: tools/bench.sh program [--runs N] [--transport plain|tls] | idle [--polls N]" \
+        "| wan [--rtt MS,...] [--blocks N,...] [--sizes MIB,...] [--runs N]" >&2
     exit 2
 fi

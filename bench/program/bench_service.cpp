@@ -1,10 +1,12 @@
-// A print service for timing whole clients (webprint.exe, or the minimal
-// clients beside it) from outside: one job of a given size, handed out only
-// when armed, timed on the service's side so every client is measured alike.
+// A print service for timing whole clients (webprint.exe, webprintd, or the
+// minimal clients beside them) from outside: one job at a time, handed out
+// only when armed, timed on the service's side so every client is measured
+// alike.
 //
 //   webprint_bench_service --size BYTES --printer QUEUE --job-file FILE [--transport plain|tls]
 //
-// It writes the job's document (what the printer must receive) to FILE, then
+// It writes the document of BYTES (what the printer must receive for the
+// whole-size job; a smaller job gets its first bytes) to FILE, then
 // prints "tls PORT" with --transport tls (the same service inside TLS, with
 // the test certificate tests/support/tls/server.pem), "listening PORT" (plain
 // TCP, always there: the minimal clients and arming use it) and one line per
@@ -17,9 +19,12 @@
 // requests: the reply, its complement and printing, and the next request.
 //
 // "POST /arm" arms the job once: the next qryspool gets it, later ones get
-// EMPTY again. Every other function under the service path answers "OK"
-// (printlist "OK\r\n1", the computer token). One connection at a time, kept
-// alive, replies in one send (one record under TLS) with TCP_NODELAY.
+// EMPTY again. "POST /arm?size=N" arms a job of the document's first N bytes.
+// "GET /job?size=N" answers with the document's first N bytes, for a plain
+// download to compare with. Every other function under the service path
+// answers "OK" (printlist "OK\r\n1", the computer token). One connection at
+// a time, kept alive, requests read in order however many arrive at once
+// (pipelined), replies in one send (one record under TLS) with TCP_NODELAY.
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <signal.h>
@@ -108,11 +113,12 @@ bool SendAll(const Peer& peer, const char* data, size_t length)
     return SSL_write(peer.ssl, data, static_cast<int>(length)) == static_cast<int>(length);
 }
 
-bool ReadWholeRequest(const Peer& peer, std::string* head, std::string* body)
+bool ReadWholeRequest(const Peer& peer, std::string* head, std::string* body, std::string* pending)
 {
     if (peer.ssl == nullptr)
-        return ::ReadWholeRequest(peer.socket, head, body);
-    return ::ReadWholeRequest([&peer](char* buffer, int size) { return SSL_read(peer.ssl, buffer, size); }, head, body);
+        return ::ReadWholeRequest(peer.socket, head, body, pending);
+    return ::ReadWholeRequest([&peer](char* buffer, int size) { return SSL_read(peer.ssl, buffer, size); }, head,
+                              body, pending);
 }
 
 double Seconds(Clock::time_point from, Clock::time_point to)
@@ -122,7 +128,8 @@ double Seconds(Clock::time_point from, Clock::time_point to)
 
 class BenchService {
 public:
-    BenchService(const Options& options, const std::string& document) : options_(options), spool_(document)
+    BenchService(const Options& options, const std::string& document)
+        : options_(options), document_(document), spool_(document)
     {
         for (char& c : spool_)
             c = static_cast<char>(~c);
@@ -137,7 +144,8 @@ public:
     {
         std::string head;
         std::string body;
-        while (ReadWholeRequest(connection, &head, &body)) {
+        std::string pending;
+        while (ReadWholeRequest(connection, &head, &body, &pending)) {
             if (!Answer(connection, head, body))
                 return;
         }
@@ -161,9 +169,18 @@ private:
     bool Answer(const Peer& connection, const std::string& head, const std::string& body)
     {
         const Clock::time_point now = Clock::now();
-        if (head.compare(0, 10, "POST /arm ") == 0) {
-            armed_ = true;
-            return Reply(connection, "OK");
+        if (head.compare(0, 9, "POST /arm") == 0) {
+            jobSize_ = SizeAsked(head);
+            armed_ = jobSize_ > 0;
+            return Reply(connection, armed_ ? "OK" : "bad size");
+        }
+        if (head.compare(0, 8, "GET /job") == 0) {
+            const long size = SizeAsked(head);
+            if (size <= 0)
+                return false;
+            const std::string replyHead = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n";
+            return SendAll(connection, replyHead.data(), replyHead.size()) &&
+                   SendAll(connection, document_.data(), static_cast<size_t>(size));
         }
         if (head.find(kServicePath) == std::string::npos)
             return false;
@@ -178,7 +195,7 @@ private:
             armed_ = false;
             ++jobId_;
             blockTimes_.clear();
-            const bool sent = Reply(connection, "SPOOL\r\nbench.spl\r\n" + std::to_string(options_.size) +
+            const bool sent = Reply(connection, "SPOOL\r\nbench.spl\r\n" + std::to_string(jobSize_) +
                                                     "\r\nbench job\r\n" + options_.printer + "\r\n" +
                                                     std::to_string(jobId_));
             jobStart_ = Clock::now();
@@ -187,12 +204,12 @@ private:
         }
         if (function == "spooldata") {
             long offset = NumberAfter(body, "offset='");
-            if (offset < 0 || offset >= options_.size)
+            if (offset < 0 || offset >= jobSize_)
                 return false;
             if (lastBlock_ != Clock::time_point())
                 blockTimes_.push_back(Seconds(lastBlock_, now));
             lastBlock_ = now;
-            long length = std::min(kBlockSize, options_.size - offset);
+            long length = std::min(kBlockSize, jobSize_ - offset);
             return Reply(connection, spool_.data() + offset, static_cast<size_t>(length));
         }
         if (function == "printed" && jobStart_ != Clock::time_point()) {
@@ -204,9 +221,21 @@ private:
         return Reply(connection, "OK");
     }
 
+    // The size a request's "size=" asks for: the whole document without one,
+    // 0 for one it does not hold.
+    long SizeAsked(const std::string& head) const
+    {
+        const long size = NumberAfter(head.substr(0, head.find("\r\n")), "size=");
+        if (size < 0)
+            return options_.size;
+        return size <= options_.size ? size : 0;
+    }
+
     const Options& options_;
+    const std::string& document_;
     std::string spool_;
     bool armed_ = false;
+    long jobSize_ = 0;
     long queries_ = 0;
     long jobId_ = 0;
     Clock::time_point jobStart_;

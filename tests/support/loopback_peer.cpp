@@ -62,30 +62,39 @@ size_t AnnouncedLength(const std::string& head)
     return field == std::string::npos ? 0 : static_cast<size_t>(DecimalValue(head.c_str() + field + 16));
 }
 
-bool ReadWholeRequest(SocketHandle connection, std::string* head, std::string* body)
+bool ReadWholeRequest(SocketHandle connection, std::string* head, std::string* body, std::string* pending)
 {
     return ReadWholeRequest([connection](char* buffer, int size) { return recv(connection, buffer, size, 0); },
-                            head, body);
+                            head, body, pending);
 }
 
 bool ReadWholeRequest(const std::function<int(char* buffer, int size)>& receive, std::string* head,
-                      std::string* body)
+                      std::string* body, std::string* pending)
 {
-    std::string data;
-    size_t headEnd = std::string::npos;
-    size_t bodyLength = 0;
-    while (headEnd == std::string::npos || data.size() < headEnd + 4 + bodyLength) {
+    std::string dropped;
+    std::string& data = pending != nullptr ? *pending : dropped;
+    size_t length;
+    while ((length = WholeRequestLength(data)) == 0) {
         char buffer[8192];
         int count = receive(buffer, sizeof buffer);
         if (count <= 0)
             return false;
         data.append(buffer, static_cast<size_t>(count));
-        if (headEnd == std::string::npos && (headEnd = data.find("\r\n\r\n")) != std::string::npos)
-            bodyLength = AnnouncedLength(data.substr(0, headEnd));
     }
+    const size_t headEnd = data.find("\r\n\r\n");
     *head = data.substr(0, headEnd);
-    *body = data.substr(headEnd + 4, bodyLength);
+    *body = data.substr(headEnd + 4, length - headEnd - 4);
+    data.erase(0, length);
     return true;
+}
+
+size_t WholeRequestLength(const std::string& data)
+{
+    const size_t headEnd = data.find("\r\n\r\n");
+    if (headEnd == std::string::npos)
+        return 0;
+    const size_t length = headEnd + 4 + AnnouncedLength(data.substr(0, headEnd));
+    return data.size() < length ? 0 : length;
 }
 
 bool SendAll(SocketHandle connection, const char* data, size_t length)

@@ -16,12 +16,19 @@ SocketHandle ListenOnLoopback(int backlog, uint16_t* port);
 SocketHandle ConnectToLoopback(uint16_t port);
 
 // Blocks until one request is whole: head up to the empty line (without it)
-// and its Content-Length body. False when the connection ends first.
-bool ReadWholeRequest(SocketHandle connection, std::string* head, std::string* body);
+// and its Content-Length body. False when the connection ends first. Bytes
+// read past the request (pipelined requests) stay in *pending for the next
+// call, which starts from them; without pending they are dropped.
+bool ReadWholeRequest(SocketHandle connection, std::string* head, std::string* body,
+                      std::string* pending = nullptr);
 // The same over any byte stream: receive fills at most size bytes and returns
 // the count, or 0 or less when the stream has ended.
 bool ReadWholeRequest(const std::function<int(char* buffer, int size)>& receive, std::string* head,
-                      std::string* body);
+                      std::string* body, std::string* pending = nullptr);
+
+// The length of the request data starts with, head, empty line and body,
+// once it is whole; 0 while it is not.
+size_t WholeRequestLength(const std::string& data);
 
 // Sends all of data unless the connection fails; false then.
 bool SendAll(SocketHandle connection, const char* data, size_t length);

@@ -9,6 +9,9 @@ ReceiveTimeouts TransportTimeouts = {15000, 3000};
 
 // Process-wide, as one client exists at a time; filled anew by every connect.
 static sockaddr_in ConnectAddress;
+// Where the platform's connect is bounded by ours: a server whose backlog is
+// full would otherwise hold a poll for minutes.
+static constexpr int kConnectMilliseconds = 15000;
 
 PrintClient::PrintClient()
     : Socket(kNoSocket), Head(), Cipher(), ComputerName(), Host(), Port(0),
@@ -64,7 +67,8 @@ int PrintClient::SocketConnect()
         memcpy(&ConnectAddress.sin_addr, entry->h_addr_list[0], 4);
     }
 
-    if (connect(Socket, reinterpret_cast<sockaddr*>(&ConnectAddress), sizeof ConnectAddress) < 0) {
+    if (ConnectWithin(Socket, reinterpret_cast<sockaddr*>(&ConnectAddress), sizeof ConnectAddress,
+                      kConnectMilliseconds) != 0) {
         ReportError("connect() failed");
         return 1;
     }

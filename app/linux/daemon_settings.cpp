@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "protocol/poll_cycle.h"
+#include "protocol/service_path.h"
 #include "settings/client_settings.h"
 #include "settings/conffile/conf_file.h"
 #include "settings/settings_form.h"
@@ -22,9 +24,14 @@ public:
     void AddPrinter(const char*, bool) override {}
 };
 
+bool SameServer(const SettingsValues& one, const SettingsValues& other)
+{
+    return one.Url == other.Url && one.Port == other.Port && one.UseTls == other.UseTls;
+}
+
 }  // namespace
 
-bool LoadDaemonSettings(const char* path, std::string* message)
+bool LoadDaemonSettings(const char* path, std::string* message, bool* registersAgain)
 {
     std::unique_ptr<ConfFile> file(new ConfFile);
     if (!LoadConfFile(path, file.get(), message))
@@ -33,7 +40,18 @@ bool LoadDaemonSettings(const char* path, std::string* message)
     // store takes every write back without keeping it.
     NoWindow window;
     bool showPanel = false;
+    const SettingsValues before = ClientSettings;
     LoadSettingsAtStart(*file, window, &showPanel);
+    const bool sameServer = SameServer(before, ClientSettings);
+    *registersAgain = CurrentFile == nullptr || !sameServer || before.ComputerName != ClientSettings.ComputerName ||
+                      !CurrentFile->HidesTheSamePrinters(*file);
+    if (*registersAgain) {
+        ComputerToken = -1;
+        RegistrationCountdown = 0;
+    }
+    // The new server may answer under another of the service paths.
+    if (!sameServer)
+        ServicePrefix[0] = 0;
     UseSettingsStore(file.get());
     CurrentFile = std::move(file);
     return true;

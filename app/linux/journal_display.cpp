@@ -2,7 +2,10 @@
 #include "app/linux/journal_display.h"
 
 #include <cstdio>
+#include <vector>
 
+#include "protocol/cups/cups_scheduler.h"
+#include "transport/socket_shim.h"
 #include "ui/display.h"
 
 namespace {
@@ -10,13 +13,20 @@ namespace {
 // Texts a poll passes through on its way; the one it ends on tells the state.
 const char* const kPassingStatuses[] = {"Connect", "Printer List", "Query Spool", "Printing"};
 
-// Longer texts (a whole error response of the server) are cut in the log.
+// Longer texts are cut in the log.
 constexpr size_t kLineLimit = 1000;
 
 std::string PendingStatus;
 bool PendingLogged = true;
 std::string LoggedStatus;
 bool FailureReported = false;
+bool JobPrinting = false;
+
+// The failure lines of the running poll, and those last logged with how many
+// polls have ended on them again since.
+std::vector<std::string> PollFailure;
+std::vector<std::string> LoggedFailure;
+int LoggedFailureRepeats = 0;
 
 void FlushStatus()
 {
@@ -32,12 +42,33 @@ void FlushStatus()
     LogLine(LogLevel::Info, "status: " + PendingStatus);
 }
 
+// A poll that fails as the one before it adds nothing to the log but the
+// count, told once the failure changes or clears.
+void LogPollFailure()
+{
+    if (!PollFailure.empty() && PollFailure == LoggedFailure) {
+        ++LoggedFailureRepeats;
+        return;
+    }
+    if (LoggedFailureRepeats > 0)
+        LogLine(LogLevel::Info, "the failure above came again in " + std::to_string(LoggedFailureRepeats) +
+                                    (LoggedFailureRepeats == 1 ? " more poll" : " more polls") +
+                                    (PollFailure.empty() ? ", then cleared" : ""));
+    for (const std::string& line : PollFailure)
+        LogLine(LogLevel::Error, line);
+    LoggedFailure = PollFailure;
+    LoggedFailureRepeats = 0;
+}
+
 }  // namespace
 
 void LogLine(LogLevel level, const std::string& text)
 {
+    // The first line only: an error reply's status line, not its whole head.
+    const size_t start = text.find_first_not_of("\r\n");
+    const size_t end = start == std::string::npos ? start : text.find_first_of("\r\n", start);
     std::string line;
-    for (char c : text)
+    for (char c : start == std::string::npos ? std::string() : text.substr(start, end - start))
         line += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c;
     while (!line.empty() && line.back() == ' ')
         line.pop_back();
@@ -55,17 +86,22 @@ void OnStatus(const char* text)
     FlushStatus();
     PendingStatus = text;
     PendingLogged = false;
+    if (PendingStatus == "Printing")
+        JobPrinting = true;
+    else if (PendingStatus == "Printing complete")
+        JobPrinting = false;
 }
 
 void OnLog(const char* text)
 {
     // A failure is reported as the status and then as an event with the same
-    // text: one error line says it.
+    // text: one error line says it, with CUPS's reason when CUPS failed.
     if (!PendingLogged && PendingStatus == text) {
         PendingLogged = true;
         LoggedStatus = PendingStatus;
         FailureReported = true;
-        LogLine(LogLevel::Error, text);
+        const std::string reason = TakeCupsFailure();
+        PollFailure.push_back(reason.empty() ? PendingStatus : PendingStatus + " (" + reason + ")");
         return;
     }
     LogLine(LogLevel::Info, std::string("event: ") + text);
@@ -79,10 +115,21 @@ void ClearLog()
 void BeginPollLog()
 {
     FailureReported = false;
+    JobPrinting = false;
+    PollFailure.clear();
+    // A reason from before the poll (reading the printers at start) is stale.
+    TakeCupsFailure();
 }
 
 bool EndPollLog()
 {
+    // What a stop cut short fails as a matter of course: one line says so.
+    if (!StopRequested())
+        LogPollFailure();
+    else if (JobPrinting)
+        LogLine(LogLevel::Warning,
+                "stopped during a job: nothing of it prints, and it is not acknowledged (the service hands it out "
+                "again)");
     FlushStatus();
     return !FailureReported;
 }

@@ -2,13 +2,18 @@
 // error, one line each, with a priority prefix journald understands. Every
 // event is logged; a status only once the poll has settled on it and only
 // when it differs from the last one logged, so an idle daemon stays quiet.
+// A poll's failure is logged at its end, with CUPS's reason when CUPS
+// failed; a poll that fails exactly as the one before adds only to a count,
+// told when the failure changes or clears. Failures of a poll cut short by a
+// stop are not logged; a job it cut short is, in one line.
 #pragma once
 
 #include <string>
 
 enum class LogLevel { Error = 3, Warning = 4, Info = 6 };
 
-// Control characters become blanks, so a text is always one line.
+// Only the text's first line is logged; control characters in it become
+// blanks.
 void LogLine(LogLevel level, const std::string& text);
 
 // Around one tick of the poll timer.

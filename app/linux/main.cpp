@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/linux/config_lock.h"
 #include "app/linux/daemon_settings.h"
 #include "app/linux/daemon_signals.h"
 #include "app/linux/journal_display.h"
@@ -23,6 +24,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kExitPollFailed = 1;
 constexpr int kExitUsage = 64;
 constexpr int kExitOsError = 71;
+constexpr int kExitAlreadyRunning = 75;
 constexpr int kExitConfig = 78;
 
 constexpr char kDefaultConfig[] = "/etc/webprint/webprint.conf";
@@ -38,8 +40,9 @@ const char kHelp[] =
     "  --help         print this help and exit\n"
     "\n"
     "SIGTERM and SIGINT stop it; SIGHUP reads the settings file again.\n"
-    "Exit status: 0; 1 a failed poll with --once; 64 wrong options; 78 a bad settings\n"
-    "file, or incomplete settings with --once.\n";
+    "Exit status: 0; 1 a failed poll with --once; 64 wrong options; 75 another\n"
+    "webprintd runs with the same settings file; 78 a bad settings file, or\n"
+    "incomplete settings with --once.\n";
 
 // The poll timer of the Windows program: ticks at a fixed period from the
 // moment the interval was set, the first one a second after start.
@@ -52,6 +55,8 @@ public:
         due_ = Clock::now() + std::chrono::milliseconds(milliseconds);
     }
     Clock::time_point Due() const { return due_; }
+    // New settings are tried at once, not at the end of the old period.
+    void TickNow() { due_ = Clock::now(); }
     // Periods that passed while a tick ran give one tick at once and no more,
     // as a window timer's do.
     void TickStartedAt(Clock::time_point start)
@@ -95,10 +100,15 @@ int RunDaemon(const char* configPath)
             break;
         if (wake == Wake::Reload) {
             std::string message;
-            if (LoadDaemonSettings(configPath, &message))
-                LogState(configPath, "Settings read again");
-            else
+            bool registersAgain = false;
+            if (!LoadDaemonSettings(configPath, &message, &registersAgain)) {
                 LogLine(LogLevel::Error, message + "; the settings in force stay");
+                continue;
+            }
+            LogState(configPath, registersAgain ? "Settings read again, registering afresh" : "Settings read again");
+            if (!LockConfigFile(configPath, &message))
+                LogLine(LogLevel::Warning, message);
+            timer.TickNow();
             continue;
         }
         const Clock::time_point start = Clock::now();
@@ -150,12 +160,18 @@ int main(int argc, char** argv)
         LogLine(LogLevel::Error, std::string("cannot set up the signal handlers: ") + strerror(errno));
         return kExitOsError;
     }
+    // A stop ends the wait for the server or CUPS at once, even in the middle
+    // of a job or of reading the printers at start.
+    EndWaitsWhenReadable(StopDescriptor());
     std::string message;
-    if (!LoadDaemonSettings(configPath, &message)) {
+    bool registersAgain = false;
+    if (!LoadDaemonSettings(configPath, &message, &registersAgain)) {
         LogLine(LogLevel::Error, message);
         return kExitConfig;
     }
-    // A stop ends the wait for the server at once, even in the middle of a job.
-    EndWaitsWhenReadable(StopDescriptor());
+    if (!LockConfigFile(configPath, &message)) {
+        LogLine(LogLevel::Error, message);
+        return kExitAlreadyRunning;
+    }
     return once ? RunOnce(configPath) : RunDaemon(configPath);
 }

@@ -1,0 +1,28 @@
+// Connections to the CUPS scheduler whose every wait is bounded: a stop
+// request ends it within a quarter of a second, and a scheduler that shows no
+// sign of life for half a minute (stopped, hung) ends it as a failure. And
+// the reason of the last CUPS failure, for the log line that reports it.
+#pragma once
+
+#include <cups/cups.h>
+
+#include <string>
+
+// How long one wait on a connection has lasted; the owner resets it before
+// each call that should have the whole patience again.
+struct SchedulerWait {
+    int slicesWaited = 0;
+    bool gaveUp = false;
+};
+
+// A connection to cupsServer() whose waits count in wait, which must outlive
+// it. Null when the scheduler cannot be reached; the reason is noted.
+http_t* ConnectToScheduler(SchedulerWait* wait);
+
+// Notes why a CUPS call failed: what (the printer, the step) and CUPS's own
+// reason, or the lack of an answer. Only the first reason counts until it is
+// taken: a failure's clean-up calls may fail too, for the same cause.
+void NoteCupsFailure(const std::string& what, const SchedulerWait& wait);
+
+// The reason noted since the last call, or an empty text; forgets it.
+std::string TakeCupsFailure();

@@ -134,7 +134,6 @@ int16_t PrintClient::ParseResponseHead(ResponseHead* head, char* start, char* bo
 
 int PrintClient::SocketReceive(char* buffer, int32_t size, int timeoutMilliseconds)
 {
-    int pendingError;
     if (Channel != nullptr) {
         char reason[kTlsReasonCapacity];
         int count = TlsReceive(Channel, buffer, size, timeoutMilliseconds, reason, sizeof reason);
@@ -152,8 +151,7 @@ int PrintClient::SocketReceive(char* buffer, int32_t size, int timeoutMillisecon
     }
     int ready = WaitReadable(Socket, timeoutMilliseconds);
     if (ready < 0) {
-        if (ReadPendingError(Socket, &pendingError))
-            ReportError("SO_ERROR was");
+        ReportPendingError();
         ReportError("select() failed in SocketReceive");
         return -1;
     }
@@ -165,8 +163,7 @@ int PrintClient::SocketReceive(char* buffer, int32_t size, int timeoutMillisecon
     int count = recv(Socket, buffer, size, 0);
     if (count < 0) {
         ReportError("read() failed");
-        if (ReadPendingError(Socket, &pendingError))
-            ReportError("SO_ERROR was");
+        ReportPendingError();
         return -1;
     }
     if (count == 0) {

@@ -97,9 +97,7 @@ int PrintClient::SocketSend(const void* data, int32_t length)
         return 0;
     }
     ReportError("write() failed");
-    int pendingError;
-    if (ReadPendingError(Socket, &pendingError))
-        ReportError("SO_ERROR was");
+    ReportPendingError();
     SocketClose();
     return 1;
 }
@@ -126,6 +124,16 @@ void PrintClient::ReportError(const char* text)
 {
     OnStatus(text);
     OnLog(text);
+}
+
+void PrintClient::ReportPendingError()
+{
+    int pendingError;
+    if (!ReadPendingError(Socket, &pendingError))
+        return;
+    char text[32];
+    snprintf(text, sizeof text, "SO_ERROR was %d", pendingError);
+    ReportError(text);
 }
 
 void PrintClient::ReportFormatted(const char* format, ...)

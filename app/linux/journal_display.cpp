@@ -42,6 +42,14 @@ void FlushStatus()
     LogLine(LogLevel::Info, "status: " + PendingStatus);
 }
 
+void LogRepeats(const char* until)
+{
+    if (LoggedFailureRepeats > 0)
+        LogLine(LogLevel::Info, "the failure above came again in " + std::to_string(LoggedFailureRepeats) +
+                                    (LoggedFailureRepeats == 1 ? " more poll" : " more polls") + until);
+    LoggedFailureRepeats = 0;
+}
+
 // A poll that fails as the one before it adds nothing to the log but the
 // count, told once the failure changes or clears.
 void LogPollFailure()
@@ -50,14 +58,10 @@ void LogPollFailure()
         ++LoggedFailureRepeats;
         return;
     }
-    if (LoggedFailureRepeats > 0)
-        LogLine(LogLevel::Info, "the failure above came again in " + std::to_string(LoggedFailureRepeats) +
-                                    (LoggedFailureRepeats == 1 ? " more poll" : " more polls") +
-                                    (PollFailure.empty() ? ", then cleared" : ""));
+    LogRepeats(PollFailure.empty() ? ", then cleared" : "");
     for (const std::string& line : PollFailure)
         LogLine(LogLevel::Error, line);
     LoggedFailure = PollFailure;
-    LoggedFailureRepeats = 0;
 }
 
 }  // namespace
@@ -132,4 +136,9 @@ bool EndPollLog()
                 "again)");
     FlushStatus();
     return !FailureReported;
+}
+
+void EndLog()
+{
+    LogRepeats(" until the stop");
 }

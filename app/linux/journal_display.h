@@ -21,3 +21,5 @@ void BeginPollLog();
 // Logs the status the poll ended on when it is new. False when the poll
 // reported a failure.
 bool EndPollLog();
+// Before the daemon ends: tells a count of repeated failures not told yet.
+void EndLog();

@@ -115,6 +115,7 @@ int RunDaemon(const char* configPath)
         RunTick(timer);
         timer.TickStartedAt(start);
     }
+    EndLog();
     LogLine(LogLevel::Info, "webprintd stopped");
     return 0;
 }

@@ -1,8 +1,5 @@
 #include "protocol/cups/cups_scheduler.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include "transport/socket_shim.h"
 
 namespace {
@@ -20,11 +17,9 @@ std::string NotedFailure;
 int KeepWaiting(http_t*, void* data)
 {
     SchedulerWait* wait = static_cast<SchedulerWait*>(data);
-    if (StopRequested())
-        return 0;
-    if (++wait->slicesWaited < kSlicesOfPatience)
+    if (!StopRequested() && ++wait->slicesWaited < kSlicesOfPatience)
         return 1;
-    wait->gaveUp = true;
+    wait->endedSilent = true;
     return 0;
 }
 
@@ -35,9 +30,8 @@ http_t* ConnectToScheduler(SchedulerWait* wait)
     http_t* connection = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
                                       kConnectMilliseconds, nullptr);
     if (connection == nullptr) {
-        const int error = errno;
         if (NotedFailure.empty())
-            NotedFailure = std::string("CUPS at ") + cupsServer() + " cannot be reached: " + strerror(error);
+            NotedFailure = std::string("CUPS at ") + cupsServer() + " cannot be reached: " + cupsLastErrorString();
         return nullptr;
     }
     httpSetTimeout(connection, kSliceSeconds, KeepWaiting, wait);
@@ -49,7 +43,9 @@ void NoteCupsFailure(const std::string& what, const SchedulerWait& wait)
     if (!NotedFailure.empty())
         return;
     NotedFailure = what + ": " +
-                   (wait.gaveUp ? "CUPS did not answer for " + std::to_string(static_cast<int>(kSlicesOfPatience * kSliceSeconds)) + " s" : std::string(cupsLastErrorString()));
+                   (wait.endedSilent ? "CUPS did not answer for " +
+                                           std::to_string(static_cast<int>(kSlicesOfPatience * kSliceSeconds)) + " s"
+                                     : std::string(cupsLastErrorString()));
 }
 
 std::string TakeCupsFailure()

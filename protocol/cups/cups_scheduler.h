@@ -8,11 +8,13 @@
 
 #include <string>
 
-// How long one wait on a connection has lasted; the owner resets it before
-// each call that should have the whole patience again.
+// How long one wait on a connection has lasted; the owner resets the count
+// before each call that should have the whole patience again.
 struct SchedulerWait {
     int slicesWaited = 0;
-    bool gaveUp = false;
+    // A wait was ended with the scheduler silent, out of patience or by a
+    // stop: nothing more is asked of it on this job.
+    bool endedSilent = false;
 };
 
 // A connection to cupsServer() whose waits count in wait, which must outlive

@@ -72,9 +72,9 @@ void CancelJob(CupsJob* job)
         httpClose(job->connection);
     job->connection = nullptr;
     job->documentOpen = false;
-    // A scheduler that stopped answering would not answer this either; the
-    // job it holds has no document and is aborted once it runs again.
-    if (job->jobId == 0 || job->wait.gaveUp) {
+    // A scheduler that was silent would keep the cancel waiting too; the job
+    // it holds has no document and is aborted once it runs again.
+    if (job->jobId == 0 || job->wait.endedSilent) {
         job->jobId = 0;
         return;
     }

@@ -102,6 +102,8 @@ int RunDaemon(const char* configPath)
             std::string message;
             bool registersAgain = false;
             if (!LoadDaemonSettings(configPath, &message, &registersAgain)) {
+                if (!message.empty() && message.back() == '.')
+                    message.pop_back();
                 LogLine(LogLevel::Error, message + "; the settings in force stay");
                 continue;
             }

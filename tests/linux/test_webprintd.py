@@ -1,10 +1,14 @@
 """webprintd end to end: the reference service hands jobs to the real daemon,
 which prints them raw through this machine's CUPS into queues whose jobs land
-as files; every printout is compared byte for byte. The last class installs the
-Debian package and runs the daemon as its own user, as the unit would.
+as files; every printout is compared byte for byte. Then the daemon in bad
+weather: CUPS unreachable, stopped, a server that does not accept. The last
+class installs the Debian package, runs the daemon as its own user, as the
+unit would, and goes through the package's life cycle.
 
-Run by tools/test.sh as root (it adds CUPS queues and installs the package):
-  python3 tests/linux/test_webprintd.py -v      WEBPRINTD=path/to/webprintd
+Run by tools/test.sh as root (it adds CUPS queues, stops and continues cupsd
+and installs the package), under the CUPS lock:
+  flock /tmp/webprint-cups.lock python3 tests/linux/test_webprintd.py -v
+  (WEBPRINTD=path/to/webprintd picks the program)
 Every wait has a deadline. The daemon tests run in their numbered order."""
 
 import json
@@ -33,6 +37,31 @@ HIDDEN_QUEUE = "webprintd-test-hidden"
 # cupsd runs backends as lp, which must be able to write here.
 PRINTED = "/var/spool/webprintd-test"
 RUNNABLE = os.geteuid() == 0 and os.path.exists(DAEMON)
+
+
+def start_daemon(config, log, *options, env=None):
+    with open(log, "ab") as output:
+        return subprocess.Popen([DAEMON, "--config", config, *options], stderr=output, env=env)
+
+
+def stop_timed(daemon):
+    """SIGTERM; (exit status, seconds until the daemon ended)."""
+    started = time.monotonic()
+    daemon.send_signal(signal.SIGTERM)
+    status = daemon.wait(timeout=30)
+    return status, time.monotonic() - started
+
+
+def socket_inodes(pid):
+    return {os.readlink(f"/proc/{pid}/fd/{fd}")[8:-1] for fd in os.listdir(f"/proc/{pid}/fd")
+            if os.readlink(f"/proc/{pid}/fd/{fd}").startswith("socket:[")}
+
+
+def connecting(pid):
+    """Whether the process has a TCP connect on its way (SYN sent, no answer)."""
+    with open("/proc/net/tcp") as table:
+        rows = [line.split() for line in table.readlines()[1:]]
+    return any(row[3] == "02" and row[9] in socket_inodes(pid) for row in rows)
 
 
 def new_cups_jobs(before):
@@ -123,8 +152,7 @@ class Daemon(unittest.TestCase):
         cls.config = os.path.join(cls.work, "webprint.conf")
         cls.write_config()
         cls.log = os.path.join(cls.work, "daemon.log")
-        with open(cls.log, "ab") as log:
-            cls.daemon = subprocess.Popen([DAEMON, "--config", cls.config], stderr=log)
+        cls.daemon = start_daemon(cls.config, cls.log)
 
     @classmethod
     def tearDownClass(cls):
@@ -135,10 +163,15 @@ class Daemon(unittest.TestCase):
         shutil.rmtree(cls.work, ignore_errors=True)
 
     @classmethod
-    def write_config(cls):
-        with open(cls.config, "w") as f:
-            f.write(f"# written by the test\nUrl = 127.0.0.1\nPort = {cls.service.port}\nPollFreq = 1\n"
-                    f"ComputerName = {COMPUTER}\n[printers]\n{HIDDEN_QUEUE} = 1\n")
+    def write_config(cls, path=None, computer=COMPUTER, poll=1, port=None):
+        with open(path or cls.config, "w") as f:
+            f.write(f"# written by the test\nUrl = 127.0.0.1\nPort = {port or cls.service.port}\n"
+                    f"PollFreq = {poll}\nComputerName = {computer}\n[printers]\n{HIDDEN_QUEUE} = 1\n")
+
+    def service_requests(self):
+        """The service's log lines of the five functions, oldest first."""
+        with open(self.service.log, errors="replace") as f:
+            return [line for line in f.read().splitlines() if "func=" in line]
 
     def log_lines(self):
         with open(self.log, errors="replace") as f:
@@ -170,12 +203,20 @@ class Daemon(unittest.TestCase):
 
     def test_3_a_job_for_a_missing_printer_fails_and_stays_queued(self):
         job_id = self.service.submit(job_bytes(100), printer="webprintd-no-such-printer")
-        wait_for(lambda: "<3>OpenPrinter failed" in self.log_lines(), "the failure in the log")
+        failure = f'<3>OpenPrinter failed (printer "webprintd-no-such-printer": '
+        wait_for(lambda: any(line.startswith(failure) for line in self.log_lines()), "the failure in the log")
         job = self.service.job(job_id)
         self.assertEqual((job["state"], job["acks"], job["blocks_served"]), ("queued", 0, 0))
         self.service.acknowledge(job_id)
 
-    def test_4_a_job_cut_by_the_service_is_cancelled_in_cups_then_printed_whole_once(self):
+    def test_4_an_empty_job_is_acknowledged_without_a_cups_job(self):
+        before_printouts, before_jobs = set(printouts()), set(jobs(QUEUE))
+        job_id = self.service.submit(b"")
+        self.service.wait_printed(job_id)
+        self.assertEqual(self.service.job(job_id)["acks"], 1)
+        self.assertEqual((new_cups_jobs(before_jobs), set(printouts())), ({}, before_printouts))
+
+    def test_5_a_job_cut_by_the_service_is_cancelled_in_cups_then_printed_whole_once(self):
         before_printouts, before_jobs = set(printouts()), set(jobs(QUEUE))
         job_id = self.service.submit_downloading(8 << 20)
         self.service.stop(signal.SIGKILL)
@@ -188,12 +229,13 @@ class Daemon(unittest.TestCase):
         # The cancelled job never reached the backend.
         self.assertEqual(set(printouts()) - before_printouts, {job for job, s in states.items() if s == "completed"})
 
-    def test_5_a_bad_settings_file_is_refused_with_its_line_at_start_and_on_reload(self):
+    def test_6_a_bad_settings_file_is_refused_with_its_line_at_start_and_on_reload(self):
         bad = os.path.join(self.work, "bad.conf")
         with open(bad, "w") as f:
             f.write("Url = 127.0.0.1\n\nPort = 70x0\n")
         result = subprocess.run([DAEMON, "--config", bad, "--once"], capture_output=True, text=True, timeout=30)
-        self.assertEqual((result.returncode, result.stderr), (78, f'<3>{bad}:3: "Port" needs a number, not "70x0"\n'))
+        self.assertEqual((result.returncode, result.stderr),
+                         (78, f"<3>{bad}:3: Port = 70x0 is not a number from 1 to 65535.\n"))
         # A SIGHUP in the middle of a job finds the bad file, reports it and
         # keeps the settings in force; the job goes on undisturbed.
         shutil.copy(bad, self.config)
@@ -208,10 +250,56 @@ class Daemon(unittest.TestCase):
         wait_for(lambda: any("settings in force stay" in line for line in self.log_lines()), "the refusal")
         errors = [line for line in self.log_lines() if line.startswith("<3>")]
         self.assertEqual(errors[len(errors_before):],
-                         [f'<3>{self.config}:3: "Port" needs a number, not "70x0"; the settings in force stay'])
+                         [f"<3>{self.config}:3: Port = 70x0 is not a number from 1 to 65535; the settings in force "
+                          "stay"])
         self.write_config()
+        self.daemon.send_signal(signal.SIGHUP)
 
-    def test_6_sigterm_during_a_block_wait_ends_at_once_with_nothing_acknowledged(self):
+    def test_7_a_reload_that_renames_the_computer_registers_it_before_the_next_query(self):
+        renamed = COMPUTER + "-RENAMED"
+        # A long period: every poll that follows comes from a reload.
+        self.write_config(poll=600)
+        queries = len([line for line in self.service_requests() if "func=qryspool" in line])
+        self.daemon.send_signal(signal.SIGHUP)
+        wait_for(lambda: len([line for line in self.service_requests() if "func=qryspool" in line]) > queries,
+                 "the poll right after the reload")
+        # Left for the old name: after the rename it must not print here.
+        job_id = self.service.submit(job_bytes(10))
+        seen = len(self.service_requests())
+        self.write_config(computer=renamed, poll=600)
+        reloaded = time.monotonic()
+        self.daemon.send_signal(signal.SIGHUP)
+        after = wait_for(lambda: self.service_requests()[seen:][:2] if len(self.service_requests()) >= seen + 2
+                         else None, "the first two requests after the reload")
+        self.assertLess(time.monotonic() - reloaded, 1.0)
+        self.assertIn("func=printlist", after[0])
+        self.assertIn(f"computer {renamed} ", after[0])
+        self.assertIn("func=qryspool", after[1])
+        job = self.service.job(job_id)
+        self.assertEqual((job["state"], job["blocks_served"]), ("queued", 0))
+        self.service.acknowledge(job_id)
+        self.write_config()
+        self.daemon.send_signal(signal.SIGHUP)
+        wait_for(lambda: any(f"computer {COMPUTER} " in line for line in self.service_requests()[seen + 2:]),
+                 "the registration under the first name again")
+
+    def test_8_with_cups_unreachable_no_printer_list_is_registered(self):
+        computer = COMPUTER + "-NOCUPS"
+        config = os.path.join(self.work, "nocups.conf")
+        self.write_config(path=config, computer=computer)
+        result = subprocess.run([DAEMON, "--config", config, "--once"], capture_output=True, text=True, timeout=30,
+                                env=dict(os.environ, CUPS_SERVER="/nonexistent/cups.sock"))
+        errors = [line for line in result.stderr.splitlines() if line.startswith("<3>")]
+        self.assertEqual((result.returncode, len(errors)), (1, 1), result.stderr)
+        self.assertTrue(errors[0].startswith("<3>Printer list not read: registration skipped (CUPS at "
+                                             "/nonexistent/cups.sock cannot be reached: "), errors[0])
+        self.assertNotIn(computer, [c["name"] for c in self.service.state()["computers"]])
+        # The same file cannot serve two daemons at once.
+        second = subprocess.run([DAEMON, "--config", self.config], capture_output=True, text=True, timeout=5)
+        self.assertEqual((second.returncode, second.stderr),
+                         (75, f"<3>another webprintd already runs with {self.config}\n"))
+
+    def test_9_sigterm_during_a_block_wait_ends_at_once_with_nothing_acknowledged(self):
         before_printouts, before_jobs = set(printouts()), set(jobs(QUEUE))
         job_id = self.service.submit_downloading(8 << 20)
         def stop_daemon():
@@ -222,8 +310,87 @@ class Daemon(unittest.TestCase):
         self.hold_service_while(stop_daemon)
         job = self.service.job(job_id)
         self.assertEqual((job["state"], job["acks"]), ("queued", 0))
-        self.assertEqual(self.log_lines()[-1], "<6>webprintd stopped")
+        self.assertEqual(self.log_lines()[-2:], [
+            "<4>stopped during a job: nothing of it prints, and it is not acknowledged (the service hands it out "
+            "again)", "<6>webprintd stopped"])
         self.assertEqual(list(new_cups_jobs(before_jobs).values()), ["canceled"])
+        self.assertEqual(set(printouts()), before_printouts)
+        self.service.acknowledge(job_id)
+
+
+@unittest.skipUnless(RUNNABLE, "needs root and a built webprintd")
+class Stop(unittest.TestCase):
+    """SIGTERM ends the daemon within two seconds wherever it waits, logs no
+    failure for what it cut short and leaves the job unacknowledged."""
+
+    @classmethod
+    def setUpClass(cls):
+        make_queues()
+        cls.work = tempfile.mkdtemp(prefix="webprintd-stop-")
+        cls.service = Service(cls.work)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.service.stop()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def start(self, port):
+        config = os.path.join(self.work, "webprint.conf")
+        with open(config, "w") as f:
+            f.write(f"Url = 127.0.0.1\nPort = {port}\nPollFreq = 1\nComputerName = {COMPUTER}-STOP\n")
+        self.log = os.path.join(self.work, f"daemon-{self.id()}.log")
+        return start_daemon(config, self.log)
+
+    def assert_stopped_quietly(self, daemon):
+        status, seconds = stop_timed(daemon)
+        self.assertEqual(status, 0)
+        self.assertLess(seconds, 2.0)
+        with open(self.log) as f:
+            lines = f.read().splitlines()
+        self.assertEqual([line for line in lines if line.startswith("<3>")], [])
+        self.assertEqual(lines[-1], "<6>webprintd stopped")
+        return lines
+
+    def test_a_connect_to_a_server_whose_backlog_is_full(self):
+        listener = socket.socket()
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(0)
+        # The backlog holds one connection; later ones get no answer at all.
+        fillers = [socket.create_connection(listener.getsockname())]
+        try:
+            daemon = self.start(listener.getsockname()[1])
+            wait_for(lambda: connecting(daemon.pid), "the daemon's connect", seconds=10)
+            self.assert_stopped_quietly(daemon)
+        finally:
+            for peer in fillers + [listener]:
+                peer.close()
+
+    def test_a_job_held_up_by_a_stopped_cupsd(self):
+        before_printouts, before_jobs = set(printouts()), set(jobs(QUEUE))
+        daemon = self.start(self.service.port)
+        cupsd = int(subprocess.run(["pgrep", "-o", "-x", "cupsd"], capture_output=True, text=True,
+                                   check=True).stdout)
+        job_id = self.service.submit(job_bytes(16 << 20), computer=f"{COMPUTER}-STOP")
+        wait_for(lambda: self.service.job(job_id)["blocks_served"] >= 20, "the download to start")
+        os.kill(cupsd, signal.SIGSTOP)
+        try:
+            # Writes to the stopped scheduler fill its socket; then the
+            # download stands still.
+            def stalled():
+                served = self.service.job(job_id)["blocks_served"]
+                time.sleep(0.3)
+                return self.service.job(job_id)["blocks_served"] == served
+            wait_for(stalled, "the daemon to wait on CUPS", seconds=20)
+            lines = self.assert_stopped_quietly(daemon)
+        finally:
+            os.kill(cupsd, signal.SIGCONT)
+        self.assertEqual(lines[-2], "<4>stopped during a job: nothing of it prints, and it is not acknowledged "
+                                    "(the service hands it out again)")
+        job = self.service.job(job_id)
+        self.assertEqual((job["state"], job["acks"]), ("queued", 0))
+        # The job CUPS holds has no document: it can only be cancelled.
+        for job_number in new_cups_jobs(before_jobs):
+            subprocess.run(["cancel", f"{QUEUE}-{job_number}"], capture_output=True)
         self.assertEqual(set(printouts()), before_printouts)
         self.service.acknowledge(job_id)
 

@@ -401,7 +401,8 @@ PACKAGE_USER = "webprint"
 @unittest.skipUnless(RUNNABLE and shutil.which("dpkg-deb"), "needs root, a built webprintd and dpkg-deb")
 class Package(unittest.TestCase):
     """Installs the package built from the daemon, checks what it put on the
-    machine, runs the daemon as the unit would and purges the package."""
+    machine, runs the daemon as the unit would, enables it, upgrades it and
+    purges it."""
 
     @classmethod
     def setUpClass(cls):
@@ -409,7 +410,8 @@ class Package(unittest.TestCase):
         cls.work = tempfile.mkdtemp(prefix="webprintd-package-")
         built = subprocess.run([os.path.join(ROOT, "installer", "debian", "build-deb.sh"), DAEMON, "1.0.0", cls.work],
                                check=True, capture_output=True, text=True).stdout
-        cls.install = subprocess.run(["dpkg", "-i", built.split()[-1]], capture_output=True, text=True)
+        cls.built = built.split()[-1]
+        cls.install = subprocess.run(["dpkg", "-i", cls.built], capture_output=True, text=True)
         cls.service = Service(cls.work)
 
     @classmethod
@@ -418,7 +420,7 @@ class Package(unittest.TestCase):
         subprocess.run(["dpkg", "--purge", "webprintd"], capture_output=True)
         shutil.rmtree(cls.work, ignore_errors=True)
 
-    def test_the_package_installs_a_verified_unit_and_its_user_and_enables_nothing(self):
+    def test_1_the_package_installs_a_verified_unit_and_its_user_and_enables_nothing(self):
         def output(*command):
             return subprocess.run(command, capture_output=True, text=True)
         self.assertEqual(self.install.returncode, 0, self.install.stderr)
@@ -429,7 +431,7 @@ class Package(unittest.TestCase):
         verify = output("systemd-analyze", "verify", "/lib/systemd/system/webprintd.service")
         self.assertEqual((verify.returncode, verify.stderr), (0, ""))
 
-    def test_the_daemon_prints_as_its_own_user(self):
+    def test_2_the_daemon_prints_as_its_own_user(self):
         with open("/etc/webprint/webprint.conf") as f:
             settings = f.read()
         with open("/etc/webprint/webprint.conf", "w") as f:
@@ -451,6 +453,21 @@ class Package(unittest.TestCase):
         self.assertEqual(daemon.returncode, 0, errors)
         self.assertEqual(new_printouts(before), [data])
         self.assertIn(f", user {PACKAGE_USER.upper()}", errors.splitlines()[0])
+
+    def test_3_enabled_upgraded_and_purged_it_leaves_nothing_that_names_it(self):
+        link = "/etc/systemd/system/multi-user.target.wants/webprintd.service"
+        subprocess.run(["systemctl", "enable", "webprintd"], check=True, capture_output=True)
+        again = subprocess.run(["dpkg", "-i", self.built], capture_output=True, text=True)
+        self.assertEqual(again.returncode, 0, again.stderr)
+        self.assertTrue(os.path.islink(link), "an upgrade keeps the service enabled")
+        purge = subprocess.run(["dpkg", "--purge", "webprintd"], capture_output=True, text=True)
+        self.assertEqual(purge.returncode, 0, purge.stderr)
+        left = subprocess.run(["find", "/etc", "/lib/systemd", "/usr/lib/systemd", "/usr/sbin", "/usr/share",
+                               "/var/lib/systemd", "/var/lib/dpkg/info", "-name", "*webprint*"],
+                              capture_output=True, text=True).stdout
+        self.assertEqual(left, "")
+        # The user stays, as files it owned may remain.
+        self.assertEqual(subprocess.run(["getent", "passwd", PACKAGE_USER], capture_output=True).returncode, 0)
 
 
 if __name__ == "__main__":

@@ -16,16 +16,37 @@ const char* const kPassingStatuses[] = {"Connect", "Printer List", "Query Spool"
 // Longer texts are cut in the log.
 constexpr size_t kLineLimit = 1000;
 
+// The first line only (an error reply's status line, not its whole head, whose
+// date changes from poll to poll), control characters as blanks, cut short.
+std::string OneLine(const std::string& text)
+{
+    const size_t start = text.find_first_not_of("\r\n");
+    const size_t end = start == std::string::npos ? start : text.find_first_of("\r\n", start);
+    std::string line;
+    for (char c : start == std::string::npos ? std::string() : text.substr(start, end - start))
+        line += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c;
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    if (line.size() > kLineLimit)
+        line = line.substr(0, kLineLimit) + "...";
+    return line;
+}
+
 std::string PendingStatus;
 bool PendingLogged = true;
 std::string LoggedStatus;
 bool FailureReported = false;
 bool JobPrinting = false;
 
-// The failure lines of the running poll, and those last logged with how many
-// polls have ended on them again since.
-std::vector<std::string> PollFailure;
-std::vector<std::string> LoggedFailure;
+struct Line {
+    LogLevel level;
+    std::string text;
+    bool operator==(const Line& other) const { return level == other.level && text == other.text; }
+};
+// The status and failure lines of the running poll, logged at its end; those
+// of the last failed poll logged, and how many polls have ended on them again.
+std::vector<Line> PollLines;
+std::vector<Line> LoggedFailure;
 int LoggedFailureRepeats = 0;
 
 void FlushStatus()
@@ -39,7 +60,7 @@ void FlushStatus()
     if (PendingStatus == LoggedStatus)
         return;
     LoggedStatus = PendingStatus;
-    LogLine(LogLevel::Info, "status: " + PendingStatus);
+    PollLines.push_back({LogLevel::Info, OneLine("status: " + PendingStatus)});
 }
 
 void LogRepeats(const char* until)
@@ -52,33 +73,23 @@ void LogRepeats(const char* until)
 
 // A poll that fails as the one before it adds nothing to the log but the
 // count, told once the failure changes or clears.
-void LogPollFailure()
+void LogPollLines()
 {
-    if (!PollFailure.empty() && PollFailure == LoggedFailure) {
+    if (FailureReported && PollLines == LoggedFailure) {
         ++LoggedFailureRepeats;
         return;
     }
-    LogRepeats(PollFailure.empty() ? ", then cleared" : "");
-    for (const std::string& line : PollFailure)
-        LogLine(LogLevel::Error, line);
-    LoggedFailure = PollFailure;
+    LogRepeats(FailureReported ? "" : ", then cleared");
+    for (const Line& line : PollLines)
+        LogLine(line.level, line.text);
+    LoggedFailure = FailureReported ? PollLines : std::vector<Line>();
 }
 
 }  // namespace
 
 void LogLine(LogLevel level, const std::string& text)
 {
-    // The first line only: an error reply's status line, not its whole head.
-    const size_t start = text.find_first_not_of("\r\n");
-    const size_t end = start == std::string::npos ? start : text.find_first_of("\r\n", start);
-    std::string line;
-    for (char c : start == std::string::npos ? std::string() : text.substr(start, end - start))
-        line += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c;
-    while (!line.empty() && line.back() == ' ')
-        line.pop_back();
-    if (line.size() > kLineLimit)
-        line = line.substr(0, kLineLimit) + "...";
-    fprintf(stderr, "<%d>%s\n", static_cast<int>(level), line.c_str());
+    fprintf(stderr, "<%d>%s\n", static_cast<int>(level), OneLine(text).c_str());
 }
 
 void OnProgress(int32_t, int32_t)
@@ -105,7 +116,7 @@ void OnLog(const char* text)
         LoggedStatus = PendingStatus;
         FailureReported = true;
         const std::string reason = TakeCupsFailure();
-        PollFailure.push_back(reason.empty() ? PendingStatus : PendingStatus + " (" + reason + ")");
+        PollLines.push_back({LogLevel::Error, OneLine(PendingStatus) + (reason.empty() ? "" : " (" + reason + ")")});
         return;
     }
     LogLine(LogLevel::Info, std::string("event: ") + text);
@@ -120,21 +131,22 @@ void BeginPollLog()
 {
     FailureReported = false;
     JobPrinting = false;
-    PollFailure.clear();
+    PollLines.clear();
     // A reason from before the poll (reading the printers at start) is stale.
     TakeCupsFailure();
 }
 
 bool EndPollLog()
 {
+    FlushStatus();
     // What a stop cut short fails as a matter of course: one line says so.
     if (!StopRequested())
-        LogPollFailure();
+        LogPollLines();
     else if (JobPrinting)
         LogLine(LogLevel::Warning,
                 "stopped during a job: nothing of it prints, and it is not acknowledged (the service hands it out "
                 "again)");
-    FlushStatus();
+    PollLines.clear();
     return !FailureReported;
 }
 

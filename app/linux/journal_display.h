@@ -2,10 +2,11 @@
 // error, one line each, with a priority prefix journald understands. Every
 // event is logged; a status only once the poll has settled on it and only
 // when it differs from the last one logged, so an idle daemon stays quiet.
-// A poll's failure is logged at its end, with CUPS's reason when CUPS
-// failed; a poll that fails exactly as the one before adds only to a count,
-// told when the failure changes or clears. Failures of a poll cut short by a
-// stop are not logged; a job it cut short is, in one line.
+// A poll's status and failure lines are logged at its end, a failure with
+// CUPS's reason when CUPS failed; a poll that fails exactly as the one before
+// adds only to a count, told when the failure changes or clears. Failures of
+// a poll cut short by a stop are not logged; a job it cut short is, in one
+// line.
 #pragma once
 
 #include <string>

@@ -39,6 +39,11 @@ PRINTED = "/var/spool/webprintd-test"
 RUNNABLE = os.geteuid() == 0 and os.path.exists(DAEMON)
 
 
+def read_text(path):
+    with open(path, errors="replace") as f:
+        return f.read()
+
+
 def start_daemon(config, log, *options, env=None):
     with open(log, "ab") as output:
         return subprocess.Popen([DAEMON, "--config", config, *options], stderr=output, env=env)
@@ -170,12 +175,10 @@ class Daemon(unittest.TestCase):
 
     def service_requests(self):
         """The service's log lines of the five functions, oldest first."""
-        with open(self.service.log, errors="replace") as f:
-            return [line for line in f.read().splitlines() if "func=" in line]
+        return [line for line in read_text(self.service.log).splitlines() if "func=" in line]
 
     def log_lines(self):
-        with open(self.log, errors="replace") as f:
-            return f.read().splitlines()
+        return read_text(self.log).splitlines()
 
     def hold_service_while(self, action):
         """A stopped service keeps the connection open and answers nothing:
@@ -283,7 +286,7 @@ class Daemon(unittest.TestCase):
         wait_for(lambda: any(f"computer {COMPUTER} " in line for line in self.service_requests()[seen + 2:]),
                  "the registration under the first name again")
 
-    def test_8_with_cups_unreachable_no_printer_list_is_registered(self):
+    def test_8_failures_are_logged_once_by_their_cause_and_cups_down_registers_no_printers(self):
         computer = COMPUTER + "-NOCUPS"
         config = os.path.join(self.work, "nocups.conf")
         self.write_config(path=config, computer=computer)
@@ -298,6 +301,31 @@ class Daemon(unittest.TestCase):
         second = subprocess.run([DAEMON, "--config", self.config], capture_output=True, text=True, timeout=5)
         self.assertEqual((second.returncode, second.stderr),
                          (75, f"<3>another webprintd already runs with {self.config}\n"))
+        # A server that answers every request with an error: its status line
+        # is logged, not its head, and the failure once, then its count.
+        server_log = os.path.join(self.work, "http.server.log")
+        with open(server_log, "w") as log:
+            server = subprocess.Popen(["python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory",
+                                       self.work], stdout=subprocess.PIPE, stderr=log, text=True)
+        try:
+            port = int(server.stdout.readline().split(" port ")[1].split()[0])
+            self.write_config(path=config, computer=computer, port=port)
+            log = os.path.join(self.work, "refused.log")
+            daemon = start_daemon(config, log)
+            # The first poll differs (the server's close turns keep-alive off);
+            # from the third on each fails as the one before. Three requests a
+            # poll: the fourth has begun once the third has ended.
+            wait_for(lambda: read_text(server_log).count('"POST ') >= 10, "three whole polls")
+            self.assertEqual(stop_timed(daemon)[0], 0)
+        finally:
+            server.terminate()
+            server.wait(timeout=10)
+            server.stdout.close()
+        lines = read_text(log).splitlines()
+        self.assertIn("<6>status: HTTP/1.0 501 Unsupported method ('POST')", lines)
+        self.assertEqual([line for line in lines if line.startswith("<3>")][-1],
+                         '<3>httpRequest "rmtprt.aspx?func=printlist" failed')
+        self.assertRegex(lines[-2], r"^<6>the failure above came again in \d+ more polls? until the stop$")
 
     def test_9_sigterm_during_a_block_wait_ends_at_once_with_nothing_acknowledged(self):
         before_printouts, before_jobs = set(printouts()), set(jobs(QUEUE))
@@ -345,8 +373,7 @@ class Stop(unittest.TestCase):
         status, seconds = stop_timed(daemon)
         self.assertEqual(status, 0)
         self.assertLess(seconds, 2.0)
-        with open(self.log) as f:
-            lines = f.read().splitlines()
+        lines = read_text(self.log).splitlines()
         self.assertEqual([line for line in lines if line.startswith("<3>")], [])
         self.assertEqual(lines[-1], "<6>webprintd stopped")
         return lines

@@ -39,7 +39,7 @@ const char kHelp[] =
     "  --version      print the version and exit\n"
     "  --help         print this help and exit\n"
     "\n"
-    "SIGTERM and SIGINT stop it; SIGHUP reads the settings file again.\n"
+    "SIGTERM and SIGINT stop it; SIGHUP reads the settings file again and polls.\n"
     "Exit status: 0; 1 a failed poll with --once; 64 wrong options; 75 another\n"
     "webprintd runs with the same settings file; 78 a bad settings file, or\n"
     "incomplete settings with --once.\n";

@@ -313,9 +313,10 @@ class Daemon(unittest.TestCase):
             log = os.path.join(self.work, "refused.log")
             daemon = start_daemon(config, log)
             # The first poll differs (the server's close turns keep-alive off);
-            # from the third on each fails as the one before. Three requests a
-            # poll: the fourth has begun once the third has ended.
-            wait_for(lambda: read_text(server_log).count('"POST ') >= 10, "three whole polls")
+            # from the third on each fails as the one before. A poll makes four
+            # requests (three pings, the registration): at the fourteenth the
+            # third poll has ended.
+            wait_for(lambda: read_text(server_log).count('"POST ') >= 14, "three whole polls")
             self.assertEqual(stop_timed(daemon)[0], 0)
         finally:
             server.terminate()

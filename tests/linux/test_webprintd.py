@@ -44,9 +44,9 @@ def read_text(path):
         return f.read()
 
 
-def start_daemon(config, log, *options, env=None):
+def start_daemon(config, log):
     with open(log, "ab") as output:
-        return subprocess.Popen([DAEMON, "--config", config, *options], stderr=output, env=env)
+        return subprocess.Popen([DAEMON, "--config", config], stderr=output)
 
 
 def stop_timed(daemon):
@@ -57,16 +57,11 @@ def stop_timed(daemon):
     return status, time.monotonic() - started
 
 
-def socket_inodes(pid):
-    return {os.readlink(f"/proc/{pid}/fd/{fd}")[8:-1] for fd in os.listdir(f"/proc/{pid}/fd")
-            if os.readlink(f"/proc/{pid}/fd/{fd}").startswith("socket:[")}
-
-
 def connecting(pid):
     """Whether the process has a TCP connect on its way (SYN sent, no answer)."""
+    files = [os.readlink(f"/proc/{pid}/fd/{fd}") for fd in os.listdir(f"/proc/{pid}/fd")]
     with open("/proc/net/tcp") as table:
-        rows = [line.split() for line in table.readlines()[1:]]
-    return any(row[3] == "02" and row[9] in socket_inodes(pid) for row in rows)
+        return any(row[3] == "02" and f"socket:[{row[9]}]" in files for row in map(str.split, table.readlines()[1:]))
 
 
 def new_cups_jobs(before):

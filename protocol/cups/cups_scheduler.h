@@ -1,5 +1,6 @@
 // Connections to the CUPS scheduler whose every wait is bounded: a stop
-// request ends it within a quarter of a second, and a scheduler that shows no
+// request ends it at the next quarter of a second (libcups waits up to a
+// second for the start of a reply on its own), and a scheduler that shows no
 // sign of life for half a minute (stopped, hung) ends it as a failure. And
 // the reason of the last CUPS failure, for the log line that reports it.
 #pragma once

@@ -380,9 +380,10 @@ class Daemon(unittest.TestCase):
         self.addCleanup(http_proxy.stop, asking)
         with socket.create_server(("127.0.0.1", 0)) as server:
             server.setblocking(False)
-            with open(config, "w") as f:
+            tunnel_config = os.path.join(self.work, "tunnel.conf")
+            with open(tunnel_config, "w") as f:
                 f.write(f"Url = 127.0.0.1\nPort = {server.getsockname()[1]}\nComputerName = {computer}\nUseTls = 1\n")
-            result = subprocess.run([DAEMON, "--config", config, "--once"], capture_output=True, text=True,
+            result = subprocess.run([DAEMON, "--config", tunnel_config, "--once"], capture_output=True, text=True,
                                     timeout=30, env=environment(HTTPS_PROXY=f"127.0.0.1:{asking_port}"))
             self.assertIn("<3>Proxy refused the tunnel: HTTP/1.0 407 Proxy Authentication Required\n", result.stderr)
             self.assertNotEqual(result.returncode, 0)

@@ -23,7 +23,8 @@ void RunHeadlessLoop(const HeadlessPlatform& platform)
         if (wake == Wake::Stop)
             return;
         if (wake == Wake::Reload) {
-            platform.reload();
+            if (platform.reload())
+                timer.TickNow();
             continue;
         }
         const SteadyClock::time_point start = SteadyClock::now();

@@ -22,6 +22,8 @@ public:
     uint32_t Interval() override { return interval_; }
     void SetInterval(uint32_t milliseconds) override;
     SteadyClock::time_point Due() const { return due_; }
+    // New settings are tried at once, not at the end of the old period.
+    void TickNow() { due_ = SteadyClock::now(); }
     // Periods that passed while a tick ran give one tick at once and no more,
     // as a window timer's do.
     void TickStartedAt(SteadyClock::time_point start);
@@ -36,8 +38,9 @@ struct HeadlessPlatform {
     // Waits until the deadline, or less for a stop or reload request; a stop
     // wins over a reload.
     Wake (*waitUntil)(SteadyClock::time_point deadline);
-    // Reads the settings again.
-    void (*reload)();
+    // Reads the settings again; true when it took settings that the next
+    // poll, due at once, should try.
+    bool (*reload)();
     // One tick: Timer1Timer with the platform's logging around it.
     void (*tick)(PollTimer& timer);
 };

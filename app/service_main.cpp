@@ -60,15 +60,7 @@ void ReportState(DWORD state, DWORD serviceExitCode = 0, DWORD waitHint = 0)
     LeaveCriticalSection(&StatusLock);
 }
 
-// A stop cuts the poll short with failures of its own making: the stop's
-// own line tells of it instead.
-void WriteUnlessStopping(LogLevel level, const std::string& line)
-{
-    if (!ServiceStopRequested())
-        WriteEvent(level, line);
-}
-
-EventLines Events(WriteUnlessStopping);
+EventLines Events(WriteEvent);
 
 void NoProgress(int32_t, int32_t)
 {
@@ -117,19 +109,25 @@ void LogState(const char* what)
     WriteEvent(missing != nullptr ? LogLevel::Warning : LogLevel::Info, std::string(what) + ": " + state);
 }
 
-void ReloadSettings()
+// Any write to the key wakes the service, its own printer flags included:
+// only settings that changed are polled with at once.
+bool ReloadSettings()
 {
+    const SettingsValues inForce = ClientSettings;
     LoadSettings();
     LogState("Settings read again");
+    return !SameSettings(inForce, ClientSettings);
 }
 
 void ServiceTick(PollTimer& timer)
 {
     Events.BeginPoll();
     Timer1Timer(timer);
-    Events.EndPoll();
+    // A stop cuts the poll short with failures of its own making: the stop's
+    // own line tells of it instead.
     if (ServiceStopRequested())
         PollCutShort = true;
+    Events.EndPoll(PollCutShort);
 }
 
 int WINAPI StartUpFailure(HWND, LPCSTR text, LPCSTR, UINT)
@@ -187,6 +185,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*)
     ReportState(SERVICE_RUNNING);
 
     RunHeadlessLoop({WaitForService, ReloadSettings, ServiceTick});
+    Events.End();
 
     WriteEvent(LogLevel::Info, PollCutShort ? "webprint service stopped; the poll in progress was cut short"
                                             : "webprint service stopped");

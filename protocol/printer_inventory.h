@@ -9,6 +9,10 @@
 struct PrinterNameList {
     const char* const* names;
     int32_t count;
+    // The list could not be read at all. Windows gives an empty list then;
+    // CUPS tells it apart, so a scheduler that is down is not registered as
+    // a computer without printers.
+    bool failed = false;
 };
 
 // Local printers and printer connections, in the platform's order; empty when

@@ -31,11 +31,16 @@ bool AppendKeepingRoomForClosing(char* out, int32_t capacity, int32_t* length, c
 }
 
 // The printer stays installed and usable locally, but the service will not
-// know it: the user has to be told.
-void LeaveOut(PrintClient* client, const char* name, const char* reason)
+// know it: the user has to be told. Printers left out for the same reason are
+// told in one line, however many there are.
+void LeaveOut(PrintClient* client, const char* name, int32_t more, const char* reason)
 {
-    char text[96 + kMaxPrinterNameLength];
-    snprintf(text, sizeof text, "Printer left out of the printer list: %s (%s)", name, reason);
+    char text[128 + kMaxPrinterNameLength];
+    if (more == 0)
+        snprintf(text, sizeof text, "Printer left out of the printer list: %s (%s)", name, reason);
+    else
+        snprintf(text, sizeof text, "Printer left out of the printer list: %s and %d more (%s)", name,
+                 static_cast<int>(more), reason);
     client->OnLog(text);
 }
 
@@ -72,6 +77,11 @@ char* XmlEscape(char* out, const char* text)
 int BuildPrinterList(PrintClient* client, char* out, int32_t capacity)
 {
     PrinterNameList printers = ListInstalledPrinters();
+    // The service keeps the list it has rather than learn of no printers.
+    if (printers.failed) {
+        client->ReportError("Printer list not read: registration skipped");
+        return 1;
+    }
     int32_t length = 0;
     // The computer and user names go in unescaped, as the service has always
     // received them.
@@ -81,10 +91,12 @@ int BuildPrinterList(PrintClient* client, char* out, int32_t capacity)
         return 1;
     }
 
+    const char* firstLeftOut = nullptr;
+    int32_t leftOut = 0;
     for (int32_t i = 0; i < printers.count; ++i) {
         const char* name = printers.names[i];
         if (strlen(name) > static_cast<size_t>(kMaxPrinterNameLength)) {
-            LeaveOut(client, name, "name too long");
+            LeaveOut(client, name, 0, "name too long");
             continue;
         }
         char valueName[sizeof kPrinterFlagPrefix + kMaxPrinterNameLength];
@@ -98,9 +110,12 @@ int BuildPrinterList(PrintClient* client, char* out, int32_t capacity)
         char escaped[kEscapedNameCapacity];
         XmlEscape(escaped, name);
         if (!AppendKeepingRoomForClosing(out, capacity, &length, " <printer name='%s' hide='%d'/>\r\n", escaped,
-                                         hidden ? 1 : 0))
-            LeaveOut(client, name, "list full");
+                                         hidden ? 1 : 0) &&
+            leftOut++ == 0)
+            firstLeftOut = name;
     }
+    if (leftOut > 0)
+        LeaveOut(client, firstLeftOut, leftOut - 1, "list full");
 
     memcpy(out + length, kClosing, sizeof kClosing);
     return 0;

@@ -2,6 +2,13 @@
 
 SettingsValues ClientSettings;
 
+bool SameSettings(const SettingsValues& one, const SettingsValues& other)
+{
+    return one.Url == other.Url && one.Port == other.Port && one.PollFreq == other.PollFreq &&
+           one.ComputerName == other.ComputerName && one.Cipher == other.Cipher && one.UseTls == other.UseTls &&
+           one.BlocksInFlight == other.BlocksInFlight && one.Proxy == other.Proxy;
+}
+
 const char* MissingSetting(const SettingsValues& settings)
 {
     if (settings.PollFreq == 0)

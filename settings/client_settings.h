@@ -22,6 +22,9 @@ struct SettingsValues {
 // Zero and empty at start; loaded at start-up, replaced by OK.
 extern SettingsValues ClientSettings;
 
+// Whether every value is the same.
+bool SameSettings(const SettingsValues& one, const SettingsValues& other);
+
 // Every tick polls only when this holds: PollFreq, Url, Port, ComputerName.
 bool SettingsComplete(const SettingsValues& settings);
 // The first of those that is missing, as a short reason; null when complete.

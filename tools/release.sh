@@ -87,11 +87,16 @@ fi
 (cd "$out" && sha256sum "webprint-setup-$version.exe" "webprint-$version.msi" >SHA256SUMS)
 
 # Beside them, the Linux daemon as webprintd_VERSION_ARCH.deb, from a native
-# Release build of the same sources.
+# Release build of the same sources with Debian's hardening flags (fortified
+# functions, stack protector, read-only relocations bound at start), which
+# lintian then checks along with the rest of the package.
 linux_build=build/release-linux
 rm -rf "$linux_build"
-cmake -S "$source" -B "$linux_build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+debian_flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
+CFLAGS="$(debian_flags CPPFLAGS) $(debian_flags CFLAGS)" CXXFLAGS="$(debian_flags CPPFLAGS) $(debian_flags CXXFLAGS)" \
+    LDFLAGS="$(debian_flags LDFLAGS)" cmake -S "$source" -B "$linux_build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$linux_build" --target webprintd -j2
 "$source/installer/debian/build-deb.sh" "$linux_build/app/linux/webprintd" "$version" "$out"
+lintian --fail-on error,warning "$out/webprintd_${version}_"*.deb
 (cd "$out" && sha256sum webprintd_"$version"_*.deb >>SHA256SUMS)
 echo "release $version from the $origin in $out"

@@ -162,7 +162,6 @@ int16_t PrintClient::ParseResponseHead(ResponseHead* head, char* start, char* bo
 
 int PrintClient::SocketReceive(char* buffer, int32_t size, int timeoutMilliseconds)
 {
-    int pendingError;
     if (Channel != nullptr) {
         char reason[kTlsReasonCapacity];
         int count = TlsReceive(Channel, buffer, size, timeoutMilliseconds, reason, sizeof reason);
@@ -181,8 +180,7 @@ int PrintClient::SocketReceive(char* buffer, int32_t size, int timeoutMillisecon
     buffer[0] = 0;
     int count = ReceiveWithin(Socket, buffer, size, timeoutMilliseconds, &ReceiveTimeoutSet);
     if (count == kReceiveWaitFailed) {
-        if (ReadPendingError(Socket, &pendingError))
-            ReportError("SO_ERROR was");
+        ReportPendingError();
         ReportError("select() failed in SocketReceive");
         return -1;
     }
@@ -192,8 +190,7 @@ int PrintClient::SocketReceive(char* buffer, int32_t size, int timeoutMillisecon
     }
     if (count < 0) {
         ReportError("read() failed");
-        if (ReadPendingError(Socket, &pendingError))
-            ReportError("SO_ERROR was");
+        ReportPendingError();
         return -1;
     }
     if (count == 0) {

@@ -9,6 +9,9 @@ ReceiveTimeouts TransportTimeouts = {15000, 3000};
 
 // Process-wide, as one client exists at a time; filled anew by every connect.
 static sockaddr_in ConnectAddress;
+// Where the platform's connect is bounded by ours: a server whose backlog is
+// full would otherwise hold a poll for minutes.
+static constexpr int kConnectMilliseconds = 15000;
 
 PrintClient::PrintClient()
     : Socket(kNoSocket), Head(), Cipher(), ComputerName(), Host(), Port(0),
@@ -70,7 +73,8 @@ int PrintClient::SocketConnect()
         memcpy(&ConnectAddress.sin_addr, entry->h_addr_list[0], 4);
     }
 
-    if (connect(Socket, reinterpret_cast<sockaddr*>(&ConnectAddress), sizeof ConnectAddress) < 0) {
+    if (ConnectWithin(Socket, reinterpret_cast<sockaddr*>(&ConnectAddress), sizeof ConnectAddress,
+                      kConnectMilliseconds) != 0) {
         ReportError("connect() failed");
         ReportProxyUnreachable();
         return 1;
@@ -105,9 +109,7 @@ int PrintClient::SocketSend(const void* data, int32_t length)
         return 0;
     }
     ReportError("write() failed");
-    int pendingError;
-    if (ReadPendingError(Socket, &pendingError))
-        ReportError("SO_ERROR was");
+    ReportPendingError();
     SocketClose();
     return 1;
 }
@@ -144,6 +146,16 @@ void PrintClient::ReportError(const char* text)
 {
     OnStatus(text);
     OnLog(text);
+}
+
+void PrintClient::ReportPendingError()
+{
+    int pendingError;
+    if (!ReadPendingError(Socket, &pendingError))
+        return;
+    char text[32];
+    snprintf(text, sizeof text, "SO_ERROR was %d", pendingError);
+    ReportError(text);
 }
 
 void PrintClient::ReportFormatted(const char* format, ...)

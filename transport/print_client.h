@@ -97,6 +97,8 @@ struct PrintClient {
     void SocketClose();
     void ReleaseConnection();
     void ReportError(const char* text);
+    // "SO_ERROR was N" with the socket's pending error, when it can be read.
+    void ReportPendingError();
     void ReportFormatted(const char* format, ...)
 #ifdef __GNUC__
         __attribute__((format(printf, 2, 3)))

@@ -50,6 +50,7 @@ void SetWaitsEnded(bool ended)
 #include <cerrno>
 #include <chrono>
 
+#include <fcntl.h>
 #include <poll.h>
 
 static int StopDescriptor = -1;
@@ -58,7 +59,65 @@ void EndWaitsWhenReadable(int descriptor)
 {
     StopDescriptor = descriptor;
 }
+
+bool StopRequested()
+{
+    pollfd entry = {StopDescriptor, POLLIN, 0};
+    return StopDescriptor >= 0 && poll(&entry, 1, 0) > 0;
+}
+
+// Waits for events on the socket: >0 when they came, 0 at the time-out, <0
+// on an error or once a stop is requested.
+static int WaitFor(SocketHandle socketHandle, short events, int timeoutMilliseconds)
+{
+    // poll, unlike select, has no FD_SETSIZE limit on the descriptor number.
+    // It ignores the stop entry while that is -1.
+    pollfd entries[2] = {{socketHandle, events, 0}, {StopDescriptor, POLLIN, 0}};
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+    for (;;) {
+        int ready = poll(entries, 2, timeoutMilliseconds);
+        if (ready > 0 && entries[1].revents != 0)
+            return -1;
+        // A signal handled meanwhile (a reload request) is no failure of the
+        // wait: it goes on for the time that is left.
+        if (ready >= 0 || errno != EINTR)
+            return ready;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        timeoutMilliseconds = left > 0 ? static_cast<int>(left) : 0;
+    }
+}
 #endif
+
+int ConnectWithin(SocketHandle socketHandle, const sockaddr* address, int length, int timeoutMilliseconds)
+{
+#ifdef _WIN32
+    (void)timeoutMilliseconds;
+    return connect(socketHandle, address, length) == 0 ? 0 : -1;
+#else
+    // Without blocking, so the wait is ours to bound and to cut short.
+    const int flags = fcntl(socketHandle, F_GETFL);
+    if (flags < 0 || fcntl(socketHandle, F_SETFL, flags | O_NONBLOCK) != 0)
+        return -1;
+    int result = connect(socketHandle, address, static_cast<socklen_t>(length));
+    if (result != 0 && errno == EINPROGRESS) {
+        const int ready = WaitFor(socketHandle, POLLOUT, timeoutMilliseconds);
+        int error = 0;
+        if (ready == 0)
+            error = ETIMEDOUT;
+        else if (ready < 0)
+            error = ECANCELED;
+        else if (!ReadPendingError(socketHandle, &error))
+            error = errno;
+        result = error == 0 ? 0 : -1;
+        errno = error;
+    }
+    const int connectErrno = errno;
+    fcntl(socketHandle, F_SETFL, flags);
+    errno = connectErrno;
+    return result == 0 ? 0 : -1;
+#endif
+}
 
 int WaitReadable(SocketHandle socketHandle, int timeoutMilliseconds)
 {
@@ -87,22 +146,7 @@ int WaitReadable(SocketHandle socketHandle, int timeoutMilliseconds)
         return -1;
     return ready > 0 ? 1 : ready;
 #else
-    // poll, unlike select, has no FD_SETSIZE limit on the descriptor number.
-    // It ignores the stop entry while that is -1.
-    pollfd entries[2] = {{socketHandle, POLLIN, 0}, {StopDescriptor, POLLIN, 0}};
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
-    for (;;) {
-        int ready = poll(entries, 2, timeoutMilliseconds);
-        if (ready > 0 && entries[1].revents != 0)
-            return -1;
-        // A signal handled meanwhile (a reload request) is no failure of the
-        // wait: it goes on for the time that is left.
-        if (ready >= 0 || errno != EINTR)
-            return ready;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        timeoutMilliseconds = left > 0 ? static_cast<int>(left) : 0;
-    }
+    return WaitFor(socketHandle, POLLIN, timeoutMilliseconds);
 #endif
 }
 

@@ -62,9 +62,11 @@ int ReceiveWithin(SocketHandle socketHandle, char* buffer, int size, int timeout
 
 #ifndef _WIN32
 // A daemon's stop request: once this descriptor turns readable, every wait
-// for the server fails at once, so a stop cuts a poll short wherever it
-// waits. -1 (the start value) watches nothing.
+// for the server (connect included) fails at once, so a stop cuts a poll
+// short wherever it waits. -1 (the start value) watches nothing.
 void EndWaitsWhenReadable(int descriptor);
+// Whether that descriptor has turned readable; for waits of other libraries.
+bool StopRequested();
 #else
 // A service's stop request, from any thread: true makes every wait for the
 // server fail at once, the one in progress included, so a stop cuts a poll
@@ -72,6 +74,11 @@ void EndWaitsWhenReadable(int descriptor);
 // its start (after WSAStartup), before any wait a stop must end.
 void SetWaitsEnded(bool ended);
 #endif
+
+// connect(): 0 connected, -1 not (errno or WSAGetLastError says why). Natively
+// the wait is bounded by the time-out and ends when a stop is requested;
+// Windows waits as long as its own connect takes.
+int ConnectWithin(SocketHandle socketHandle, const sockaddr* address, int length, int timeoutMilliseconds);
 
 // Reads the socket's pending error (SO_ERROR); false when it cannot be read.
 bool ReadPendingError(SocketHandle socketHandle, int* error);

@@ -5,4 +5,9 @@
 #include <string>
 
 // On failure nothing changes and message says why, naming the file and line.
-bool LoadDaemonSettings(const char* path, std::string* message);
+// A good load that changes what the service knows of this computer (server,
+// port, TLS, computer name or hidden printers) drops the computer token, so
+// the next poll registers afresh and never queries with the old name; after
+// a change of server the service path is found again too. registersAgain
+// tells whether that happened.
+bool LoadDaemonSettings(const char* path, std::string* message, bool* registersAgain);

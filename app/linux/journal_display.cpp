@@ -3,11 +3,13 @@
 
 #include <cstdio>
 
+#include "protocol/cups/cups_scheduler.h"
+#include "transport/socket_shim.h"
 #include "ui/display.h"
 
 namespace {
 
-EventLines Journal(LogLine);
+EventLines Journal(LogLine, TakeCupsFailure);
 
 }  // namespace
 
@@ -42,5 +44,17 @@ void BeginPollLog()
 
 bool EndPollLog()
 {
-    return Journal.EndPoll();
+    // What a stop cut short fails as a matter of course: one line says so.
+    const bool stopped = StopRequested();
+    const bool endedWell = Journal.EndPoll(stopped);
+    if (stopped && Journal.EndedInAJob())
+        LogLine(LogLevel::Warning,
+                "stopped during a job: nothing of it prints, and it is not acknowledged (the service hands it out "
+                "again)");
+    return endedWell;
+}
+
+void EndLog()
+{
+    Journal.End();
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/headless_loop.h"
+#include "app/linux/config_lock.h"
 #include "app/linux/daemon_settings.h"
 #include "app/linux/daemon_signals.h"
 #include "app/linux/journal_display.h"
@@ -20,6 +21,7 @@ namespace {
 constexpr int kExitPollFailed = 1;
 constexpr int kExitUsage = 64;
 constexpr int kExitOsError = 71;
+constexpr int kExitAlreadyRunning = 75;
 constexpr int kExitConfig = 78;
 
 constexpr char kDefaultConfig[] = "/etc/webprint/webprint.conf";
@@ -36,9 +38,10 @@ const char kHelp[] =
     "\n"
     "Without a Proxy in the settings file it takes https_proxy (TLS) or http_proxy,\n"
     "and no_proxy, from the environment.\n"
-    "SIGTERM and SIGINT stop it; SIGHUP reads the settings file again.\n"
-    "Exit status: 0; 1 a failed poll with --once; 64 wrong options; 78 a bad settings\n"
-    "file or proxy variable, or incomplete settings with --once.\n";
+    "SIGTERM and SIGINT stop it; SIGHUP reads the settings file again and polls.\n"
+    "Exit status: 0; 1 a failed poll with --once; 64 wrong options; 75 another\n"
+    "webprintd runs with the same settings file; 78 a bad settings file or proxy\n"
+    "variable, or incomplete settings with --once.\n";
 
 bool RunTick(PollTimer& timer)
 {
@@ -60,13 +63,22 @@ void LogState(const char* configPath, const char* what)
 // The settings file of this run, for the reloads.
 const char* ConfigPath = kDefaultConfig;
 
-void ReloadSettings()
+// A good reload is polled with at once: SIGHUP is how an administrator
+// tries new settings.
+bool ReloadSettings()
 {
     std::string message;
-    if (LoadDaemonSettings(ConfigPath, &message))
-        LogState(ConfigPath, "Settings read again");
-    else
+    bool registersAgain = false;
+    if (!LoadDaemonSettings(ConfigPath, &message, &registersAgain)) {
+        if (!message.empty() && message.back() == '.')
+            message.pop_back();
         LogLine(LogLevel::Error, message + "; the settings in force stay");
+        return false;
+    }
+    LogState(ConfigPath, registersAgain ? "Settings read again, registering afresh" : "Settings read again");
+    if (!LockConfigFile(ConfigPath, &message))
+        LogLine(LogLevel::Warning, message);
+    return true;
 }
 
 int RunDaemon(const char* configPath)
@@ -74,6 +86,7 @@ int RunDaemon(const char* configPath)
     LogState(configPath, "webprintd " WEBPRINT_VERSION " started");
     ConfigPath = configPath;
     RunHeadlessLoop({WaitUntil, ReloadSettings, [](PollTimer& timer) { RunTick(timer); }});
+    EndLog();
     LogLine(LogLevel::Info, "webprintd stopped");
     return 0;
 }
@@ -119,12 +132,18 @@ int main(int argc, char** argv)
         LogLine(LogLevel::Error, std::string("cannot set up the signal handlers: ") + strerror(errno));
         return kExitOsError;
     }
+    // A stop ends the wait for the server or CUPS at once, even in the middle
+    // of a job or of reading the printers at start.
+    EndWaitsWhenReadable(StopDescriptor());
     std::string message;
-    if (!LoadDaemonSettings(configPath, &message)) {
+    bool registersAgain = false;
+    if (!LoadDaemonSettings(configPath, &message, &registersAgain)) {
         LogLine(LogLevel::Error, message);
         return kExitConfig;
     }
-    // A stop ends the wait for the server at once, even in the middle of a job.
-    EndWaitsWhenReadable(StopDescriptor());
+    if (!LockConfigFile(configPath, &message)) {
+        LogLine(LogLevel::Error, message);
+        return kExitAlreadyRunning;
+    }
     return once ? RunOnce(configPath) : RunDaemon(configPath);
 }

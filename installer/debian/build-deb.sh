@@ -2,8 +2,11 @@
 # Packs a built webprintd into a Debian package:
 #   installer/debian/build-deb.sh WEBPRINTD VERSION OUT_DIR
 # writes OUT_DIR/webprintd_VERSION_ARCH.deb: the program, its systemd unit,
-# the settings file as a conffile and the man page. Installing it creates the
-# user webprint and enables nothing.
+# the settings file as a conffile, the man page, the changelog and the
+# copyright notice. Installing it creates the user webprint and enables
+# nothing. The maintainer is DEBFULLNAME <DEBEMAIL> as for Debian's own tools,
+# else the committer of the checkout's HEAD; SOURCE_DATE_EPOCH dates the
+# changelog.
 set -euo pipefail
 
 if [ $# -ne 3 ]; then
@@ -17,6 +20,15 @@ version=$2
 mkdir -p "$3"
 out=$(realpath "$3")
 arch=$(dpkg --print-architecture)
+if [ -n "${DEBEMAIL:-}" ]; then
+    maintainer="${DEBFULLNAME:-webprintd maintainers} <$DEBEMAIL>"
+else
+    maintainer=$(git -C "$here" log -1 --format='%cn <%ce>' 2>/dev/null || true)
+fi
+if [ -z "$maintainer" ]; then
+    echo "$0: no maintainer: set DEBEMAIL (and DEBFULLNAME)" >&2
+    exit 2
+fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -26,7 +38,16 @@ install -D -m 0644 "$daemon_files/webprintd.service" "$root/lib/systemd/system/w
 install -D -m 0640 "$daemon_files/webprint.conf" "$root/etc/webprint/webprint.conf"
 install -d "$root/usr/share/man/man8" "$root/usr/share/doc/webprintd"
 gzip -9n <"$daemon_files/webprintd.8" >"$root/usr/share/man/man8/webprintd.8.gz"
-printf 'webprintd, the web printing client for Linux and CUPS.\n' >"$root/usr/share/doc/webprintd/copyright"
+install -m 0644 "$here/copyright" "$root/usr/share/doc/webprintd/copyright"
+install -D -m 0644 "$here/lintian-overrides" "$root/usr/share/lintian/overrides/webprintd"
+# A native package's changelog: one entry, for this version.
+gzip -9n >"$root/usr/share/doc/webprintd/changelog.gz" <<CHANGELOG
+webprintd ($version) stable; urgency=medium
+
+  * Release $version of webprintd, the web printing client for Linux and CUPS.
+
+ -- $maintainer  $(date -u -R -d "@${SOURCE_DATE_EPOCH:-$(date +%s)}")
+CHANGELOG
 
 # The libraries the program links, as package dependencies.
 mkdir -p "$work/debian"
@@ -36,11 +57,12 @@ depends=$(cd "$work" && dpkg-shlibdeps -O -e"$root/usr/sbin/webprintd" 2>/dev/nu
 install -d "$root/DEBIAN"
 install -m 0755 "$here/postinst" "$here/prerm" "$here/postrm" "$root/DEBIAN/"
 echo /etc/webprint/webprint.conf >"$root/DEBIAN/conffiles"
+(cd "$root" && find usr lib -type f -print0 | sort -z | xargs -0 md5sum) >"$root/DEBIAN/md5sums"
 cat >"$root/DEBIAN/control" <<CONTROL
 Package: webprintd
 Version: $version
 Architecture: $arch
-Maintainer: webprint developers <webprint@localhost>
+Maintainer: $maintainer
 Section: net
 Priority: optional
 Depends: $depends, passwd

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/cups/cups_scheduler.h"
 #include "protocol/printer_inventory.h"
 #include "transport/ascii.h"
 
@@ -17,26 +18,44 @@ namespace {
 std::vector<std::string> NameStorage;
 std::vector<const char*> PrinterNames;
 
+// The scheduler's printers and classes into NameStorage; false when it could
+// not be asked. A scheduler without any queue answers "not found".
+bool AskScheduler(size_t* used)
+{
+    SchedulerWait wait;
+    http_t* connection = ConnectToScheduler(&wait);
+    if (connection == nullptr)
+        return false;
+    ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "printer-name");
+    ipp_t* response = cupsDoRequest(connection, request, "/");
+    const ipp_status_t status = cupsLastError();
+    const bool answered = status <= IPP_STATUS_OK_EVENTS_COMPLETE || status == IPP_STATUS_ERROR_NOT_FOUND;
+    if (answered) {
+        for (ipp_attribute_t* name = ippFindAttribute(response, "printer-name", IPP_TAG_NAME); name != nullptr;
+             name = ippFindNextAttribute(response, "printer-name", IPP_TAG_NAME)) {
+            if (*used == NameStorage.size())
+                NameStorage.emplace_back();
+            NameStorage[(*used)++].assign(ippGetString(name, 0, nullptr));
+        }
+    } else {
+        NoteCupsFailure("listing the printers", wait);
+    }
+    ippDelete(response);
+    httpClose(connection);
+    return answered;
+}
+
 }  // namespace
 
 PrinterNameList ListInstalledPrinters()
 {
-    cups_dest_t* destinations = nullptr;
-    const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &destinations);
     size_t used = 0;
-    for (int i = 0; i < count; ++i) {
-        // Instances are saved option sets of a queue, not printers of their own.
-        if (destinations[i].instance != nullptr)
-            continue;
-        if (used == NameStorage.size())
-            NameStorage.emplace_back();
-        NameStorage[used++].assign(destinations[i].name);
-    }
-    cupsFreeDests(count, destinations);
+    const bool answered = AskScheduler(&used);
     PrinterNames.clear();
     for (size_t i = 0; i < used; ++i)
         PrinterNames.push_back(NameStorage[i].c_str());
-    return PrinterNameList{PrinterNames.data(), static_cast<int32_t>(PrinterNames.size())};
+    return PrinterNameList{PrinterNames.data(), static_cast<int32_t>(PrinterNames.size()), !answered};
 }
 
 const char* WindowsUserName()

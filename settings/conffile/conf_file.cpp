@@ -4,29 +4,63 @@
 #include <cstdio>
 #include <cstring>
 
-#include "settings/client_settings.h"
 #include "settings/integer_text.h"
 #include "settings/setting_limits.h"
+#include "settings/setting_rules.h"
 #include "transport/ascii.h"
 
 namespace {
 
-enum class Kind { Text, Number, Switch };
+enum class Kind { Text, Number };
+
+// Empty for a good value, else one sentence naming it as "Name = value": the
+// installers' rules in the installers' words.
+using ValueRule = std::string (*)(const std::string& shown, const std::string& value);
 
 struct KeyRule {
     const char* name;
     Kind kind;
-    std::string SettingsValues::*text;  // where a text's length limit applies
+    ValueRule problem;
 };
 
+std::string InRange(const std::string& shown, const std::string& value, int32_t minimum, int32_t maximum)
+{
+    return NumberProblem(shown, value, static_cast<unsigned long>(minimum), static_cast<unsigned long>(maximum));
+}
+
 const KeyRule kKeys[] = {
-    {"Url", Kind::Text, &SettingsValues::Url},
-    {"Port", Kind::Number, nullptr},
-    {"PollFreq", Kind::Number, nullptr},
-    {"ComputerName", Kind::Text, &SettingsValues::ComputerName},
-    {"Cipher", Kind::Text, &SettingsValues::Cipher},
-    {"UseTls", Kind::Switch, nullptr},
+    {"Url", Kind::Text,
+     [](const std::string& shown, const std::string& value) {
+         const std::string problem = HostProblem(shown, value);
+         return problem.empty() ? LengthProblem("Url", value, kServerNameLimit) : problem;
+     }},
+    {"Port", Kind::Number,
+     [](const std::string& shown, const std::string& value) {
+         return InRange(shown, value, kPortMinimum, kPortMaximum);
+     }},
+    {"PollFreq", Kind::Number,
+     [](const std::string& shown, const std::string& value) {
+         return InRange(shown, value, kPollMinimum, kPollMaximum);
+     }},
+    {"ComputerName", Kind::Text,
+     [](const std::string&, const std::string& value) {
+         return LengthProblem("ComputerName", value, kComputerNameLimit);
+     }},
+    {"Cipher", Kind::Text,
+     [](const std::string&, const std::string& value) { return LengthProblem("Cipher", value, kCipherLimit); }},
+    {"UseTls", Kind::Number,
+     [](const std::string& shown, const std::string& value) {
+         return value == "0" || value == "1" ? std::string() : shown + value + " is not 0 or 1.";
+     }},
+    {"BlocksInFlight", Kind::Number,
+     [](const std::string& shown, const std::string& value) {
+         return InRange(shown, value, kBlocksInFlightMinimum, kBlocksInFlightMaximum);
+     }},
+    {"Proxy", Kind::Text, ProxyProblem},
 };
+
+// What Notepad and some other editors put before the first line.
+constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
 
 bool EqualNoCase(const std::string& a, const char* b)
 {
@@ -36,6 +70,14 @@ bool EqualNoCase(const std::string& a, const char* b)
         if (LowerAscii(static_cast<unsigned char>(a[i])) != LowerAscii(static_cast<unsigned char>(b[i])))
             return false;
     return true;
+}
+
+const KeyRule* FindRule(const std::string& key)
+{
+    for (const KeyRule& rule : kKeys)
+        if (EqualNoCase(key, rule.name))
+            return &rule;
+    return nullptr;
 }
 
 std::string Trim(const std::string& text)
@@ -59,7 +101,10 @@ bool ConfFile::Parse(const std::string& text, int* badLine, std::string* problem
     entries_.clear();
     bool inPrinters = false;
     int number = 0;
-    for (size_t start = 0; start < text.size();) {
+    size_t start = text.compare(0, sizeof kUtf8ByteOrderMark - 1, kUtf8ByteOrderMark) == 0
+                       ? sizeof kUtf8ByteOrderMark - 1
+                       : 0;
+    while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos)
             end = text.size();
@@ -109,10 +154,13 @@ bool ConfFile::TakeLine(const std::string& line, int number, bool* inPrinters, s
 bool ConfFile::Take(const std::string& key, const std::string& value, bool inPrinters, int line,
                     std::string* problem)
 {
-    const KeyRule* rule = nullptr;
-    for (const KeyRule& candidate : kKeys)
-        if (!inPrinters && EqualNoCase(key, candidate.name))
-            rule = &candidate;
+    const KeyRule* rule = FindRule(key);
+    // The shipped file ends with [printers]: a setting appended to it would
+    // otherwise become the hide flag of a printer that does not exist.
+    if (inPrinters && rule != nullptr) {
+        *problem = Quoted(key) + " is a setting, not a printer: settings go above the line [printers]";
+        return false;
+    }
     if (!inPrinters && rule == nullptr) {
         *problem = "unknown setting " + Quoted(key) + " (printers go under [printers])";
         return false;
@@ -123,24 +171,17 @@ bool ConfFile::Take(const std::string& key, const std::string& value, bool inPri
         return false;
     }
 
-    if (inPrinters || rule->kind != Kind::Text) {
+    if (rule != nullptr) {
+        const std::string refusal = rule->problem(std::string(rule->name) + " = ", value);
+        if (!refusal.empty()) {
+            *problem = refusal;
+            return false;
+        }
+    }
+    if (inPrinters || rule->kind == Kind::Number) {
         entry.isNumber = true;
         if (!ParseIntegerText(value, &entry.number)) {
             *problem = Quoted(key) + " needs a number, not " + Quoted(value);
-            return false;
-        }
-        if (rule != nullptr && rule->kind == Kind::Switch && entry.number != 0 && entry.number != 1) {
-            *problem = Quoted(key) + " must be 0 or 1";
-            return false;
-        }
-    } else {
-        // Longer texts than the client holds are refused here, with their
-        // line, rather than found at every poll.
-        SettingsValues probe;
-        probe.*(rule->text) = value;
-        const std::string overlong = OverlongSetting(probe);
-        if (!overlong.empty()) {
-            *problem = overlong;
             return false;
         }
     }
@@ -154,6 +195,24 @@ const ConfFile::Entry* ConfFile::Find(const std::string& name) const
         if (EqualNoCase(entry.name, name.c_str()))
             return &entry;
     return nullptr;
+}
+
+bool ConfFile::HidesTheSamePrinters(const ConfFile& other) const
+{
+    return HiddenAlsoIn(other) && other.HiddenAlsoIn(*this);
+}
+
+bool ConfFile::HiddenAlsoIn(const ConfFile& other) const
+{
+    for (const Entry& entry : entries_) {
+        // Only the hide flags are numbers named with the prefix.
+        if (entry.name.compare(0, sizeof kPrinterFlagPrefix - 1, kPrinterFlagPrefix) != 0 || entry.number == 0)
+            continue;
+        const Entry* same = other.Find(entry.name);
+        if (same == nullptr || same->number == 0)
+            return false;
+    }
+    return true;
 }
 
 bool ConfFile::ReadInteger(const char* name, int32_t* value)

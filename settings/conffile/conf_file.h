@@ -6,10 +6,13 @@
 //   [printers]
 //   Office Laser = 1       (non-zero hides the printer, 0 exposes it)
 //
-// The settings have the registry's names and number rule; names are matched
-// without regard to letter case, as in the registry. A value runs from the
+// The settings have the registry's names, matched without regard to letter
+// case as in the registry, and the installers' rules for their values: a
+// port, poll frequency or blocks in flight as a decimal number in its range,
+// a host name or address without scheme, port or path. A value runs from the
 // first non-blank after "=" to the last non-blank of the line. A printer's
-// name runs to the line's last "=", since queue names may hold one.
+// name runs to the line's last "=", since queue names may hold one; its flag
+// is any number. A UTF-8 byte order mark before the first line is skipped.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +26,9 @@ public:
     // False at the first line that cannot be taken, with its number (from 1)
     // and what is wrong with it. The store is left empty then.
     bool Parse(const std::string& text, int* badLine, std::string* problem);
+
+    // Whether both hide the same printers (a printer missing counts as 0).
+    bool HidesTheSamePrinters(const ConfFile& other) const;
 
     bool ReadInteger(const char* name, int32_t* value) override;
     std::string ReadText(const char* name) override;
@@ -40,6 +46,7 @@ private:
         int line;
     };
     const Entry* Find(const std::string& name) const;
+    bool HiddenAlsoIn(const ConfFile& other) const;
     bool TakeLine(const std::string& line, int number, bool* inPrinters, std::string* problem);
     bool Take(const std::string& key, const std::string& value, bool inPrinters, int line, std::string* problem);
 

@@ -1,10 +1,14 @@
 """webprintd end to end: the reference service hands jobs to the real daemon,
 which prints them raw through this machine's CUPS into queues whose jobs land
-as files; every printout is compared byte for byte. The last class installs the
-Debian package and runs the daemon as its own user, as the unit would.
+as files; every printout is compared byte for byte. Then the daemon in bad
+weather: CUPS unreachable, stopped, a server that does not accept. The last
+class installs the Debian package, runs the daemon as its own user, as the
+unit would, and goes through the package's life cycle.
 
-Run by tools/test.sh as root (it adds CUPS queues and installs the package):
-  python3 tests/linux/test_webprintd.py -v      WEBPRINTD=path/to/webprintd
+Run by tools/test.sh as root (it adds CUPS queues, stops and continues cupsd
+and installs the package), under the CUPS lock:
+  flock /tmp/webprint-cups.lock python3 tests/linux/test_webprintd.py -v
+  (WEBPRINTD=path/to/webprintd picks the program)
 Every wait has a deadline. The daemon tests run in their numbered order."""
 
 import json
@@ -36,9 +40,34 @@ PRINTED = "/var/spool/webprintd-test"
 RUNNABLE = os.geteuid() == 0 and os.path.exists(DAEMON)
 
 
-def environment(**proxy):
-    """This environment without the machine's proxy variables, with the given ones."""
-    return {**{k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}, **proxy}
+def environment(**variables):
+    """This environment without the machine's proxy variables, with the given variables."""
+    return {**{k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}, **variables}
+
+
+def read_text(path):
+    with open(path, errors="replace") as f:
+        return f.read()
+
+
+def start_daemon(config, log, **variables):
+    with open(log, "ab") as output:
+        return subprocess.Popen([DAEMON, "--config", config], stderr=output, env=environment(**variables))
+
+
+def stop_timed(daemon):
+    """SIGTERM; (exit status, seconds until the daemon ended)."""
+    started = time.monotonic()
+    daemon.send_signal(signal.SIGTERM)
+    status = daemon.wait(timeout=30)
+    return status, time.monotonic() - started
+
+
+def connecting(pid):
+    """Whether the process has a TCP connect on its way (SYN sent, no answer)."""
+    files = [os.readlink(f"/proc/{pid}/fd/{fd}") for fd in os.listdir(f"/proc/{pid}/fd")]
+    with open("/proc/net/tcp") as table:
+        return any(row[3] == "02" and f"socket:[{row[9]}]" in files for row in map(str.split, table.readlines()[1:]))
 
 
 def new_cups_jobs(before):
@@ -129,8 +158,7 @@ class Daemon(unittest.TestCase):
         cls.config = os.path.join(cls.work, "webprint.conf")
         cls.write_config()
         cls.log = os.path.join(cls.work, "daemon.log")
-        with open(cls.log, "ab") as log:
-            cls.daemon = subprocess.Popen([DAEMON, "--config", cls.config], stderr=log, env=environment())
+        cls.daemon = start_daemon(cls.config, cls.log)
 
     @classmethod
     def tearDownClass(cls):
@@ -141,14 +169,17 @@ class Daemon(unittest.TestCase):
         shutil.rmtree(cls.work, ignore_errors=True)
 
     @classmethod
-    def write_config(cls):
-        with open(cls.config, "w") as f:
-            f.write(f"# written by the test\nUrl = 127.0.0.1\nPort = {cls.service.port}\nPollFreq = 1\n"
-                    f"ComputerName = {COMPUTER}\n[printers]\n{HIDDEN_QUEUE} = 1\n")
+    def write_config(cls, path=None, computer=COMPUTER, poll=1, port=None):
+        with open(path or cls.config, "w") as f:
+            f.write(f"# written by the test\nUrl = 127.0.0.1\nPort = {port or cls.service.port}\n"
+                    f"PollFreq = {poll}\nComputerName = {computer}\n[printers]\n{HIDDEN_QUEUE} = 1\n")
+
+    def service_requests(self):
+        """The service's log lines of the five functions, oldest first."""
+        return [line for line in read_text(self.service.log).splitlines() if "func=" in line]
 
     def log_lines(self):
-        with open(self.log, errors="replace") as f:
-            return f.read().splitlines()
+        return read_text(self.log).splitlines()
 
     def hold_service_while(self, action):
         """A stopped service keeps the connection open and answers nothing:
@@ -176,12 +207,20 @@ class Daemon(unittest.TestCase):
 
     def test_3_a_job_for_a_missing_printer_fails_and_stays_queued(self):
         job_id = self.service.submit(job_bytes(100), printer="webprintd-no-such-printer")
-        wait_for(lambda: "<3>OpenPrinter failed" in self.log_lines(), "the failure in the log")
+        failure = f'<3>OpenPrinter failed (printer "webprintd-no-such-printer": '
+        wait_for(lambda: any(line.startswith(failure) for line in self.log_lines()), "the failure in the log")
         job = self.service.job(job_id)
         self.assertEqual((job["state"], job["acks"], job["blocks_served"]), ("queued", 0, 0))
         self.service.acknowledge(job_id)
 
-    def test_4_a_job_cut_by_the_service_is_cancelled_in_cups_then_printed_whole_once(self):
+    def test_4_an_empty_job_is_acknowledged_without_a_cups_job(self):
+        before_printouts, before_jobs = set(printouts()), set(jobs(QUEUE))
+        job_id = self.service.submit(b"")
+        self.service.wait_printed(job_id)
+        self.assertEqual(self.service.job(job_id)["acks"], 1)
+        self.assertEqual((new_cups_jobs(before_jobs), set(printouts())), ({}, before_printouts))
+
+    def test_5_a_job_cut_by_the_service_is_cancelled_in_cups_then_printed_whole_once(self):
         before_printouts, before_jobs = set(printouts()), set(jobs(QUEUE))
         job_id = self.service.submit_downloading(8 << 20)
         self.service.stop(signal.SIGKILL)
@@ -194,12 +233,14 @@ class Daemon(unittest.TestCase):
         # The cancelled job never reached the backend.
         self.assertEqual(set(printouts()) - before_printouts, {job for job, s in states.items() if s == "completed"})
 
-    def test_5_a_bad_settings_file_is_refused_with_its_line_at_start_and_on_reload(self):
+    def test_6_a_bad_settings_file_is_refused_with_its_line_at_start_and_on_reload(self):
         bad = os.path.join(self.work, "bad.conf")
         with open(bad, "w") as f:
             f.write("Url = 127.0.0.1\n\nPort = 70x0\n")
-        result = subprocess.run([DAEMON, "--config", bad, "--once"], capture_output=True, text=True, timeout=30)
-        self.assertEqual((result.returncode, result.stderr), (78, f'<3>{bad}:3: "Port" needs a number, not "70x0"\n'))
+        result = subprocess.run([DAEMON, "--config", bad, "--once"], capture_output=True, text=True, timeout=30,
+                                env=environment())
+        self.assertEqual((result.returncode, result.stderr),
+                         (78, f"<3>{bad}:3: Port = 70x0 is not a number from 1 to 65535.\n"))
         # A SIGHUP in the middle of a job finds the bad file, reports it and
         # keeps the settings in force; the job goes on undisturbed.
         shutil.copy(bad, self.config)
@@ -214,10 +255,83 @@ class Daemon(unittest.TestCase):
         wait_for(lambda: any("settings in force stay" in line for line in self.log_lines()), "the refusal")
         errors = [line for line in self.log_lines() if line.startswith("<3>")]
         self.assertEqual(errors[len(errors_before):],
-                         [f'<3>{self.config}:3: "Port" needs a number, not "70x0"; the settings in force stay'])
+                         [f"<3>{self.config}:3: Port = 70x0 is not a number from 1 to 65535; the settings in force "
+                          "stay"])
         self.write_config()
+        self.daemon.send_signal(signal.SIGHUP)
 
-    def test_6_sigterm_during_a_block_wait_ends_at_once_with_nothing_acknowledged(self):
+    def test_7_a_reload_that_renames_the_computer_registers_it_before_the_next_query(self):
+        renamed = COMPUTER + "-RENAMED"
+        # A long period: every poll that follows comes from a reload.
+        self.write_config(poll=600)
+        queries = len([line for line in self.service_requests() if "func=qryspool" in line])
+        self.daemon.send_signal(signal.SIGHUP)
+        wait_for(lambda: len([line for line in self.service_requests() if "func=qryspool" in line]) > queries,
+                 "the poll right after the reload")
+        # Left for the old name: after the rename it must not print here.
+        job_id = self.service.submit(job_bytes(10))
+        seen = len(self.service_requests())
+        self.write_config(computer=renamed, poll=600)
+        reloaded = time.monotonic()
+        self.daemon.send_signal(signal.SIGHUP)
+        after = wait_for(lambda: self.service_requests()[seen:][:2] if len(self.service_requests()) >= seen + 2
+                         else None, "the first two requests after the reload")
+        self.assertLess(time.monotonic() - reloaded, 1.0)
+        self.assertIn("func=printlist", after[0])
+        self.assertIn(f"computer {renamed} ", after[0])
+        self.assertIn("func=qryspool", after[1])
+        job = self.service.job(job_id)
+        self.assertEqual((job["state"], job["blocks_served"]), ("queued", 0))
+        self.service.acknowledge(job_id)
+        self.write_config()
+        self.daemon.send_signal(signal.SIGHUP)
+        wait_for(lambda: any(f"computer {COMPUTER} " in line for line in self.service_requests()[seen + 2:]),
+                 "the registration under the first name again")
+
+    def test_8_failures_are_logged_once_by_their_cause_and_cups_down_registers_no_printers(self):
+        computer = COMPUTER + "-NOCUPS"
+        config = os.path.join(self.work, "nocups.conf")
+        self.write_config(path=config, computer=computer)
+        result = subprocess.run([DAEMON, "--config", config, "--once"], capture_output=True, text=True, timeout=30,
+                                env=environment(CUPS_SERVER="/nonexistent/cups.sock"))
+        errors = [line for line in result.stderr.splitlines() if line.startswith("<3>")]
+        self.assertEqual((result.returncode, len(errors)), (1, 1), result.stderr)
+        self.assertTrue(errors[0].startswith("<3>Printer list not read: registration skipped (CUPS at "
+                                             "/nonexistent/cups.sock cannot be reached: "), errors[0])
+        self.assertNotIn(computer, [c["name"] for c in self.service.state()["computers"]])
+        # The same file cannot serve two daemons at once.
+        second = subprocess.run([DAEMON, "--config", self.config], capture_output=True, text=True, timeout=5,
+                                env=environment())
+        self.assertEqual((second.returncode, second.stderr),
+                         (75, f"<3>another webprintd already runs with {self.config}\n"))
+        # A server that answers every request with an error: its status line
+        # is logged, not its head, and the failure once, then its count.
+        server_log = os.path.join(self.work, "http.server.log")
+        with open(server_log, "w") as log:
+            server = subprocess.Popen(["python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory",
+                                       self.work], stdout=subprocess.PIPE, stderr=log, text=True)
+        try:
+            port = int(server.stdout.readline().split(" port ")[1].split()[0])
+            self.write_config(path=config, computer=computer, port=port)
+            log = os.path.join(self.work, "refused.log")
+            daemon = start_daemon(config, log)
+            # The first poll differs (the server's close turns keep-alive off);
+            # from the third on each fails as the one before. A poll makes four
+            # requests (three pings, the registration): at the fourteenth the
+            # third poll has ended.
+            wait_for(lambda: read_text(server_log).count('"POST ') >= 14, "three whole polls")
+            self.assertEqual(stop_timed(daemon)[0], 0)
+        finally:
+            server.terminate()
+            server.wait(timeout=10)
+            server.stdout.close()
+        lines = read_text(log).splitlines()
+        self.assertIn("<6>status: HTTP/1.0 501 Unsupported method ('POST')", lines)
+        self.assertEqual([line for line in lines if line.startswith("<3>")][-1],
+                         '<3>httpRequest "rmtprt.aspx?func=printlist" failed')
+        self.assertRegex(lines[-2], r"^<6>the failure above came again in \d+ more polls? until the stop$")
+
+    def test_9_sigterm_during_a_block_wait_ends_at_once_with_nothing_acknowledged(self):
         before_printouts, before_jobs = set(printouts()), set(jobs(QUEUE))
         job_id = self.service.submit_downloading(8 << 20)
         def stop_daemon():
@@ -228,12 +342,15 @@ class Daemon(unittest.TestCase):
         self.hold_service_while(stop_daemon)
         job = self.service.job(job_id)
         self.assertEqual((job["state"], job["acks"]), ("queued", 0))
-        self.assertEqual(self.log_lines()[-1], "<6>webprintd stopped")
+        self.assertEqual(self.log_lines()[-2:], [
+            "<4>stopped during a job: nothing of it prints, and it is not acknowledged (the service hands it out "
+            "again)", "<6>webprintd stopped"])
         self.assertEqual(list(new_cups_jobs(before_jobs).values()), ["canceled"])
         self.assertEqual(set(printouts()), before_printouts)
         self.service.acknowledge(job_id)
 
-    def test_7_through_the_environments_proxy_a_job_arrives_whole_and_a_refused_tunnel_reaches_nothing(self):
+    # Unnumbered: it runs daemons of its own, on settings files of its own.
+    def test_through_the_environments_proxy_a_job_arrives_whole_and_a_refused_tunnel_reaches_nothing(self):
         proxy_folder = os.path.join(self.work, "proxy")
         proxy, proxy_port = http_proxy.start(proxy_folder)
         self.addCleanup(http_proxy.stop, proxy)
@@ -241,9 +358,8 @@ class Daemon(unittest.TestCase):
         config = os.path.join(self.work, "proxied.conf")
         with open(config, "w") as f:
             f.write(f"Url = 127.0.0.1\nPort = {self.service.port}\nPollFreq = 1\nComputerName = {computer}\n")
-        with open(os.path.join(self.work, "proxied.log"), "ab") as log:
-            daemon = subprocess.Popen([DAEMON, "--config", config], stderr=log, env=environment(
-                http_proxy=f"http://127.0.0.1:{proxy_port}/", no_proxy="localhost"))
+        daemon = start_daemon(config, os.path.join(self.work, "proxied.log"),
+                              http_proxy=f"http://127.0.0.1:{proxy_port}/", no_proxy="localhost")
         self.addCleanup(daemon.wait, 30)
         self.addCleanup(daemon.terminate)
         data = job_bytes(10000)
@@ -253,7 +369,9 @@ class Daemon(unittest.TestCase):
         self.assertEqual(new_printouts(before), [data])
         self.assertIn(f"POST http://127.0.0.1:{self.service.port}/", http_proxy.log(proxy_folder))
         # A host no_proxy lists is reached directly: this proxy is not there.
-        direct = subprocess.run([DAEMON, "--config", self.config, "--once"], capture_output=True, timeout=30,
+        direct_config = os.path.join(self.work, "direct.conf")
+        self.write_config(path=direct_config, computer=computer + "-DIRECT")
+        direct = subprocess.run([DAEMON, "--config", direct_config, "--once"], capture_output=True, timeout=30,
                                 env=environment(http_proxy="127.0.0.1:9", no_proxy="localhost, 127.0.0.1"))
         self.assertEqual(direct.returncode, 0, direct.stderr)
 
@@ -262,14 +380,91 @@ class Daemon(unittest.TestCase):
         self.addCleanup(http_proxy.stop, asking)
         with socket.create_server(("127.0.0.1", 0)) as server:
             server.setblocking(False)
-            with open(config, "w") as f:
+            tunnel_config = os.path.join(self.work, "tunnel.conf")
+            with open(tunnel_config, "w") as f:
                 f.write(f"Url = 127.0.0.1\nPort = {server.getsockname()[1]}\nComputerName = {computer}\nUseTls = 1\n")
-            result = subprocess.run([DAEMON, "--config", config, "--once"], capture_output=True, text=True,
+            result = subprocess.run([DAEMON, "--config", tunnel_config, "--once"], capture_output=True, text=True,
                                     timeout=30, env=environment(HTTPS_PROXY=f"127.0.0.1:{asking_port}"))
             self.assertIn("<3>Proxy refused the tunnel: HTTP/1.0 407 Proxy Authentication Required\n", result.stderr)
             self.assertNotEqual(result.returncode, 0)
             with self.assertRaises(BlockingIOError, msg="nothing reached the server"):
                 server.accept()
+
+
+@unittest.skipUnless(RUNNABLE, "needs root and a built webprintd")
+class Stop(unittest.TestCase):
+    """SIGTERM ends the daemon within two seconds wherever it waits, logs no
+    failure for what it cut short and leaves the job unacknowledged."""
+
+    @classmethod
+    def setUpClass(cls):
+        make_queues()
+        cls.work = tempfile.mkdtemp(prefix="webprintd-stop-")
+        cls.service = Service(cls.work)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.service.stop()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def start(self, port):
+        config = os.path.join(self.work, "webprint.conf")
+        with open(config, "w") as f:
+            f.write(f"Url = 127.0.0.1\nPort = {port}\nPollFreq = 1\nComputerName = {COMPUTER}-STOP\n")
+        self.log = os.path.join(self.work, f"daemon-{self.id()}.log")
+        return start_daemon(config, self.log)
+
+    def assert_stopped_quietly(self, daemon):
+        status, seconds = stop_timed(daemon)
+        self.assertEqual(status, 0)
+        self.assertLess(seconds, 2.0)
+        lines = read_text(self.log).splitlines()
+        self.assertEqual([line for line in lines if line.startswith("<3>")], [])
+        self.assertEqual(lines[-1], "<6>webprintd stopped")
+        return lines
+
+    def test_a_connect_to_a_server_whose_backlog_is_full(self):
+        listener = socket.socket()
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(0)
+        # The backlog holds one connection; later ones get no answer at all.
+        fillers = [socket.create_connection(listener.getsockname())]
+        try:
+            daemon = self.start(listener.getsockname()[1])
+            wait_for(lambda: connecting(daemon.pid), "the daemon's connect", seconds=10)
+            self.assert_stopped_quietly(daemon)
+        finally:
+            for peer in fillers + [listener]:
+                peer.close()
+
+    def test_a_job_held_up_by_a_stopped_cupsd(self):
+        before_printouts, before_jobs = set(printouts()), set(jobs(QUEUE))
+        daemon = self.start(self.service.port)
+        cupsd = int(subprocess.run(["pgrep", "-o", "-x", "cupsd"], capture_output=True, text=True,
+                                   check=True).stdout)
+        job_id = self.service.submit(job_bytes(16 << 20), computer=f"{COMPUTER}-STOP")
+        wait_for(lambda: self.service.job(job_id)["blocks_served"] >= 20, "the download to start")
+        os.kill(cupsd, signal.SIGSTOP)
+        try:
+            # Writes to the stopped scheduler fill its socket; then the
+            # download stands still.
+            def stalled():
+                served = self.service.job(job_id)["blocks_served"]
+                time.sleep(0.3)
+                return self.service.job(job_id)["blocks_served"] == served
+            wait_for(stalled, "the daemon to wait on CUPS", seconds=20)
+            lines = self.assert_stopped_quietly(daemon)
+        finally:
+            os.kill(cupsd, signal.SIGCONT)
+        self.assertEqual(lines[-2], "<4>stopped during a job: nothing of it prints, and it is not acknowledged "
+                                    "(the service hands it out again)")
+        job = self.service.job(job_id)
+        self.assertEqual((job["state"], job["acks"]), ("queued", 0))
+        # The job CUPS holds has no document: it can only be cancelled.
+        for job_number in new_cups_jobs(before_jobs):
+            subprocess.run(["cancel", f"{QUEUE}-{job_number}"], capture_output=True)
+        self.assertEqual(set(printouts()), before_printouts)
+        self.service.acknowledge(job_id)
 
 
 PACKAGE_USER = "webprint"
@@ -278,7 +473,8 @@ PACKAGE_USER = "webprint"
 @unittest.skipUnless(RUNNABLE and shutil.which("dpkg-deb"), "needs root, a built webprintd and dpkg-deb")
 class Package(unittest.TestCase):
     """Installs the package built from the daemon, checks what it put on the
-    machine, runs the daemon as the unit would and purges the package."""
+    machine, runs the daemon as the unit would, enables it, upgrades it and
+    purges it."""
 
     @classmethod
     def setUpClass(cls):
@@ -286,7 +482,8 @@ class Package(unittest.TestCase):
         cls.work = tempfile.mkdtemp(prefix="webprintd-package-")
         built = subprocess.run([os.path.join(ROOT, "installer", "debian", "build-deb.sh"), DAEMON, "1.0.0", cls.work],
                                check=True, capture_output=True, text=True).stdout
-        cls.install = subprocess.run(["dpkg", "-i", built.split()[-1]], capture_output=True, text=True)
+        cls.built = built.split()[-1]
+        cls.install = subprocess.run(["dpkg", "-i", cls.built], capture_output=True, text=True)
         cls.service = Service(cls.work)
 
     @classmethod
@@ -295,7 +492,7 @@ class Package(unittest.TestCase):
         subprocess.run(["dpkg", "--purge", "webprintd"], capture_output=True)
         shutil.rmtree(cls.work, ignore_errors=True)
 
-    def test_the_package_installs_a_verified_unit_and_its_user_and_enables_nothing(self):
+    def test_1_the_package_installs_a_verified_unit_and_its_user_and_enables_nothing(self):
         def output(*command):
             return subprocess.run(command, capture_output=True, text=True)
         self.assertEqual(self.install.returncode, 0, self.install.stderr)
@@ -306,7 +503,7 @@ class Package(unittest.TestCase):
         verify = output("systemd-analyze", "verify", "/lib/systemd/system/webprintd.service")
         self.assertEqual((verify.returncode, verify.stderr), (0, ""))
 
-    def test_the_daemon_prints_as_its_own_user(self):
+    def test_2_the_daemon_prints_as_its_own_user(self):
         with open("/etc/webprint/webprint.conf") as f:
             settings = f.read()
         with open("/etc/webprint/webprint.conf", "w") as f:
@@ -328,6 +525,21 @@ class Package(unittest.TestCase):
         self.assertEqual(daemon.returncode, 0, errors)
         self.assertEqual(new_printouts(before), [data])
         self.assertIn(f", user {PACKAGE_USER.upper()}", errors.splitlines()[0])
+
+    def test_3_enabled_upgraded_and_purged_it_leaves_nothing_that_names_it(self):
+        link = "/etc/systemd/system/multi-user.target.wants/webprintd.service"
+        subprocess.run(["systemctl", "enable", "webprintd"], check=True, capture_output=True)
+        again = subprocess.run(["dpkg", "-i", self.built], capture_output=True, text=True)
+        self.assertEqual(again.returncode, 0, again.stderr)
+        self.assertTrue(os.path.islink(link), "an upgrade keeps the service enabled")
+        purge = subprocess.run(["dpkg", "--purge", "webprintd"], capture_output=True, text=True)
+        self.assertEqual(purge.returncode, 0, purge.stderr)
+        left = subprocess.run(["find", "/etc", "/lib/systemd", "/usr/lib/systemd", "/usr/sbin", "/usr/share",
+                               "/var/lib/systemd", "/var/lib/dpkg/info", "-name", "*webprint*"],
+                              capture_output=True, text=True).stdout
+        self.assertEqual(left, "")
+        # The user stays, as files it owned may remain.
+        self.assertEqual(subprocess.run(["getent", "passwd", PACKAGE_USER], capture_output=True).returncode, 0)
 
 
 if __name__ == "__main__":

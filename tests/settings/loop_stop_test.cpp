@@ -2,6 +2,7 @@
 // request ends it at once in every state, a poll in the middle of a job
 // included, whose job is then aborted and not acknowledged. Natively the stop
 // is the daemon's SIGTERM, under Wine the service control handler's request.
+// A reload that takes new settings has them tried at once.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -100,7 +101,7 @@ TEST_P(LoopStop, EndsWithinMomentsAndAcknowledgesNothing)
     Script("spooldata", {first, second});
 
     std::future<void> loop = std::async(std::launch::async, [] {
-        RunHeadlessLoop({LoopWait, [] {}, [](PollTimer& timer) { Timer1Timer(timer); }});
+        RunHeadlessLoop({LoopWait, [] { return false; }, [](PollTimer& timer) { Timer1Timer(timer); }});
     });
     if (GetParam().moment != Moment::WaitingForTheFirstTick) {
         ASSERT_TRUE(WaitFor([this] { return RequestsFor("spooldata").size() >= 2; }));
@@ -123,5 +124,29 @@ INSTANTIATE_TEST_SUITE_P(Moments, LoopStop,
                                          StopCase{"WaitingForAStalledBlock", Moment::WaitingForAStalledBlock},
                                          StopCase{"ReceivingABlockSlowly", Moment::ReceivingABlockSlowly}),
                          [](const testing::TestParamInfo<StopCase>& info) { return info.param.name; });
+
+bool ReloadTakesSettings = false;
+int LoopWaits = 0;
+SteadyClock::duration DueAfterReload;
+
+// A reload first; the wait after it shows when the next poll is due.
+Wake ReloadThenStop(SteadyClock::time_point deadline)
+{
+    if (++LoopWaits == 1)
+        return Wake::Reload;
+    DueAfterReload = deadline - SteadyClock::now();
+    return Wake::Stop;
+}
+
+TEST(HeadlessLoop, AReloadThatTakesSettingsMakesThePollDueAtOnceAndOtherwiseLeavesThePeriod)
+{
+    for (const bool taken : {true, false}) {
+        ReloadTakesSettings = taken;
+        LoopWaits = 0;
+        RunHeadlessLoop({ReloadThenStop, [] { return ReloadTakesSettings; }, [](PollTimer&) {}});
+        // Otherwise the first poll stays a second after the start.
+        EXPECT_EQ(DueAfterReload <= SteadyClock::duration::zero(), taken) << "taken " << taken;
+    }
+}
 
 }  // namespace

@@ -167,7 +167,7 @@ TEST_F(TlsPollTest, ASendThatCannotGoOutFailsWithoutEndingTheProgram)
     EXPECT_EQ(client_->SocketSend("POST", 4), 1);
 
     EXPECT_EQ(Events(), (EventList{StatusEvent("write() failed"), LogEvent("write() failed"),
-                                StatusEvent("SO_ERROR was"), LogEvent("SO_ERROR was")}));
+                                StatusEvent("SO_ERROR was 0"), LogEvent("SO_ERROR was 0")}));
     EXPECT_EQ(client_->Socket, kNoSocket);
 }
 

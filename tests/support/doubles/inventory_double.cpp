@@ -13,6 +13,7 @@ std::string User;
 std::map<std::string, int> Flags;
 std::vector<std::string> Created;
 bool FailWrites = false;
+bool FailList = false;
 
 }  // namespace
 
@@ -23,6 +24,7 @@ void Reset()
     Flags.clear();
     Created.clear();
     FailWrites = false;
+    FailList = false;
 }
 
 void SetPrinters(const std::vector<std::string>& names)
@@ -43,6 +45,11 @@ void SetFlag(const std::string& valueName, int value)
 void FailFlagWrites(bool fail)
 {
     FailWrites = fail;
+}
+
+void FailListing(bool fail)
+{
+    FailList = fail;
 }
 
 bool HasFlag(const std::string& valueName)
@@ -69,7 +76,7 @@ PrinterNameList ListInstalledPrinters()
     PrinterNames.clear();
     for (const std::string& name : Printers)
         PrinterNames.push_back(name.c_str());
-    return PrinterNameList{PrinterNames.data(), static_cast<int32_t>(PrinterNames.size())};
+    return PrinterNameList{PrinterNames.data(), static_cast<int32_t>(PrinterNames.size()), FailList};
 }
 
 const char* WindowsUserName()

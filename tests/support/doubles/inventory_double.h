@@ -6,7 +6,7 @@
 
 namespace inventory_double {
 
-// No printers, the user JSMITH, no flags, flag writes succeed.
+// No printers, the user JSMITH, no flags, flag writes and listing succeed.
 void Reset();
 
 void SetPrinters(const std::vector<std::string>& names);
@@ -15,6 +15,8 @@ void SetUser(const std::string& name);
 void SetFlag(const std::string& valueName, int value);
 // Creating a missing flag fails from now on.
 void FailFlagWrites(bool fail);
+// The printers cannot be listed at all from now on (a scheduler that is down).
+void FailListing(bool fail);
 
 bool HasFlag(const std::string& valueName);
 int FlagValue(const std::string& valueName);

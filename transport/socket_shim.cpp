@@ -190,6 +190,10 @@ int ReceiveWithin(SocketHandle socketHandle, char* buffer, int size, int timeout
     return count;
 #else
     (void)socketTimeout;
+    // A stop ends a job between blocks too, not only where a read waits: a
+    // server that keeps up would otherwise hold the daemon to the job's end.
+    if (StopRequested())
+        return kReceiveWaitFailed;
     if (size > 0) {
         const ssize_t count = recv(socketHandle, buffer, static_cast<size_t>(size), MSG_DONTWAIT);
         if (count >= 0)

@@ -349,6 +349,33 @@ class Daemon(unittest.TestCase):
         self.assertEqual(set(printouts()), before_printouts)
         self.service.acknowledge(job_id)
 
+    # Unnumbered: it runs a daemon of its own, on a settings file of its own.
+    def test_through_a_long_link_with_blocks_in_flight_a_job_arrives_whole_once(self):
+        relay = subprocess.Popen(["python3", os.path.join(ROOT, "tools", "wan_relay.py"), "serve", "--rtt", "50",
+                                  "--to", str(self.service.port)], stdout=subprocess.PIPE, text=True)
+        self.addCleanup(relay.stdout.close)
+        self.addCleanup(relay.wait, 10)
+        self.addCleanup(relay.terminate)
+        line = relay.stdout.readline()
+        self.assertTrue(line.startswith("listening "), line)
+        computer = COMPUTER + "-FAR"
+        config = os.path.join(self.work, "far.conf")
+        with open(config, "w") as f:
+            f.write(f"Url = 127.0.0.1\nPort = {line.split()[1]}\nPollFreq = 1\nComputerName = {computer}\n"
+                    "BlocksInFlight = 16\n")
+        log = os.path.join(self.work, "far.log")
+        daemon = start_daemon(config, log)
+        self.addCleanup(daemon.wait, 30)
+        self.addCleanup(daemon.terminate)
+        # About 75 blocks: several windows of requests in flight.
+        data = job_bytes(300_000)
+        before = set(printouts())
+        job_id = self.service.submit(data, computer=computer)
+        self.service.wait_printed(job_id)
+        self.assertEqual(new_printouts(before), [data])
+        self.assertEqual(self.service.job(job_id)["acks"], 1)
+        self.assertEqual([line for line in read_text(log).splitlines() if line.startswith("<3>")], [])
+
     # Unnumbered: it runs daemons of its own, on settings files of its own.
     def test_through_the_environments_proxy_a_job_arrives_whole_and_a_refused_tunnel_reaches_nothing(self):
         proxy_folder = os.path.join(self.work, "proxy")

@@ -1,6 +1,8 @@
 #include "app/headless_loop.h"
 
+#include "protocol/poll_cycle.h"
 #include "protocol/printer_inventory.h"
+#include "protocol/service_path.h"
 #include "settings/client_settings.h"
 
 void HeadlessTimer::SetInterval(uint32_t milliseconds)
@@ -31,6 +33,22 @@ void RunHeadlessLoop(const HeadlessPlatform& platform)
         platform.tick(timer);
         timer.TickStartedAt(start);
     }
+}
+
+bool RegisterAfreshAfterChanges(const SettingsValues& inForce, bool samePrintersHidden)
+{
+    const bool sameServer = inForce.Url == ClientSettings.Url && inForce.Port == ClientSettings.Port &&
+                            inForce.UseTls == ClientSettings.UseTls;
+    const bool registersAgain = !sameServer || inForce.ComputerName != ClientSettings.ComputerName ||
+                                !samePrintersHidden;
+    if (registersAgain) {
+        ComputerToken = -1;
+        RegistrationCountdown = 0;
+    }
+    // The new server may answer under another of the service paths.
+    if (!sameServer)
+        ServicePrefix[0] = 0;
+    return registersAgain;
 }
 
 int WaitMilliseconds(SteadyClock::time_point deadline)

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/poll_timer.h"
+#include "settings/client_settings.h"
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -47,6 +48,13 @@ struct HeadlessPlatform {
 
 // Runs until a stop request.
 void RunHeadlessLoop(const HeadlessPlatform& platform);
+
+// After the settings were read again into ClientSettings: when they change
+// what the service knows of this computer (server, port, TLS, computer name
+// or hidden printers), the next poll registers afresh and never queries with
+// the old name's token; after a change of server it finds the service path
+// again too. True when the next poll registers afresh.
+bool RegisterAfreshAfterChanges(const SettingsValues& inForce, bool samePrintersHidden);
 
 // The time left until the deadline for a platform's wait call: rounded up,
 // so a wait never ends just before its deadline, and at most a day.

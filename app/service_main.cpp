@@ -110,11 +110,14 @@ void LogState(const char* what)
 }
 
 // Any write to the key wakes the service, its own printer flags included:
-// only settings that changed are polled with at once.
+// only settings that changed are polled with at once. The printers' hide
+// flags are not compared: after any write the next poll registers afresh,
+// which costs one request.
 bool ReloadSettings()
 {
     const SettingsValues inForce = ClientSettings;
     LoadSettings();
+    RegisterAfreshAfterChanges(inForce, false);
     LogState("Settings read again");
     return !SameSettings(inForce, ClientSettings);
 }

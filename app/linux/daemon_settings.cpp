@@ -2,9 +2,8 @@
 
 #include <memory>
 
+#include "app/headless_loop.h"
 #include "app/linux/environment_proxy.h"
-#include "protocol/poll_cycle.h"
-#include "protocol/service_path.h"
 #include "settings/client_settings.h"
 #include "settings/conffile/conf_file.h"
 #include "settings/settings_form.h"
@@ -13,11 +12,6 @@ namespace {
 
 // The file in force; the hide flags are read from it at every registration.
 std::unique_ptr<ConfFile> CurrentFile;
-
-bool SameServer(const SettingsValues& one, const SettingsValues& other)
-{
-    return one.Url == other.Url && one.Port == other.Port && one.UseTls == other.UseTls;
-}
 
 }  // namespace
 
@@ -39,16 +33,8 @@ bool LoadDaemonSettings(const char* path, std::string* message, bool* registersA
         ClientSettings = inForce;
         return false;
     }
-    const bool sameServer = SameServer(inForce, ClientSettings);
-    *registersAgain = CurrentFile == nullptr || !sameServer || inForce.ComputerName != ClientSettings.ComputerName ||
-                      !CurrentFile->HidesTheSamePrinters(*file);
-    if (*registersAgain) {
-        ComputerToken = -1;
-        RegistrationCountdown = 0;
-    }
-    // The new server may answer under another of the service paths.
-    if (!sameServer)
-        ServicePrefix[0] = 0;
+    const bool samePrintersHidden = CurrentFile != nullptr && CurrentFile->HidesTheSamePrinters(*file);
+    *registersAgain = RegisterAfreshAfterChanges(inForce, samePrintersHidden);
     UseSettingsStore(file.get());
     CurrentFile = std::move(file);
     return true;

@@ -191,6 +191,23 @@ class Daemon(unittest.TestCase):
         finally:
             self.service.process.send_signal(signal.SIGCONT)
 
+    def print_on_a_daemon_of_its_own(self, computer, port, data, settings="", **variables):
+        """Starts a daemon polling port as computer, on a settings file of its
+        own with these settings added, stopped when the test ends; has it print
+        data and checks the printout. (The job's id, the daemon's log.)"""
+        config = os.path.join(self.work, f"{computer}.conf")
+        with open(config, "w") as f:
+            f.write(f"Url = 127.0.0.1\nPort = {port}\nPollFreq = 1\nComputerName = {computer}\n{settings}")
+        log = os.path.join(self.work, f"{computer}.log")
+        daemon = start_daemon(config, log, **variables)
+        self.addCleanup(daemon.wait, 30)
+        self.addCleanup(daemon.terminate)
+        before = set(printouts())
+        job_id = self.service.submit(data, computer=computer)
+        self.service.wait_printed(job_id)
+        self.assertEqual(new_printouts(before), [data])
+        return job_id, log
+
     def test_1_a_job_arrives_whole_and_is_acknowledged_once(self):
         data = job_bytes(4097)
         before = set(printouts())
@@ -349,24 +366,29 @@ class Daemon(unittest.TestCase):
         self.assertEqual(set(printouts()), before_printouts)
         self.service.acknowledge(job_id)
 
+    # Unnumbered: it runs a daemon of its own, on a settings file of its own.
+    def test_through_a_long_link_with_blocks_in_flight_a_job_arrives_whole_once(self):
+        relay = subprocess.Popen(["python3", os.path.join(ROOT, "tools", "wan_relay.py"), "serve", "--rtt", "50",
+                                  "--to", str(self.service.port)], stdout=subprocess.PIPE, text=True)
+        self.addCleanup(relay.stdout.close)
+        self.addCleanup(relay.wait, 10)
+        self.addCleanup(relay.terminate)
+        listening = relay.stdout.readline()
+        self.assertTrue(listening.startswith("listening "), listening)
+        # About 75 blocks: several windows of requests in flight.
+        job_id, log = self.print_on_a_daemon_of_its_own(COMPUTER + "-FAR", int(listening.split()[1]),
+                                                         job_bytes(300_000), "BlocksInFlight = 16\n")
+        self.assertEqual(self.service.job(job_id)["acks"], 1)
+        self.assertEqual([line for line in read_text(log).splitlines() if line.startswith("<3>")], [])
+
     # Unnumbered: it runs daemons of its own, on settings files of its own.
     def test_through_the_environments_proxy_a_job_arrives_whole_and_a_refused_tunnel_reaches_nothing(self):
         proxy_folder = os.path.join(self.work, "proxy")
         proxy, proxy_port = http_proxy.start(proxy_folder)
         self.addCleanup(http_proxy.stop, proxy)
         computer = COMPUTER + "-PROXIED"
-        config = os.path.join(self.work, "proxied.conf")
-        with open(config, "w") as f:
-            f.write(f"Url = 127.0.0.1\nPort = {self.service.port}\nPollFreq = 1\nComputerName = {computer}\n")
-        daemon = start_daemon(config, os.path.join(self.work, "proxied.log"),
-                              http_proxy=f"http://127.0.0.1:{proxy_port}/", no_proxy="localhost")
-        self.addCleanup(daemon.wait, 30)
-        self.addCleanup(daemon.terminate)
-        data = job_bytes(10000)
-        before = set(printouts())
-        job_id = self.service.submit(data, computer=computer)
-        self.service.wait_printed(job_id)
-        self.assertEqual(new_printouts(before), [data])
+        self.print_on_a_daemon_of_its_own(computer, self.service.port, job_bytes(10000),
+                                          http_proxy=f"http://127.0.0.1:{proxy_port}/", no_proxy="localhost")
         self.assertIn(f"POST http://127.0.0.1:{self.service.port}/", http_proxy.log(proxy_folder))
         # A host no_proxy lists is reached directly: this proxy is not there.
         direct_config = os.path.join(self.work, "direct.conf")

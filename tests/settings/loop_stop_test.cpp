@@ -2,13 +2,16 @@
 // request ends it at once in every state, a poll in the middle of a job
 // included, whose job is then aborted and not acknowledged. Natively the stop
 // is the daemon's SIGTERM, under Wine the service control handler's request.
-// A reload that takes new settings has them tried at once.
+// A reload that takes new settings has them tried at once, and one that
+// renames the computer or moves the server registers before it queries.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <future>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "app/headless_loop.h"
 #include "app/poll_timer.h"
@@ -56,18 +59,27 @@ struct StopCase {
     Moment moment;
 };
 
-class LoopStop : public PollTest, public testing::WithParamInterface<StopCase> {
+// The settings in force poll the scripted service.
+class HeadlessPoll : public PollTest {
 protected:
     void SetUp() override
     {
         PollTest::SetUp();
-        // The program's own read time-out: only the stop can end the stall.
-        TransportTimeouts = {15000, 3000};
         ClientSettings = SettingsValues();
         ClientSettings.Url = "127.0.0.1";
         ClientSettings.Port = server_->Port();
         ClientSettings.PollFreq = 1;
         ClientSettings.ComputerName = "PC01";
+    }
+};
+
+class LoopStop : public HeadlessPoll, public testing::WithParamInterface<StopCase> {
+protected:
+    void SetUp() override
+    {
+        HeadlessPoll::SetUp();
+        // The program's own read time-out: only the stop can end the stall.
+        TransportTimeouts = {15000, 3000};
         StartStopSignals();
     }
 
@@ -146,6 +158,35 @@ TEST(HeadlessLoop, AReloadThatTakesSettingsMakesThePollDueAtOnceAndOtherwiseLeav
         RunHeadlessLoop({ReloadThenStop, [] { return ReloadTakesSettings; }, [](PollTimer&) {}});
         // Otherwise the first poll stays a second after the start.
         EXPECT_EQ(DueAfterReload <= SteadyClock::duration::zero(), taken) << "taken " << taken;
+    }
+}
+
+// Each reload follows the poll before it, as the daemon's and the service's do.
+TEST_F(HeadlessPoll, AReloadThatRenamesOrMovesTheServerRegistersBeforeTheNextQuery)
+{
+    struct Reload {
+        const char* what;
+        void (*change)(SettingsValues* settings);
+        std::vector<std::string> nextPoll;
+    };
+    const Reload reloads[] = {
+        {"period", [](SettingsValues* settings) { settings->PollFreq = 2; }, {"qryspool"}},
+        {"rename", [](SettingsValues* settings) { settings->ComputerName = "PC02"; }, {"printlist", "qryspool"}},
+        // The same service under another name: its path is looked for again.
+        {"server", [](SettingsValues* settings) { settings->Url = "localhost"; }, {"ping", "printlist", "qryspool"}},
+    };
+    HeadlessTimer timer;
+    Timer1Timer(timer);
+    for (const Reload& reload : reloads) {
+        const size_t before = server_->Requests().size();
+        const SettingsValues inForce = ClientSettings;
+        reload.change(&ClientSettings);
+        RegisterAfreshAfterChanges(inForce, true);
+        Timer1Timer(timer);
+        std::vector<std::string> functions;
+        for (size_t i = before; i < server_->Requests().size(); ++i)
+            functions.push_back(FunctionOf(server_->Requests()[i]));
+        EXPECT_EQ(functions, reload.nextPoll) << reload.what;
     }
 }
 

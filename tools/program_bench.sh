@@ -102,6 +102,9 @@ wine reg add "$key" /v Url /t REG_SZ /d 127.0.0.1 /f >/dev/null
 wine reg add "$key" /v PollFreq /t REG_DWORD /d 1 /f >/dev/null
 wine reg add "$key" /v ComputerName /t REG_SZ /d WEBPRINT-BENCH /f >/dev/null
 wine reg add "$key" /v ShowStartUpPanel /t REG_DWORD /d 0 /f >/dev/null
+# One block request at a time, as the minimal clients make them, whatever an
+# earlier wan run left in the prefix; the wan mode sets its own.
+wine reg delete "$key" /v BlocksInFlight /f >/dev/null 2>&1 || true
 
 # Waits until the service's output has more than COUNT lines starting with
 # WORD; fails at once when the client has ended.

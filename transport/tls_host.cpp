@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "transport/tls_reasons.h"
+
 bool IsDottedAddress(const char* host)
 {
     return strspn(host, "0123456789.") == strlen(host);
@@ -24,4 +26,14 @@ bool ReadPlainDottedAddress(const char* host, unsigned char address[4])
         address[part] = static_cast<unsigned char>(value);
     }
     return *next == 0;
+}
+
+bool ReadTlsHost(const char* host, bool* dotted, unsigned char address[4], char* reason, int reasonCapacity)
+{
+    *dotted = IsDottedAddress(host);
+    if (*dotted && !ReadPlainDottedAddress(host, address)) {
+        DescribeTlsFailure(TlsFailure::AddressNotPlain, host, reason, reasonCapacity);
+        return false;
+    }
+    return true;
 }

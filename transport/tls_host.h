@@ -12,3 +12,7 @@ bool IsDottedAddress(const char* host);
 // check would read them differently or not at all, so TLS takes no other.
 // Fills address in network order; false for any other text.
 bool ReadPlainDottedAddress(const char* host, unsigned char address[4]);
+
+// The host as TlsOpen takes it: *dotted tells whether it is an address, read
+// into address. False, with the reason set, for an address in another form.
+bool ReadTlsHost(const char* host, bool* dotted, unsigned char address[4], char* reason, int reasonCapacity);

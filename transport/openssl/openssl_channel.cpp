@@ -235,11 +235,9 @@ TlsChannel* TlsOpen(SocketHandle socketHandle, const char* host, int timeoutMill
     // A handshake the server drags out byte by byte ends in time all the same.
     const Deadline deadline(timeoutMilliseconds);
     unsigned char address[4];
-    const bool dotted = IsDottedAddress(host);
-    if (dotted && !ReadPlainDottedAddress(host, address)) {
-        DescribeTlsFailure(TlsFailure::AddressNotPlain, host, reason, reasonCapacity);
+    bool dotted = false;
+    if (!ReadTlsHost(host, &dotted, address, reason, reasonCapacity))
         return nullptr;
-    }
     DescribeTlsFailure(TlsFailure::TlsUnavailable, nullptr, reason, reasonCapacity);
     SSL_CTX* context = SSL_CTX_new(TLS_client_method());
     TlsChannel* channel = new (std::nothrow) TlsChannel{nullptr, socketHandle, timeoutMilliseconds};

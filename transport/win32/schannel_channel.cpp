@@ -347,11 +347,9 @@ TlsChannel* TlsOpen(SocketHandle socketHandle, const char* host, int timeoutMill
     // A handshake the server drags out byte by byte ends in time all the same.
     const Deadline deadline(timeoutMilliseconds);
     unsigned char address[4];
-    const bool dotted = IsDottedAddress(host);
-    if (dotted && !ReadPlainDottedAddress(host, address)) {
-        DescribeTlsFailure(TlsFailure::AddressNotPlain, host, reason, reasonCapacity);
+    bool dotted = false;
+    if (!ReadTlsHost(host, &dotted, address, reason, reasonCapacity))
         return nullptr;
-    }
     if (strlen(host) >= static_cast<size_t>(kHostNameCapacity)) {
         DescribeTlsFailure(TlsFailure::Unexpected, "host name too long", reason, reasonCapacity);
         return nullptr;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "transport/deadline.h"
 #include "transport/decimal.h"
 #include "transport/print_client.h"
 
@@ -76,7 +77,10 @@ int PrintClient::OpenProxyTunnel()
         return 1;
     }
 
-    // The whole head, each read bounded by the read time-out as any reply's.
+    // The whole head within the read time-out, however the proxy spaces its
+    // bytes: a proxy that trickles them would otherwise hold the poll a read
+    // time-out per byte.
+    const Deadline deadline(TransportTimeouts.headMilliseconds);
     char reply[kTunnelReplyRoom + 1];
     int32_t held = 0;
     int headLength = 0;
@@ -85,7 +89,7 @@ int PrintClient::OpenProxyTunnel()
             ReportError("Proxy reply too long");
             return 1;
         }
-        const int count = SocketReceive(reply + held, kTunnelReplyRoom - held, TransportTimeouts.headMilliseconds);
+        const int count = SocketReceive(reply + held, kTunnelReplyRoom - held, deadline.LeftMilliseconds());
         if (count < 0)
             return 1;
         held += count;

@@ -195,6 +195,7 @@ TEST_F(ClientTest, AProxysAnswerToConnectEndsTheConnectUnlessItIsABare2xxHead)
         std::string answer;
         size_t pieceSize;
         const char* report;
+        int pauseMilliseconds = 1;
     };
     const Case cases[] = {
         {"HTTP/1.0 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic\r\n\r\n", 1,
@@ -202,6 +203,8 @@ TEST_F(ClientTest, AProxysAnswerToConnectEndsTheConnectUnlessItIsABare2xxHead)
         {std::string(5000, 'x'), 0, "Proxy reply too long"},
         {"HTTP/1.0 200 Connection established\r\n\r\n\x16\x03\x03", 0,
          "Proxy sent data into the tunnel before it opened"},
+        // Every byte within the read time-out, the head as a whole not.
+        {"HTTP/1.0 200 Connection established\r\n\r\n", 1, "Read socket timeout, server is maybe not active", 20},
     };
     for (const Case& c : cases) {
         SetUp();
@@ -209,6 +212,7 @@ TEST_F(ClientTest, AProxysAnswerToConnectEndsTheConnectUnlessItIsABare2xxHead)
             ScriptedAnswer answer;
             answer.bytes = c.answer;
             answer.pieceSize = c.pieceSize;
+            answer.pauseMilliseconds = c.pauseMilliseconds;
             answer.closeAfter = true;
             return answer;
         });

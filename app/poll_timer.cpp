@@ -13,7 +13,6 @@ static_assert(kServerNameLimit + 1 == static_cast<size_t>(kHostCapacity) &&
                   kComputerNameLimit + 1 == static_cast<size_t>(kComputerNameCapacity) &&
                   kCipherLimit + 1 == static_cast<size_t>(kCipherCapacity),
               "the settings' length limits must match the client's fields");
-static_assert(kBlocksInFlightMaximum == kMostBlocksInFlight, "every valid BlocksInFlight must be kept in flight");
 
 namespace {
 

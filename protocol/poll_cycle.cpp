@@ -195,7 +195,7 @@ int PrintJob(PrintClient* client, char* const* fields, char* document, unsigned 
     const char* path = size > 0 ? PathFor(client, "spooldata") : "";
     if (path == nullptr)
         return FailJob(client, handle, JobStage::PageStarted, "httpRequest failed");
-    const int32_t inFlightLimit = BlocksInFlightFor(client, path, fields, size, document);
+    int32_t inFlightLimit = BlocksInFlightFor(client, path, fields, size, document);
 
     // The service decides each block's length; the loop ends once the bytes
     // received reach or pass the size. 64 bits, as the last block may pass it.
@@ -236,8 +236,13 @@ int PrintJob(PrintClient* client, char* const* fields, char* document, unsigned 
                 return FailJob(client, handle, JobStage::PageStarted, "Invalid size writen");
             offset += received;
             client->OnProgress(ProgressPosition(offset), size);
-            if (received < kBlockSize)
+            // A service that answers short once may do so at every block,
+            // and each short block costs every request sent past it: the
+            // rest of the job goes one request at a time.
+            if (received < kBlockSize) {
                 nextOffset = offset;
+                inFlightLimit = 1;
+            }
         }
         // A response that announced the connection's close leaves the
         // requests sent after it unanswered: they go again, on a new

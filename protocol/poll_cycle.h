@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "settings/setting_rules.h"
+
 struct PrintClient;
 
 // Process-wide protocol state, from start to exit.
@@ -11,9 +13,9 @@ extern int32_t ComputerToken;          // -1 until a registration answers
 extern int32_t RegistrationCountdown;  // connected polls until the next registration
 extern bool LogCleared;                // the event list was emptied since the last failure
 
-// The most spool data requests the block loop keeps in flight; a client
-// asking for more gets this many.
-constexpr int32_t kMostBlocksInFlight = 256;
+// The most spool data requests the block loop keeps in flight, the setting's
+// own maximum; a client asking for more gets this many.
+constexpr int32_t kMostBlocksInFlight = kBlocksInFlightMaximum;
 
 // 0 when a job was printed and acknowledged, 1 otherwise (an empty queue too).
 int RunPollCycle(PrintClient* client);

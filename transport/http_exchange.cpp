@@ -47,25 +47,6 @@ int ComposeRequestHead(char* out, int capacity, const char* targetPrefix, const 
     return fits ? length : -1;
 }
 
-// Finds the first CR LF CR LF, CR CR or LF LF of the held data, ends the head
-// text there and returns the body start; null while the head is incomplete.
-// The scan restarts at the buffer's start after every read, so a marker split
-// across reads is found; the 64 KB bound keeps that cheap.
-char* FindHeadEnd(char* buffer, int32_t held)
-{
-    for (int32_t i = 0; i + 1 < held; ++i) {
-        if (i + 3 < held && memcmp(buffer + i, "\r\n\r\n", 4) == 0) {
-            buffer[i] = 0;
-            return buffer + i + 4;
-        }
-        if ((buffer[i] == '\r' && buffer[i + 1] == '\r') || (buffer[i] == '\n' && buffer[i + 1] == '\n')) {
-            buffer[i] = 0;
-            return buffer + i + 2;
-        }
-    }
-    return nullptr;
-}
-
 // True when the comma-separated value lists token, letters in any case and
 // blanks around it allowed.
 bool ListsToken(const char* value, const char* token)
@@ -100,6 +81,25 @@ void CopyCut(char* out, size_t capacity, const char* from, const char* to)
 }
 
 }  // namespace
+
+// Finds the first CR LF CR LF, CR CR or LF LF of the held data, ends the head
+// text there and returns the body start; null while the head is incomplete.
+// The scan restarts at the buffer's start after every read, so a marker split
+// across reads is found; the 64 KB bound keeps that cheap.
+char* PrintClient::FindHeadEnd(char* buffer, int32_t held)
+{
+    for (int32_t i = 0; i + 1 < held; ++i) {
+        if (i + 3 < held && memcmp(buffer + i, "\r\n\r\n", 4) == 0) {
+            buffer[i] = 0;
+            return buffer + i + 4;
+        }
+        if ((buffer[i] == '\r' && buffer[i + 1] == '\r') || (buffer[i] == '\n' && buffer[i + 1] == '\n')) {
+            buffer[i] = 0;
+            return buffer + i + 2;
+        }
+    }
+    return nullptr;
+}
 
 char* PrintClient::FindLineEnd(char* text)
 {

@@ -15,19 +15,6 @@ namespace {
 // More before its blank line is no answer to a CONNECT.
 constexpr int kTunnelReplyRoom = 4096;
 
-// Length of the head at the start of data, through its blank line; 0 while
-// that line has not arrived.
-int HeadLength(const char* data, int held)
-{
-    for (int i = 0; i + 1 < held; ++i) {
-        if (data[i] == '\n' && data[i + 1] == '\n')
-            return i + 2;
-        if (i + 3 < held && memcmp(data + i, "\r\n\r\n", 4) == 0)
-            return i + 4;
-    }
-    return 0;
-}
-
 }  // namespace
 
 int PrintClient::SetProxy(const char* host, int32_t port)
@@ -93,7 +80,8 @@ int PrintClient::OpenProxyTunnel()
         if (count < 0)
             return 1;
         held += count;
-        headLength = HeadLength(reply, held);
+        const char* bodyStart = FindHeadEnd(reply, held);
+        headLength = bodyStart != nullptr ? static_cast<int>(bodyStart - reply) : 0;
     }
     reply[held] = 0;
     *FindLineEnd(reply) = 0;

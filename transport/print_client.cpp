@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "transport/tls_host.h"
+
 bool KeepAlive = true;
 ReceiveTimeouts TransportTimeouts = {15000, 3000};
 
@@ -60,7 +62,7 @@ int PrintClient::SocketConnect()
     ConnectAddress.sin_family = AF_INET;
     ConnectAddress.sin_port = htons(static_cast<uint16_t>(ProxyPort != 0 ? ProxyPort : Port));
     // Digits and dots only: a dotted address, never looked up by name.
-    if (strspn(host, "0123456789.") == strlen(host)) {
+    if (IsDottedAddress(host)) {
         ConnectAddress.sin_addr.s_addr = inet_addr(host);
     } else {
         hostent* entry = gethostbyname(host);

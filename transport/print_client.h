@@ -132,6 +132,9 @@ struct PrintClient {
     static int16_t ParseResponseHead(ResponseHead* head, char* start, char* bodyStart);
     static void ParseHeaderField(ResponseHead* head, const char* name, const char* value);
     static char* FindLineEnd(char* text);
+    // Ends the head text at the first CR LF CR LF, CR CR or LF LF of the held
+    // data and returns the body start; null while the head is incomplete.
+    static char* FindHeadEnd(char* buffer, int32_t held);
 
 private:
     int ReceiveMore(int timeoutMilliseconds);

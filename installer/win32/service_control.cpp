@@ -119,12 +119,6 @@ std::string InstallAndStartWebprintService(const std::string& programPath)
     return StartOpenService(service) ? std::string() : kNotRunning;
 }
 
-bool StartWebprintService()
-{
-    const OpenedService opened(SERVICE_START | SERVICE_QUERY_STATUS);
-    return opened.service.get() == nullptr || StartOpenService(opened.service.get());
-}
-
 std::string RemoveWebprintService()
 {
     const OpenedService opened(SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);

@@ -12,10 +12,6 @@ bool WebprintServiceInstalled();
 // is still running.
 bool StopWebprintService();
 
-// Starts the service if it is installed and waits until it runs. False when
-// it does not run.
-bool StartWebprintService();
-
 // Creates the service for the program, or sets an existing one to it, and
 // starts it: automatic start, LocalSystem, the path quoted and "/service".
 // Returns an empty text once it runs, else what went wrong.

@@ -138,19 +138,6 @@ TEST_F(SchannelChannelTest, RefusesServersItCannotVerifyBeforeAnythingIsSent)
     }
 }
 
-TEST_F(SchannelChannelTest, TakesNoDataAfterARenegotiationWithACertificateNobodyTrusts)
-{
-    // The renegotiation fails on the new certificate; under Wine it cannot
-    // even run, and its handshake waits out the time-out given here.
-    Connection connection("renegotiates");
-    ASSERT_TRUE(connection.Open("localhost", kTlsRefusalMilliseconds)) << connection.reason;
-    EXPECT_EQ("before\n", connection.Receive(7));
-    char buffer[16];
-    EXPECT_EQ(-1, TlsReceive(connection.channel, buffer, sizeof buffer, kWait, connection.reason, kTlsReasonCapacity));
-    EXPECT_NE('\0', connection.reason[0]);
-    EXPECT_TRUE(TlsConnectionStale(connection.channel));
-}
-
 TEST_F(SchannelChannelTest, SeesThePeerCloseWithOrWithoutCloseNotify)
 {
     Connection notifying("server");

@@ -11,8 +11,6 @@ one of the test certificates; some refuse in other ways: "tls1.1" speaks TLS
 1.1 at most, "weak-ciphers" offers only ciphers without encryption, "closes"
 closes on the client's hello, "plain-http" answers it as an HTTP service
 does, "trickles" sends the start of a handshake record a byte at a time.
-"renegotiates" sends "before\n", then starts a TLS 1.2 renegotiation with a
-certificate nobody trusts and sends "after\n" only once that is done.
 After the handshake a connection to the others takes commands, one per line:
   echo N        N bytes follow; they are sent back
   close-notify  the server sends close_notify and closes
@@ -23,8 +21,6 @@ After the handshake a connection to the others takes commands, one per line:
                 application bytes it received and how it ended ("notify"
                 for close_notify, "ragged" for a plain close)
 """
-import ctypes
-import ctypes.util
 import os
 import select
 import signal
@@ -53,7 +49,6 @@ LISTENERS = [
     ("closes", None),
     ("plain-http", None),
     ("trickles", None),
-    ("renegotiates", "server"),
 ]
 # A trickling server sends a byte this often, for at most this long: longer
 # than the tests' handshake time-out, shorter than a test may take.
@@ -149,81 +144,6 @@ def refuse(kind, raw):
     return "ragged"
 
 
-class LibSsl:
-    """The few OpenSSL calls a server-started renegotiation needs, which
-    Python's ssl module does not offer."""
-
-    def __init__(self):
-        lib = ctypes.CDLL(ctypes.util.find_library("ssl"))
-        pointer = ctypes.c_void_p
-        for name, result, arguments in (
-                ("TLS_server_method", pointer, []),
-                ("SSL_CTX_new", pointer, [pointer]),
-                ("SSL_CTX_free", None, [pointer]),
-                ("SSL_CTX_ctrl", ctypes.c_long, [pointer, ctypes.c_int, ctypes.c_long, pointer]),
-                ("SSL_CTX_use_certificate_chain_file", ctypes.c_int, [pointer, ctypes.c_char_p]),
-                ("SSL_CTX_use_PrivateKey_file", ctypes.c_int, [pointer, ctypes.c_char_p, ctypes.c_int]),
-                ("SSL_new", pointer, [pointer]),
-                ("SSL_free", None, [pointer]),
-                ("SSL_set_fd", ctypes.c_int, [pointer, ctypes.c_int]),
-                ("SSL_accept", ctypes.c_int, [pointer]),
-                ("SSL_read", ctypes.c_int, [pointer, ctypes.c_char_p, ctypes.c_int]),
-                ("SSL_write", ctypes.c_int, [pointer, ctypes.c_char_p, ctypes.c_int]),
-                ("SSL_use_certificate_chain_file", ctypes.c_int, [pointer, ctypes.c_char_p]),
-                ("SSL_use_PrivateKey_file", ctypes.c_int, [pointer, ctypes.c_char_p, ctypes.c_int]),
-                ("SSL_renegotiate", ctypes.c_int, [pointer]),
-                ("SSL_renegotiate_pending", ctypes.c_int, [pointer]),
-                ("SSL_get_error", ctypes.c_int, [pointer, ctypes.c_int]),
-                ("SSL_do_handshake", ctypes.c_int, [pointer])):
-            function = getattr(lib, name)
-            function.restype = result
-            function.argtypes = arguments
-            setattr(self, name, function)
-
-
-def renegotiate(raw, cert_dir):
-    """Handshake with the trusted certificate, "before\n", a renegotiation
-    with the untrusted one, and "after\n" once the client has completed it."""
-    lib = LibSsl()
-    pem = 1
-    set_max_version, tls12 = 124, 0x0303
-    context = lib.SSL_CTX_new(lib.TLS_server_method())
-    lib.SSL_CTX_ctrl(context, set_max_version, tls12, None)
-    lib.SSL_CTX_use_certificate_chain_file(context, os.path.join(cert_dir, "server.pem").encode())
-    lib.SSL_CTX_use_PrivateKey_file(context, os.path.join(cert_dir, "server.key").encode(), pem)
-    ssl_object = lib.SSL_new(context)
-    lib.SSL_set_fd(ssl_object, raw.fileno())
-    # OpenSSL reads the descriptor itself: blocking, with a time-out of its own.
-    raw.settimeout(None)
-    raw.setsockopt(socket.SOL_SOCKET, socket.SO_RCVTIMEO, struct.pack("ll", 5, 0))
-    try:
-        if lib.SSL_accept(ssl_object) != 1:
-            return "ragged"
-        lib.SSL_write(ssl_object, b"before\n", 7)
-        lib.SSL_use_certificate_chain_file(ssl_object, os.path.join(cert_dir, "untrusted.pem").encode())
-        lib.SSL_use_PrivateKey_file(ssl_object, os.path.join(cert_dir, "untrusted.key").encode(), pem)
-        lib.SSL_renegotiate(ssl_object)
-        lib.SSL_do_handshake(ssl_object)
-        # Reading runs the server's side of the new handshake. Without
-        # waiting inside OpenSSL, so that "after" goes out as soon as it is
-        # done; it ends too when the client gives up or lets it be.
-        raw.setblocking(False)
-        want_read = 2
-        buffer = ctypes.create_string_buffer(1024)
-        give_up = time.monotonic() + 5
-        while lib.SSL_renegotiate_pending(ssl_object):
-            result = lib.SSL_read(ssl_object, buffer, len(buffer))
-            if result <= 0 and (lib.SSL_get_error(ssl_object, result) != want_read or time.monotonic() > give_up):
-                return "ragged"
-            select.select([raw], [], [], 0.1)
-        raw.setblocking(True)
-        lib.SSL_write(ssl_object, b"after\n", 6)
-        return "served"
-    finally:
-        lib.SSL_free(ssl_object)
-        lib.SSL_CTX_free(context)
-
-
 def accept_loop(listener, listeners):
     while True:
         raw, _ = listener.sock.accept()
@@ -236,8 +156,6 @@ def accept_loop(listener, listeners):
             try:
                 if listener.name in ("closes", "plain-http", "trickles"):
                     ending = refuse(listener.name, raw)
-                elif listener.name == "renegotiates":
-                    ending = renegotiate(raw, listener.cert_dir)
                 else:
                     conn = listener.context.wrap_socket(raw, server_side=True, suppress_ragged_eofs=False)
                     ending = serve(conn, received, listeners)

@@ -62,7 +62,7 @@ void EventLines::BeginPoll()
     failureReported_ = false;
     jobPrinting_ = false;
     pollLines_.clear();
-    // A reason noted before the poll (reading the printers at start) is stale.
+    // A reason noted outside a poll belongs to none: it is stale.
     if (reason_ != nullptr)
         reason_();
 }

@@ -117,6 +117,8 @@ SettingsOutcome LoadSettingsAtStart(SettingsStore& store, SettingsView& view, bo
     ClientSettings.BlocksInFlight = blocksInFlightValid ? blocksInFlight : 1;
 
     view.ShowFirstPage(SettingsComplete(ClientSettings) ? FirstPage::Status : FirstPage::Settings);
+    if (!view.HasPrintersPage())
+        return SettingsOutcome();
 
     const PrinterNameList printers = ListInstalledPrinters();
     for (int32_t i = 0; i < printers.count; ++i) {

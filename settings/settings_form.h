@@ -20,6 +20,9 @@ public:
     virtual void ShowFirstPage(FirstPage page) = 0;
     // Appends a printer to the Printers page; ticked means exposed.
     virtual void AddPrinter(const char* name, bool ticked) = 0;
+    // Without a Printers page the load leaves the printers alone: a poller
+    // reads them, and creates missing hide flags, at each registration.
+    virtual bool HasPrintersPage() const { return true; }
 };
 
 // A poller without a window (the Linux daemon, the Windows service) loads
@@ -32,6 +35,7 @@ public:
     bool UseTlsTicked() override { return false; }
     void ShowFirstPage(FirstPage) override {}
     void AddPrinter(const char*, bool) override {}
+    bool HasPrintersPage() const override { return false; }
 };
 
 // How a handler ended. For anything but Done, message is the text to show the

@@ -285,6 +285,13 @@ class Daemon(unittest.TestCase):
         self.daemon.send_signal(signal.SIGHUP)
         wait_for(lambda: len([line for line in self.service_requests() if "func=qryspool" in line]) > queries,
                  "the poll right after the reload")
+        # A poll that was due or running at that reload may still follow: the
+        # rename must meet an idle daemon (no request for half a second).
+        counts = []
+        def idle():
+            counts.append(len(self.service_requests()))
+            return len(counts) > 5 and counts[-1] == counts[-6]
+        wait_for(idle, "the daemon to go idle")
         # Left for the old name: after the rename it must not print here.
         job_id = self.service.submit(job_bytes(10))
         seen = len(self.service_requests())

@@ -1,12 +1,23 @@
 #include "transport/socket_shim.h"
 
+#include <chrono>
+
 #ifdef _WIN32
 #include <atomic>
 
 static std::atomic<bool> WaitsEnded{false};
 // Turns readable when a stop is requested, so that a select in progress,
 // which watches it too, wakes at once. A datagram socket that sends to itself.
+// Any local process can send to it as well, so a datagram only wakes the
+// wait: WaitsEnded alone says whether a stop was requested.
 static std::atomic<SocketHandle> WakeSocket{kNoSocket};
+
+static void EmptyWakeSocket(SocketHandle wake)
+{
+    char bytes[16];
+    while (recv(wake, bytes, sizeof bytes, 0) > 0) {
+    }
+}
 
 static SocketHandle MakeWakeSocket()
 {
@@ -29,13 +40,10 @@ void SetWaitsEnded(bool ended)
     if (!ended) {
         // From now on the waits watch the wake socket; one left readable by
         // an earlier stop is emptied first.
-        if (wake == kNoSocket) {
+        if (wake == kNoSocket)
             WakeSocket = MakeWakeSocket();
-        } else {
-            char bytes[16];
-            while (recv(wake, bytes, sizeof bytes, 0) > 0) {
-            }
-        }
+        else
+            EmptyWakeSocket(wake);
         WaitsEnded = false;
         return;
     }
@@ -48,7 +56,6 @@ void SetWaitsEnded(bool ended)
 }
 #else
 #include <cerrno>
-#include <chrono>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -131,20 +138,32 @@ int WaitReadable(SocketHandle socketHandle, int timeoutMilliseconds)
     u_long pending = 0;
     if (ioctlsocket(socketHandle, FIONREAD, &pending) == 0 && pending > 0)
         return 1;
-    fd_set readSet;
-    FD_ZERO(&readSet);
-    FD_SET(socketHandle, &readSet);
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
     const SocketHandle wake = WakeSocket;
-    if (wake != kNoSocket)
-        FD_SET(wake, &readSet);
-    timeval timeout;
-    timeout.tv_sec = timeoutMilliseconds / 1000;
-    timeout.tv_usec = (timeoutMilliseconds % 1000) * 1000;
-    const int ready = select(0, &readSet, nullptr, nullptr, &timeout);
-    // Woken by a stop: not the server's answer.
-    if (WaitsEnded || (ready > 0 && !FD_ISSET(socketHandle, &readSet)))
-        return -1;
-    return ready > 0 ? 1 : ready;
+    for (;;) {
+        fd_set readSet;
+        FD_ZERO(&readSet);
+        FD_SET(socketHandle, &readSet);
+        if (wake != kNoSocket)
+            FD_SET(wake, &readSet);
+        timeval timeout;
+        timeout.tv_sec = timeoutMilliseconds / 1000;
+        timeout.tv_usec = (timeoutMilliseconds % 1000) * 1000;
+        const int ready = select(0, &readSet, nullptr, nullptr, &timeout);
+        // Woken by a stop: not the server's answer.
+        if (WaitsEnded)
+            return -1;
+        if (ready <= 0 || FD_ISSET(socketHandle, &readSet))
+            return ready > 0 ? 1 : ready;
+        // A datagram that no stop sent: read and ignored, and the wait goes
+        // on for the time that is left.
+        EmptyWakeSocket(wake);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return 0;
+        timeoutMilliseconds = static_cast<int>(left);
+    }
 #else
     return WaitFor(socketHandle, POLLIN, timeoutMilliseconds);
 #endif

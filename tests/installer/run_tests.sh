@@ -487,7 +487,7 @@ check "no window" no_client_window
 
 # A failure goes to the event log (once until it changes, as the daemon's).
 job=$(submit_job 100 webprint-no-such-queue)
-check "a failure logged" wait_until 100 event_logged_times "OpenPrinter failed" 1
+check "a job for a printer that is not installed refused" wait_until 100 event_logged_times "OpenPrinter refused: " 1
 reference_service acknowledge "$job"
 
 # One poller per computer: a client started by hand opens its window and

@@ -222,13 +222,15 @@ class Daemon(unittest.TestCase):
         printers = {p["name"]: p["hidden"] for p in computer["printers"]}
         self.assertEqual((printers[HIDDEN_QUEUE], printers[QUEUE], computer["user"]), (True, False, "ROOT"))
 
-    def test_3_a_job_for_a_missing_printer_fails_and_stays_queued(self):
-        job_id = self.service.submit(job_bytes(100), printer="webprintd-no-such-printer")
-        failure = f'<3>OpenPrinter failed (printer "webprintd-no-such-printer": '
-        wait_for(lambda: any(line.startswith(failure) for line in self.log_lines()), "the failure in the log")
-        job = self.service.job(job_id)
-        self.assertEqual((job["state"], job["acks"], job["blocks_served"]), ("queued", 0, 0))
-        self.service.acknowledge(job_id)
+    def test_3_a_job_for_a_missing_or_hidden_printer_fails_and_stays_queued(self):
+        for printer in ("webprintd-no-such-printer", HIDDEN_QUEUE):
+            with self.subTest(printer=printer):
+                job_id = self.service.submit(job_bytes(100), printer=printer)
+                failure = f'<3>OpenPrinter refused: "{printer}" is not an exposed printer'
+                wait_for(lambda: any(line.startswith(failure) for line in self.log_lines()), "the failure in the log")
+                job = self.service.job(job_id)
+                self.assertEqual((job["state"], job["acks"], job["blocks_served"]), ("queued", 0, 0))
+                self.service.acknowledge(job_id)
 
     def test_4_an_empty_job_is_acknowledged_without_a_cups_job(self):
         before_printouts, before_jobs = set(printouts()), set(jobs(QUEUE))

@@ -77,7 +77,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     // Started by hand while the service polls: the window opens and says so.
     if (ServiceIsPolling()) {
         form->ShowPanel = true;
-        OnStatus(kPollingAsAServiceText);
+        OnStatus(PollingAsAServiceText());
     }
     form->ShowAtStart();
     return RunMessageLoop(form->Handle());

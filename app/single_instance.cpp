@@ -50,6 +50,20 @@ bool ShowRunningInstance()
     return false;
 }
 
+const char* PollingAsAServiceText()
+{
+    HANDLE token = nullptr;
+    DWORD virtualized = 0;
+    DWORD size = sizeof virtualized;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        if (!GetTokenInformation(token, TokenVirtualizationEnabled, &virtualized, size, &size))
+            virtualized = 0;
+        CloseHandle(token);
+    }
+    return virtualized != 0 ? "Polling as a service; changes here go to your VirtualStore copy only: Run as administrator"
+                            : "Polling as a service";
+}
+
 bool ServiceIsPolling()
 {
     // The service control manager's word: a named object that the service

@@ -38,7 +38,7 @@ void CALLBACK WindowTimer::Tick(HWND, UINT, UINT_PTR id, DWORD)
     // One poller per computer: while the service runs, this client neither
     // polls nor connects.
     if (ServiceIsPolling()) {
-        OnStatus(kPollingAsAServiceText);
+        OnStatus(PollingAsAServiceText());
         return;
     }
     // The timer's identifier is the timer object itself.

@@ -295,10 +295,10 @@ check "webprint.exe replaced" same_file "$program_dir/webprint.exe" "$exe"
 check "file in use moved aside" exists "$program_dir/webprint.old"
 check "file in use removed at restart" pending_removal_of 'webprint.old'
 check "holder ended" release_program_file
-run_setup "$old_setup" /S /ALLOWDOWNGRADE "/CIPHER=$(printf 'k%.0s' {1..254}) z"
+run_setup "$old_setup" /S /ALLOWDOWNGRADE "/CIPHER=$(printf 'k%.0s' {1..253}) z"
 check "downgrade with /ALLOWDOWNGRADE" status_is $? 0
 check "downgrade with /ALLOWDOWNGRADE: version" value_is "$nsis_key" DisplayVersion "REG_SZ $old_version"
-check "Cipher REG_SZ, 255 characters" value_is "$settings_key" Cipher "REG_SZ $(printf 'k%.0s' {1..254}) z"
+check "Cipher REG_SZ, 255 characters" value_is "$settings_key" Cipher "REG_SZ $(printf 'k%.0s' {1..253}) z"
 
 # ---------------------------------------------------------------------------
 section "setup program: silent uninstallation"
@@ -471,13 +471,20 @@ printout_matches() { local f; for f in "$printed"/job-*.prn; do cmp -s "$f" "$wo
 requests_of() { grep -c "$1" "$work/service.log"; }
 more_requests_of() { [ "$(requests_of "$1")" -ge "$2" ]; }
 service_process_gone() { ! pgrep -f 'webprint.exe /service' >/dev/null; }
-# Three datagrams to each UDP socket on 127.0.0.1 that the service's process
-# holds; false when it holds none.
+# Three datagrams to each UDP socket on 127.0.0.1 of this prefix's Wine
+# processes (their wineserver holds them), the service's among them; false
+# when there is none.
 datagrams_to_service() {
-    python3 - $(pgrep -f 'webprint.exe /service') <<'PY'
+    python3 - "$WINEPREFIX" $(pgrep wineserver) <<'PY'
 import os, re, socket, sys
 inodes = set()
-for pid in sys.argv[1:]:
+for pid in sys.argv[2:]:
+    try:
+        with open(f"/proc/{pid}/environ", "rb") as environment:
+            if f"WINEPREFIX={sys.argv[1]}".encode() not in environment.read().split(b"\0"):
+                continue
+    except OSError:
+        continue
     for fd in os.listdir(f"/proc/{pid}/fd"):
         try:
             found = re.fullmatch(r"socket:\[(\d+)\]", os.readlink(f"/proc/{pid}/fd/{fd}"))

@@ -114,6 +114,21 @@ TEST_F(ClientTest, AFailedSendIsReportedBeforeTheFailedRead)
     EXPECT_FALSE(KeepAlive);
 }
 
+TEST_F(ClientTest, ASendThePeerDoesNotTakeEndsAtTheReadTimeOut)
+{
+    // Nobody accepts: the connection's buffers fill and stay full.
+    uint16_t port;
+    const SocketHandle listener = ListenOnLoopback(1, &port);
+    ASSERT_EQ(client.Setup("127.0.0.1", port, "PC01", ""), 0);
+    ASSERT_EQ(client.SocketConnect(), 0);
+    const std::string body(64 << 20, 'b');
+    EXPECT_EQ(Exchange(body.c_str()), 1);
+    ASSERT_FALSE(Reports::log.empty());
+    EXPECT_EQ(Reports::log[0], "write() failed");
+    EXPECT_EQ(client.Socket, kNoSocket);
+    CloseSocket(listener);
+}
+
 TEST_F(ClientTest, ReleaseClosesOnlyOnceKeepAliveIsOff)
 {
     ScriptedServer server(Answer(OkResponse("")));

@@ -11,8 +11,11 @@ and installs the package), under the CUPS lock:
   (WEBPRINTD=path/to/webprintd picks the program)
 Every wait has a deadline. The daemon tests run in their numbered order."""
 
+import glob
+import grp
 import json
 import os
+import pwd
 import re
 import shutil
 import signal
@@ -549,6 +552,11 @@ class Stop(unittest.TestCase):
 PACKAGE_USER = "webprint"
 
 
+def owner_and_mode(path):
+    status = os.stat(path)
+    return pwd.getpwuid(status.st_uid).pw_name, grp.getgrgid(status.st_gid).gr_name, status.st_mode & 0o7777
+
+
 @unittest.skipUnless(RUNNABLE and shutil.which("dpkg-deb"), "needs root, a built webprintd and dpkg-deb")
 class Package(unittest.TestCase):
     """Installs the package built from the daemon, checks what it put on the
@@ -562,6 +570,11 @@ class Package(unittest.TestCase):
         built = subprocess.run([os.path.join(ROOT, "installer", "debian", "build-deb.sh"), DAEMON, "1.0.0", cls.work],
                                check=True, capture_output=True, text=True).stdout
         cls.built = built.split()[-1]
+        # A webprint group without the user (an administrator's, or left from
+        # before): the package's user joins it.
+        subprocess.run(["userdel", PACKAGE_USER], capture_output=True)
+        subprocess.run(["groupdel", PACKAGE_USER], capture_output=True)
+        subprocess.run(["groupadd", "--system", PACKAGE_USER], check=True)
         cls.install = subprocess.run(["dpkg", "-i", cls.built], capture_output=True, text=True)
         cls.service = Service(cls.work)
 
@@ -577,6 +590,10 @@ class Package(unittest.TestCase):
         self.assertEqual(self.install.returncode, 0, self.install.stderr)
         self.assertIn("set Url in /etc/webprint/webprint.conf", self.install.stdout)
         self.assertRegex(output("getent", "passwd", PACKAGE_USER).stdout, r":/nonexistent:/usr/sbin/nologin$")
+        self.assertEqual(pwd.getpwnam(PACKAGE_USER).pw_gid, grp.getgrnam(PACKAGE_USER).gr_gid)
+        # The settings and their folder, which the daemon locks: root and its group alone.
+        self.assertEqual([owner_and_mode(path) for path in ("/etc/webprint", "/etc/webprint/webprint.conf")],
+                         [("root", PACKAGE_USER, 0o750), ("root", PACKAGE_USER, 0o640)])
         self.assertIn("/etc/webprint/webprint.conf", output("dpkg-query", "-W", "-f=${Conffiles}", "webprintd").stdout)
         self.assertFalse(os.path.exists("/etc/systemd/system/multi-user.target.wants/webprintd.service"))
         verify = output("systemd-analyze", "verify", "/lib/systemd/system/webprintd.service")
@@ -605,18 +622,38 @@ class Package(unittest.TestCase):
         self.assertEqual(new_printouts(before), [data])
         self.assertIn(f", user {PACKAGE_USER.upper()}", errors.splitlines()[0])
 
-    def test_3_enabled_upgraded_and_purged_it_leaves_nothing_that_names_it(self):
+    def test_3_enabled_upgraded_and_purged_it_leaves_nothing_it_installed_or_made(self):
         link = "/etc/systemd/system/multi-user.target.wants/webprintd.service"
         subprocess.run(["systemctl", "enable", "webprintd"], check=True, capture_output=True)
+        # The administrator's owner and mode survive an upgrade.
+        os.chown("/etc/webprint/webprint.conf", 0, 0)
+        os.chmod("/etc/webprint/webprint.conf", 0o600)
         again = subprocess.run(["dpkg", "-i", self.built], capture_output=True, text=True)
         self.assertEqual(again.returncode, 0, again.stderr)
         self.assertTrue(os.path.islink(link), "an upgrade keeps the service enabled")
+        self.assertEqual(owner_and_mode("/etc/webprint/webprint.conf"), ("root", "root", 0o600))
+
+        # What the package installed, and what its scripts and the enabling made.
+        made = [path for path in subprocess.run(["dpkg", "-L", "webprintd"], capture_output=True, text=True,
+                                                check=True).stdout.splitlines()
+                if not os.path.isdir(path) or "webprint" in os.path.basename(path)]
+        made += [link, "/var/lib/systemd/deb-systemd-helper-enabled/webprintd.service.dsh-also",
+                 "/var/lib/systemd/deb-systemd-helper-enabled/multi-user.target.wants/webprintd.service"]
+        made += glob.glob("/var/lib/dpkg/info/webprintd.*")
+        self.assertEqual([path for path in made if not os.path.lexists(path)], [])
+
+        # A settings file the administrator deleted stays deleted, and the
+        # package configures.
+        os.remove("/etc/webprint/webprint.conf")
+        again = subprocess.run(["dpkg", "-i", self.built], capture_output=True, text=True)
+        self.assertEqual(again.returncode, 0, again.stderr)
+        self.assertEqual(subprocess.run(["dpkg-query", "-W", "-f=${db:Status-Status}", "webprintd"],
+                                        capture_output=True, text=True).stdout, "installed")
+        self.assertFalse(os.path.exists("/etc/webprint/webprint.conf"))
+
         purge = subprocess.run(["dpkg", "--purge", "webprintd"], capture_output=True, text=True)
         self.assertEqual(purge.returncode, 0, purge.stderr)
-        left = subprocess.run(["find", "/etc", "/lib/systemd", "/usr/lib/systemd", "/usr/sbin", "/usr/share",
-                               "/var/lib/systemd", "/var/lib/dpkg/info", "-name", "*webprint*"],
-                              capture_output=True, text=True).stdout
-        self.assertEqual(left, "")
+        self.assertEqual([path for path in made if os.path.lexists(path)], [])
         # The user stays, as files it owned may remain.
         self.assertEqual(subprocess.run(["getent", "passwd", PACKAGE_USER], capture_output=True).returncode, 0)
 

@@ -212,6 +212,9 @@ int ReceiveWithin(SocketHandle socketHandle, char* buffer, int size, int timeout
 }
 
 #ifdef _WIN32
+// What SendWithin's *socketTimeout holds once the socket sends without blocking.
+static constexpr int kSendsWithoutBlocking = -1;
+
 // Waits until the socket takes more or has failed, or a stop: >0, 0 at the
 // time-out, <0 on an error or a stop.
 static int WaitWritable(SocketHandle socketHandle, int timeoutMilliseconds)
@@ -262,11 +265,16 @@ int SendWithin(SocketHandle socketHandle, const char* data, int length, int time
             return 0;
         }
     }
-    u_long nonBlocking = 1;
-    if (ioctlsocket(socketHandle, FIONBIO, &nonBlocking) != 0)
-        return kSendFailed;
+    // From its first send on, a socket whose waits watch a stop does not
+    // block, so a wait for room watches the stop as well. Its reads wait
+    // before every recv all the same.
+    if (*socketTimeout != kSendsWithoutBlocking) {
+        u_long nonBlocking = 1;
+        if (ioctlsocket(socketHandle, FIONBIO, &nonBlocking) != 0)
+            return kSendFailed;
+        *socketTimeout = kSendsWithoutBlocking;
+    }
     const Deadline deadline(timeoutMilliseconds);
-    int result = 0;
     while (length > 0) {
         const int sent = send(socketHandle, data, length, 0);
         if (sent > 0) {
@@ -274,20 +282,13 @@ int SendWithin(SocketHandle socketHandle, const char* data, int length, int time
             length -= sent;
             continue;
         }
-        if (sent < 0 && WSAGetLastError() != WSAEWOULDBLOCK) {
-            result = kSendFailed;
-            break;
-        }
+        if (sent < 0 && WSAGetLastError() != WSAEWOULDBLOCK)
+            return kSendFailed;
         const int ready = WaitWritable(socketHandle, deadline.LeftMilliseconds());
-        if (ready <= 0) {
-            result = ready < 0 ? kSendWaitFailed : kSendTimedOut;
-            break;
-        }
+        if (ready <= 0)
+            return ready < 0 ? kSendWaitFailed : kSendTimedOut;
     }
-    // The reads that follow block, bounded by the socket or a wait.
-    nonBlocking = 0;
-    ioctlsocket(socketHandle, FIONBIO, &nonBlocking);
-    return result;
+    return 0;
 #else
     (void)socketTimeout;
     const Deadline deadline(timeoutMilliseconds);

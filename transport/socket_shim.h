@@ -68,9 +68,10 @@ constexpr int kSendWaitFailed = -3;  // a stop, or kNoSocket
 // Sends all of data, waiting at most timeoutMilliseconds in all while the
 // peer takes none: a server that stops reading cannot hold a poll for good,
 // and a stop ends the wait as it ends a read's. Windows without a stop to
-// watch has the socket bound the send itself (SO_SNDTIMEO), set once as
-// *socketTimeout records; while a stop is watched it sends without blocking
-// and waits as WaitReadable does.
+// watch has the socket bound the send itself (SO_SNDTIMEO); while a stop is
+// watched the socket sends without blocking from then on, and waits as
+// WaitReadable does. *socketTimeout records which, set once per socket: 0
+// for a new one.
 int SendWithin(SocketHandle socketHandle, const char* data, int length, int timeoutMilliseconds, int* socketTimeout);
 
 #ifndef _WIN32

@@ -36,7 +36,8 @@ TEST_F(ClientTest, BytesNoRequestAskedForAreLeftBehindWithTheirConnection)
 
     EXPECT_EQ(Exchange(), 0);
     EXPECT_EQ(Body(), "one");
-    if (client.Socket != kNoSocket) {
+    // "two" has come, read with "one" already or waiting on the socket.
+    if (client.Socket != kNoSocket && client.ReceivedHeld == client.ResponseStart) {
         ASSERT_GT(WaitReadable(client.Socket, 1000), 0);
     }
     // Read on the kept connection, "two" would pass for this reply.

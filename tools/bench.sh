@@ -12,10 +12,13 @@
 #   tools/bench.sh idle [--polls N]
 #   tools/bench.sh wan [--rtt MS,...] [--blocks N,...] [--sizes MIB,...] [--runs N]
 # (tools/program_bench.sh says more.)
+# The hub's document conversion, and the hub's polls while it converts:
+#   tools/bench.sh convert [--runs N] [--pollers N] [--seconds S]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 case "${1:-}" in
     program | idle | wan) exec tools/program_bench.sh "$@" ;;
+    convert) shift; exec /usr/bin/python3 tools/convert_bench.py "$@" ;;
 esac
 
 build=build/bench

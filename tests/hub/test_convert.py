@@ -198,6 +198,8 @@ class Conversions(unittest.TestCase):
                     run(document, Printer("pcl6"), options)
         with self.assertRaisesRegex(Unreadable, "longer than 1 s"):
             run(b"%!PS\n{ } loop\n", Printer("pdf"), converter=convert.Converter(seconds=1))
+        with self.assertRaisesRegex(Unreadable, "larger than 2000 bytes"):
+            run(PDF, Printer("pcl5"), converter=convert.Converter(output=2000))
 
 
 class JobOptions(unittest.TestCase):

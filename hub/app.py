@@ -5,7 +5,8 @@ One route table (ROUTES) serves three audiences:
   path, answered with one-line texts, chunked with `--chunked`;
 - the status page (GET /), the state as JSON (GET /api/state) and job
   submission (POST /jobs?computer=C&printer=P&name=N[&file=F], 201 "<id>");
-- the JSON API for web applications (hub.api), under /api/.
+- the JSON API for web applications (hub.api), under /api/, with bearer
+  tokens.
 
 One middleware frames every request as the client expects: the body is read
 whole first (Content-Length required on POST, no chunked request bodies,
@@ -21,19 +22,16 @@ import asyncio
 import contextlib
 import json
 import re
-import sys
-import time
 import urllib.parse
 
 from aiohttp import web
 
-from . import page, protocol
+from . import api, page, protocol
+from .api import queue_job
+from .replies import is_api, reply, reply_error
 from .config import Config
 from .protocol import DOCUMENT_LIMIT, FUNCTIONS, PREFIXES, ServiceError
-from .store import Conflict, Store, Unavailable
-
-TEXT_TYPE = "text/plain; charset=windows-1252"
-
+from .store import Store, Unavailable
 
 class Waiters:
     """One asyncio.Event per computer with a held query; setting it wakes
@@ -68,59 +66,6 @@ class Hub:
         self.requests = dict.fromkeys(FUNCTIONS + ("not_found",), 0)
 
 
-def log(request, status, size, detail=""):
-    """One line per request, as the old reference service wrote it."""
-    line = request.get("line") or "%s %s HTTP/%d.%d" % (
-        request.method, request.raw_path, request.version.major, request.version.minor)
-    peer = request.remote or "-"
-    sys.stderr.write('%s - - [%s] "%s" %d %d%s\n' % (
-        peer, time.strftime("%d/%b/%Y %H:%M:%S"), line, status, size,
-        " " + detail if detail else ""))
-    sys.stderr.flush()
-
-
-def is_api(request):
-    return request.path.startswith("/api/") and request.path != "/api/state"
-
-
-async def reply(request, status, body, detail="", content_type=None, close=False):
-    """Sends a reply; the client's side of the service gets it chunked with --chunked."""
-    if isinstance(body, str):
-        body = body.encode("latin-1")
-        content_type = content_type or TEXT_TYPE
-    log(request, status, len(body), detail)
-    headers = {"Content-Type": content_type or "application/octet-stream"}
-    chunk_size = request.get("chunk_size", 0)
-    if not chunk_size:
-        response = web.Response(status=status, body=body, headers=headers)
-        if close:
-            response.force_close()
-        return response
-    response = web.StreamResponse(status=status, headers=headers)
-    response.enable_chunked_encoding()
-    if close:
-        response.force_close()
-    await response.prepare(request)
-    # Each chunk is its own write, so the client meets chunks that arrive in
-    # separate reads.
-    for start in range(0, len(body), chunk_size):
-        await response.write(body[start:start + chunk_size])
-    await response.write_eof()
-    return response
-
-
-def error_body(status, text):
-    """Every error's body: one line of text, or {"error": text} under /api/."""
-    return json.dumps({"error": text}).encode("utf-8")
-
-
-async def reply_error(request, status, text, detail=None, close=False):
-    if is_api(request):
-        return await reply(request, status, error_body(status, text), text if detail is None else detail,
-                           "application/json", close)
-    return await reply(request, status, text, text if detail is None else detail, close=close)
-
-
 async def read_body(request, limit):
     """The request body, or an error reply that closes the connection."""
     if "Transfer-Encoding" in request.headers:
@@ -149,6 +94,11 @@ async def framing(request, handler):
     # Only the replies on the client's side of the service are chunked.
     if request.method == "POST" and request.path != "/jobs" and not is_api(request):
         request["chunk_size"] = hub.config.chunk_size
+    if api.needs_token(request, hub.config):
+        # Before the body is read: without a valid token nothing is taken in.
+        request["client"] = await api.authorise(request, hub.store)
+        if request["client"] is None:
+            return await reply_error(request, 401, "A valid bearer token is required")
     limit = hub.config.job_limit if request.method == "POST" else DOCUMENT_LIMIT
     body = await read_body(request, limit)
     if isinstance(body, web.StreamResponse):
@@ -162,7 +112,7 @@ async def framing(request, handler):
             hub.requests["not_found"] += 1
         return await reply_error(request, 404, "Not found")
     except ServiceError as error:
-        return await reply_error(request, error.status, error.text)
+        return await reply_error(request, error.status, error.text, error.detail)
     except Unavailable as error:
         return await reply_error(request, 503, "Database busy", repr(error))
     except (ConnectionError, asyncio.CancelledError):
@@ -189,17 +139,22 @@ async def service(request):
         return await reply(request, 200, "OK", "ping")
     if function == "printlist":
         computer, user, printers = protocol.parse_printer_list(text)
-        token = await hub.store.register(computer, user, printers)
+        token = await hub.store.register(computer, user, printers, hub.config.enrollment)
+        if token is None:
+            raise ServiceError(403, "Unknown computer", "computer %s is not enrolled" % computer)
         return await reply(request, 200, "OK\r\n%d" % token, "computer %s token %d printers %d" % (
             computer, token, len(printers)))
     if function == "qryspool":
         return await query_spool(request, hub, *protocol.parse_query(text))
     if function == "spooldata":
         file_name, offset, length, cipher = protocol.parse_block_request(text)
-        job_id, data = await hub.store.block(file_name, offset, length, cipher)
-        if job_id is None:
+        job_id, data = await hub.store.block(file_name, offset, length, cipher, hub.config.enrollment)
+        if data == "refused":
+            raise ServiceError(404, "Unknown spool file",
+                               "job %d: the cipher is not its computer's secret" % job_id)
+        if data == "unknown":
             raise ServiceError(404, "Unknown spool file")
-        if data == -1:
+        if data == "outside":
             raise ServiceError(416, "Offset outside the spool file")
         return await reply(request, 200, data.translate(protocol.COMPLEMENT),
                            "job %d offset %d length %d" % (job_id, offset, len(data)))
@@ -248,17 +203,6 @@ async def query_spool(request, hub, token, wait):
 
 # ---- jobs, the status page, the state -----------------------------------------
 
-async def queue_job(hub, computer, printer, name, data, file_name=None):
-    """Checks and queues a job, wakes its computer's held query; returns its id."""
-    protocol.check_job(computer, printer, name, file_name, len(data), hub.config.job_limit)
-    try:
-        job_id, key = await hub.store.add_job(computer, printer, name, data, file_name)
-    except Conflict:
-        raise ServiceError(409, "Spool file name already queued") from None
-    hub.waiters.wake(key)
-    return job_id
-
-
 async def submit(request):
     hub = request.app["hub"]
     fields = dict(urllib.parse.parse_qsl(request.raw_path.partition("?")[2], keep_blank_values=True,
@@ -294,7 +238,7 @@ def routes(config):
         ("GET", "/api/state", api_state),
         ("POST", "/jobs", submit),
         ("POST", service_path, service),
-    ]
+    ] + api.ROUTES
 
 
 def make_app(config=None, store=None):

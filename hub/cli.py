@@ -4,6 +4,8 @@
              [--chunked [--chunk-size N]] [--tls-cert FILE --tls-key FILE]
   hub submit FILE --computer C --printer P [--name N] [--file-name F]
              [--db DATABASE] [--encoding CP]
+  hub token add|remove NAME [--db DATABASE | --config FILE]
+  hub computer add NAME [--db DATABASE | --config FILE]
 
 DATABASE is an SQLite file (hub.sqlite by default) or a postgresql:// URL
 shared by several instances.
@@ -12,6 +14,11 @@ shared by several instances.
 (`--port 0` picks a free port) and logs one line per request on stderr.
 With --tls-cert and --tls-key (PEM files) it speaks the same HTTP inside TLS,
 1.2 or later; the client must trust the certificate's issuer.
+`token add` prints a new bearer token for the API (kept only as a digest),
+`token remove` withdraws it. `computer add` enrolls a computer and prints
+its secret, which goes into the client's `Cipher`: with `enrollment = yes`
+only enrolled computers register, and job data goes only to block requests
+carrying the secret.
 `submit` queues FILE ("-" for standard input) for computer C and prints the job
 id; it writes into the database directly, also while the hub runs, whose held
 query for C ends within 50 ms (SQLite) or at once (PostgreSQL).
@@ -24,7 +31,6 @@ code page. In the JSON every text is latin-1 decoded: one character per byte.
 
 import argparse
 import asyncio
-import dataclasses
 import os
 import sqlite3
 import sys
@@ -96,6 +102,52 @@ def submit(args):
     return 0
 
 
+def database(args):
+    """The database named by --db, else by --config's file, else the default."""
+    if args.db:
+        return args.db
+    if args.config:
+        return read_config(args.config).get("database", DEFAULT_DATABASE)
+    return DEFAULT_DATABASE
+
+
+def administer(action):
+    """Runs action(store, args) on the database; prints what it returns."""
+    def run(args):
+        async def main():
+            store = await Store.open(database(args))
+            try:
+                return await action(store, args)
+            finally:
+                await store.close()
+        try:
+            print(asyncio.run(main()))
+        except (OSError, ConfigError, sqlite3.Error, Unavailable, ServiceError) as error:
+            print("%s: %s" % (args.command, error), file=sys.stderr)
+            return 1
+        return 0
+    return run
+
+
+async def add_token(store, args):
+    try:
+        return await store.add_api_token(args.name)
+    except Conflict:
+        raise ServiceError(409, "%s has a token already; remove it first" % args.name) from None
+
+
+async def remove_token(store, args):
+    if not await store.remove_api_token(args.name):
+        raise ServiceError(404, "no token named %s" % args.name)
+    return "removed"
+
+
+async def add_computer(store, args):
+    name = args.name.encode(args.encoding).decode("latin-1")
+    protocol.check_field("computer", name, sent_to_client=False)
+    return await store.enroll(name)
+
+
 def positive(text):
     value = int(text)
     if value <= 0:
@@ -134,6 +186,29 @@ def main(argv=None):
     submit_parser.add_argument("--encoding", default="cp1252",
                                help="the client's ANSI code page, for the texts")
     submit_parser.set_defaults(run=submit)
+
+    def database_options(command):
+        command.add_argument("--db", help="SQLite file or postgresql:// URL")
+        command.add_argument("--config", metavar="FILE", help="take the database from this file")
+
+    token_parser = commands.add_parser("token", help="bearer tokens of the API")
+    token_commands = token_parser.add_subparsers(dest="action", required=True)
+    token_add = token_commands.add_parser("add", help="print a new token for NAME")
+    token_add.set_defaults(run=administer(add_token))
+    token_remove = token_commands.add_parser("remove", help="withdraw NAME's token")
+    token_remove.set_defaults(run=administer(remove_token))
+    for command in (token_add, token_remove):
+        command.add_argument("name")
+        database_options(command)
+
+    computer_parser = commands.add_parser("computer", help="enrolled computers")
+    computer_commands = computer_parser.add_subparsers(dest="action", required=True)
+    computer_add = computer_commands.add_parser(
+        "add", help="enroll NAME and print its secret (the client's Cipher); again: a new secret")
+    computer_add.add_argument("name")
+    computer_add.add_argument("--encoding", default="cp1252", help="the client's ANSI code page")
+    database_options(computer_add)
+    computer_add.set_defaults(run=administer(add_computer))
 
     args = parser.parse_args(argv)
     return args.run(args)

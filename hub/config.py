@@ -11,10 +11,12 @@ lines; blank lines and lines starting with "#" are skipped:
     path = 1                           # which service path answers (1, 2, 3)
     enrollment = no                    # yes: only computers added with `hub computer add`
     poll_interval = 30                 # the clients' PollFreq, for "online"
+    encoding = cp1252                  # the clients' code page, for the API's texts
 
 Options given on the command line win over the file.
 """
 
+import codecs
 import dataclasses
 
 DEFAULT_DATABASE = "hub.sqlite"
@@ -33,6 +35,7 @@ class Config:
     job_limit: int = JOB_LIMIT
     enrollment: bool = False
     poll_interval: int = 30
+    encoding: str = "cp1252"
 
 
 class ConfigError(Exception):
@@ -62,6 +65,14 @@ def _yes_no(name, text):
     return text.lower() == "yes"
 
 
+def _encoding(text):
+    try:
+        codecs.lookup(text)
+    except LookupError:
+        raise ConfigError("encoding %r is not known" % text) from None
+    return text
+
+
 READERS = {
     "listen": _listen,
     "database": lambda text: {"database": text},
@@ -71,6 +82,7 @@ READERS = {
     "path": lambda text: {"path": _number("path", text, 1, 3)},
     "enrollment": lambda text: {"enrollment": _yes_no("enrollment", text)},
     "poll_interval": lambda text: {"poll_interval": _number("poll_interval", text, 1, 86400)},
+    "encoding": lambda text: {"encoding": _encoding(text)},
 }
 
 

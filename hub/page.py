@@ -40,13 +40,13 @@ def shown(text):
 def status_page(state, prefix):
     state = legacy_state(state)
     rows = ["<h2>Computers</h2><table border='1'><tr><th>Computer</th><th>User</th>"
-            "<th>Token</th><th>Registered</th><th>Last query</th><th>Printers</th></tr>"]
+            "<th>Registered</th><th>Last query</th><th>Printers</th></tr>"]
     for computer in state["computers"]:
         printers = "<br>".join(
             "%s (%s)" % (shown(printer["name"]), "hidden" if printer["hidden"] else "exposed")
             for printer in computer["printers"])
-        rows.append("<tr><td>%s</td><td>%s</td><td>%d</td><td>%s</td><td>%s</td><td>%s</td></tr>" % (
-            shown(computer["name"]), shown(computer["user"]), computer["token"],
+        rows.append("<tr><td>%s</td><td>%s</td><td>%s</td><td>%s</td><td>%s</td></tr>" % (
+            shown(computer["name"]), shown(computer["user"]),
             shown(computer["registered_at"]), shown(computer["last_seen"]), printers))
     rows.append("</table><h2>Jobs</h2><table border='1'><tr><th>Id</th><th>Computer</th>"
                 "<th>Printer</th><th>Document</th><th>File</th><th>Size</th><th>State</th>"

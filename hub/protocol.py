@@ -65,12 +65,14 @@ ASCII_FOLD = str.maketrans("ABCDEFGHIJKLMNOPQRSTUVWXYZ", "abcdefghijklmnopqrstuv
 
 
 class ServiceError(Exception):
-    """A request that is answered with an error status and a one-line text."""
+    """A request that is answered with an error status and a one-line text;
+    `detail` goes to the log line instead of the text."""
 
-    def __init__(self, status, text):
+    def __init__(self, status, text, detail=None):
         super().__init__(text)
         self.status = status
         self.text = text
+        self.detail = detail
 
 
 def name_key(name):

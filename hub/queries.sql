@@ -36,7 +36,8 @@ SELECT min(handout_until) FROM jobs
 WHERE computer_key = $1 AND state = 'sent' AND handout_until > $2;
 
 -- name: job_by_file
-SELECT id, size FROM jobs WHERE file = $1 AND state IN ('queued', 'sent');
+SELECT j.id, j.size, c.secret FROM jobs j LEFT JOIN computers c ON c.name_key = j.computer_key
+WHERE j.file = $1 AND j.state IN ('queued', 'sent');
 
 -- name: job_data
 SELECT data FROM job_data WHERE job_id = $1 AND block BETWEEN $2 AND $3 ORDER BY block;
@@ -83,3 +84,35 @@ SELECT computer_id, name, hidden FROM printers ORDER BY computer_id, position;
 SELECT id, computer, printer, name, file, size, state, attempts, acks, blocks_served, cipher,
     submitted, printed
 FROM jobs ORDER BY id;
+
+-- name: register_enrolled
+UPDATE computers SET name = $1, user_name = $3, registrations = registrations + 1, registered = $4
+WHERE name_key = $2 AND secret IS NOT NULL
+RETURNING id, token;
+
+-- name: enroll_computer
+INSERT INTO computers (name, name_key, user_name, token, secret) VALUES ($1, $2, '', $3, $4)
+ON CONFLICT (name_key) DO UPDATE SET secret = excluded.secret
+RETURNING id;
+
+-- name: computer_secret
+SELECT secret FROM computers WHERE name_key = $1;
+
+-- name: add_api_token
+INSERT INTO api_tokens (name, digest, created) VALUES ($1, $2, $3);
+
+-- name: remove_api_token
+DELETE FROM api_tokens WHERE name = $1 RETURNING name;
+
+-- name: api_token_name
+SELECT name FROM api_tokens WHERE digest = $1;
+
+-- name: computer_printer
+SELECT c.id, p.name FROM computers c LEFT JOIN printers p ON p.computer_id = c.id AND p.name = $2
+WHERE c.name_key = $1;
+
+-- name: job_by_id
+SELECT id, computer, printer, name, size, state, attempts, submitted, printed FROM jobs WHERE id = $1;
+
+-- name: cancel_job
+UPDATE jobs SET state = 'cancelled' WHERE id = $1 AND state IN ('queued', 'sent') RETURNING id;

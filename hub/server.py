@@ -16,7 +16,8 @@ import time
 
 from aiohttp import HttpVersion11, web, web_protocol
 
-from .app import error_body, log, make_app
+from .app import make_app
+from .replies import error_body, log
 
 KEEPALIVE_SECONDS = 120
 SHUTDOWN_SECONDS = 1

@@ -30,6 +30,7 @@ operation is a coroutine; the HTTP code never sees SQL.
 import asyncio
 import concurrent.futures
 import contextlib
+import hashlib
 import os
 import re
 import secrets
@@ -41,6 +42,8 @@ from .protocol import name_key
 HANDOUT_SECONDS = 15
 STORED_BLOCK = 4096           # bytes per stored row of job data
 TOKEN_LIMIT = 2 ** 31 - 1     # the client reads the token as a signed 32-bit number
+SECRET_LETTERS = "abcdefghijklmnopqrstuvwxyz0123456789"
+SECRET_LENGTH = 20            # fits the client's Cipher and every installer's command line
 WATCH_SECONDS = 0.05          # SQLite: how often another process's jobs are looked for
 NOTIFY_CHANNEL = "webprint_jobs"
 MIGRATIONS = os.path.join(os.path.dirname(__file__), "migrations")
@@ -298,6 +301,16 @@ class _Postgres:
 
 # ---- the store ----------------------------------------------------------------
 
+def new_token():
+    # Random rather than sequential, so a token left over from another
+    # database is very unlikely to name a computer here.
+    return secrets.randbelow(TOKEN_LIMIT) + 1
+
+
+def digest(token):
+    return hashlib.sha256(token.encode("utf-8")).hexdigest()
+
+
 def is_postgres(database):
     return database.startswith(("postgresql://", "postgres://"))
 
@@ -359,16 +372,21 @@ class Store:
 
     # -- the protocol --
 
-    async def register(self, computer, user, printers):
-        """Stores the computer's printer list and returns its token."""
+    async def register(self, computer, user, printers, enrolled_only=False):
+        """Stores the computer's printer list and returns its token; with
+        enrolled_only, None for a computer that was not enrolled."""
         while True:
-            # Random rather than sequential, so a token left over from another
-            # database is very unlikely to name a computer here.
-            token = secrets.randbelow(TOKEN_LIMIT) + 1
             try:
                 async with self._db.transaction() as db:
-                    computer_id, token = await db.row("register_computer", computer, name_key(computer),
-                                                      user, token, self.clock())
+                    if enrolled_only:
+                        row = await db.row("register_enrolled", computer, name_key(computer), user,
+                                           self.clock())
+                        if row is None:
+                            return None
+                    else:
+                        row = await db.row("register_computer", computer, name_key(computer), user,
+                                           new_token(), self.clock())
+                    computer_id, token = row
                     await db.rows("delete_printers", computer_id)
                     await db.many("insert_printer", [(computer_id, position, name, int(hidden))
                                                      for position, (name, hidden) in enumerate(printers)])
@@ -396,24 +414,27 @@ class Store:
                 return dict(zip(("id", "file", "size", "name", "printer"), row)), None
             return None, await db.value("next_handout_end", key, now)
 
-    async def block(self, file_name, offset, length, cipher):
-        """The job's stored bytes [offset, offset+length) cut at its end;
-        None for an unknown file, or -1 for an offset outside it.
-        Returns (job id, bytes)."""
+    async def block(self, file_name, offset, length, cipher, secret_required=False):
+        """(job id, the job's stored bytes [offset, offset+length) cut at its
+        end), or (job id, why not): "unknown" file, offset "outside" it, or
+        "refused" when secret_required and the cipher is not the secret of
+        the job's computer."""
         async with self._db.session() as db:
             job = await db.row("job_by_file", file_name)
             if not job:
-                return None, None
-            job_id, size = job
+                return None, "unknown"
+            job_id, size, secret = job
+            if secret_required and (secret is None or secret != cipher):
+                return job_id, "refused"
             if offset < 0 or offset >= size:
-                return job_id, -1
+                return job_id, "outside"
             end = min(offset + length, size)
             first = offset // STORED_BLOCK
             rows = await db.rows("job_data", job_id, first, (end - 1) // STORED_BLOCK)
             start = offset - first * STORED_BLOCK
             data = b"".join(row[0] for row in rows)[start:start + end - offset]
             if len(data) != end - offset:
-                return None, None  # acknowledged meanwhile: its data is gone
+                return job_id, "unknown"  # acknowledged meanwhile: its data is gone
             await db.rows("block_served", job_id, cipher.encode("latin-1"),
                           self.clock() + HANDOUT_SECONDS)
             return job_id, data
@@ -428,6 +449,56 @@ class Store:
                 await db.rows("mark_printed", job_id, self.clock())
                 await db.rows("delete_job_data", job_id)
             return state if state is not None else False
+
+    # -- enrollment and the API --
+
+    async def enroll(self, computer):
+        """Adds the computer (or gives it a new secret); returns the secret."""
+        secret = "".join(secrets.choice(SECRET_LETTERS) for _ in range(SECRET_LENGTH))
+        while True:
+            try:
+                async with self._db.session() as db:
+                    await db.rows("enroll_computer", computer, name_key(computer), new_token(), secret)
+                return secret
+            except Conflict:
+                pass  # the token was taken: draw another
+
+    async def add_api_token(self, name):
+        """A new bearer token for the name, kept only as a digest; Conflict
+        when the name has one."""
+        token = secrets.token_urlsafe(32)
+        async with self._db.session() as db:
+            await db.rows("add_api_token", name, digest(token), self.clock())
+        return token
+
+    async def remove_api_token(self, name):
+        async with self._db.session() as db:
+            return bool(await db.rows("remove_api_token", name))
+
+    async def api_client(self, token):
+        """The name of the bearer token, or None."""
+        async with self._db.session() as db:
+            return await db.value("api_token_name", digest(token))
+
+    async def printer_known(self, computer, printer):
+        """(whether the computer is known, whether it registered the printer)."""
+        async with self._db.session() as db:
+            row = await db.row("computer_printer", name_key(computer), printer)
+        return row is not None, row is not None and row[1] is not None
+
+    async def job(self, job_id):
+        async with self._db.session() as db:
+            row = await db.row("job_by_id", job_id)
+        return row and dict(zip(("id", "computer", "printer", "name", "size", "state", "attempts",
+                                 "submitted", "printed"), row))
+
+    async def cancel(self, job_id):
+        """Cancels a job not yet printed; True when this call cancelled it."""
+        async with self._db.transaction() as db:
+            if not await db.rows("cancel_job", job_id):
+                return False
+            await db.rows("delete_job_data", job_id)
+        return True
 
     # -- jobs --
 

@@ -3,7 +3,6 @@ with raw sockets that send exactly the bytes the client sends."""
 
 import os
 import random
-import re
 import socket
 import ssl
 import subprocess

@@ -32,5 +32,5 @@ cmake --build --preset win32 -j2
 echo "== installers under Wine"
 tests/installer/run_tests.sh build/win32
 
-echo "== the print hub"
+echo "== the print hub (its document conversion too)"
 /usr/bin/python3 -m unittest discover -s tests/hub

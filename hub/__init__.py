@@ -8,6 +8,8 @@ commands). The parts, each described in its own module:
   protocol  the client's documents and replies (no I/O)
   store     the database (SQLite or PostgreSQL): `Store`, queries.sql, migrations/
   app       the HTTP application: `make_app(config)`, the route table, held queries
+  api       the JSON API for web applications (bearer tokens)
+  replies   every reply and the one-line request log
   page      the status page and the state document
   config    settings and the configuration file
   server    the listening socket, TLS, signals

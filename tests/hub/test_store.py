@@ -115,6 +115,13 @@ class TwoInstancesTest(StoreTest):
         self.assertIsNone(await asyncio.wait_for(heard.get(), 10))  # listening
         await first.add_job("Pc01", "Laser", "Report", b"x")
         self.assertEqual(await asyncio.wait_for(heard.get(), 10), "pc01")
+        # A listener whose connection is lost connects again and has every
+        # held query look again (a NOTIFY may have been missed meanwhile).
+        CLUSTER.psql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE query LIKE 'LISTEN%'",
+                     url.rsplit("/", 1)[1])
+        self.assertIsNone(await asyncio.wait_for(heard.get(), 10))
+        await first.add_job("PC02", "Laser", "Report", b"x")
+        self.assertEqual(await asyncio.wait_for(heard.get(), 10), "pc02")
         stopping.set()
         await watch
 

@@ -194,8 +194,8 @@ async def query_spool(request, hub, token, wait):
             hub.waiters.held[key] -= 1
             if not hub.waiters.held[key]:
                 del hub.waiters.held[key]
-    if wait:
-        await store.end_hold(token)
+            # Also when the client went away during the hold: it is not held any more.
+            await store.end_hold(token)
     if not job:
         return await reply(request, 200, "EMPTY", "token %d empty" % token)
     return await reply(request, 200, protocol.spool_reply(job), "token %d job %d" % (token, job["id"]))

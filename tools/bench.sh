@@ -5,6 +5,7 @@
 # through a CUPS queue that discards its jobs, webprintd-bench-discard.
 #
 #   tools/bench.sh [extra Google Benchmark flags]
+#   tools/bench.sh --help      prints this and runs nothing
 #
 # The real webprint.exe under Wine, beside minimal clients, and at rest; both
 # real programs over an emulated long link:
@@ -16,6 +17,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 case "${1:-}" in
     program | idle | wan) exec tools/program_bench.sh "$@" ;;
+    # The comment above is the usage.
+    -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;;
 esac
 
 build=build/bench

@@ -266,7 +266,7 @@ class JobOptions(unittest.TestCase):
 
 DAEMON = os.environ.get("WEBPRINTD", os.path.join(ROOT, "build", "native-asan", "app", "linux", "webprintd"))
 PDF_QUEUE = "webprint-convert-pdf"
-# cups-pdf reads a queue's own settings from here; its PDFs land in PRINTED.
+# cups-pdf reads the settings named in the device's address from here; its PDFs land in PRINTED.
 PDF_QUEUE_SETTINGS = f"/etc/cups/cups-pdf-{PDF_QUEUE}.conf"
 PRINTED = f"/var/spool/{PDF_QUEUE}"
 COMPUTER = "CONVERT-E2E"
@@ -282,13 +282,15 @@ class PrintedThroughCups(unittest.TestCase):
         os.makedirs(PRINTED)
         with open(PDF_QUEUE_SETTINGS, "w") as f:
             f.write(f"Out {PRINTED}\nAnonDirName {PRINTED}\n")
-        subprocess.run(["lpadmin", "-p", PDF_QUEUE, "-E", "-v", "cups-pdf:/",
-                        "-P", "/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd"], check=True, capture_output=True)
+        # A queue without a driver: its jobs reach cups-pdf as they come, PostScript here.
+        subprocess.run(["lpadmin", "-p", PDF_QUEUE, "-E", "-v", f"cups-pdf:/{PDF_QUEUE}"], check=True)
         subprocess.run(["cancel", "-a", "-x", PDF_QUEUE], check=True)
 
     def start(self, command, log):
+        """The process, stopped when the test ends."""
         with open(os.path.join(self.work, log), "ab") as output:
             process = subprocess.Popen(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=output, text=True)
+        self.addCleanup(process.stdout.close)
         self.addCleanup(process.wait, 30)
         self.addCleanup(process.terminate)
         return process
@@ -306,7 +308,8 @@ class PrintedThroughCups(unittest.TestCase):
         hub = ["/usr/bin/python3", "-m", "hub"]
         self.token = subprocess.run(hub + ["token", "add", "convert-e2e", "--config", config], cwd=ROOT, check=True,
                                     capture_output=True, text=True).stdout.split()[-1]
-        self.port = int(self.start(hub + ["serve", "--config", config], "hub.log").stdout.readline().rsplit(":")[-1])
+        listening = self.start(hub + ["serve", "--config", config], "hub.log").stdout.readline()
+        self.port = int(listening.rsplit(":")[-1])
         daemon_config = os.path.join(self.work, "webprint.conf")
         with open(daemon_config, "w") as f:
             f.write(f"Url = 127.0.0.1\nPort = {self.port}\nPollFreq = 1\nComputerName = {COMPUTER}\n")

@@ -30,8 +30,10 @@ void RunHeadlessLoop(const HeadlessPlatform& platform)
             continue;
         }
         const SteadyClock::time_point start = SteadyClock::now();
-        platform.tick(timer);
+        const bool atOnce = platform.tick(timer);
         timer.TickStartedAt(start);
+        if (atOnce)
+            timer.TickNow();
     }
 }
 

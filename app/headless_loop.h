@@ -42,8 +42,9 @@ struct HeadlessPlatform {
     // Reads the settings again; true when it took settings that the next
     // poll, due at once, should try.
     bool (*reload)();
-    // One tick: Timer1Timer with the platform's logging around it.
-    void (*tick)(PollTimer& timer);
+    // One tick: Timer1Timer with the platform's logging around it; true
+    // (Timer1Timer's result) starts the next poll at once.
+    bool (*tick)(PollTimer& timer);
 };
 
 // Runs until a stop request.

@@ -23,13 +23,21 @@ bool PollRunning = false;
 
 }  // namespace
 
-void Timer1Timer(PollTimer& timer)
+bool NextPollAtOnce(const PollOutcome& outcome, int32_t longPollSeconds)
+{
+    if (longPollSeconds <= 0)
+        return false;
+    return outcome.end == PollOutcome::Printed ||
+           (outcome.end == PollOutcome::EmptyQueue && outcome.emptyReplyMilliseconds * 2 >= int64_t{longPollSeconds} * 1000);
+}
+
+bool Timer1Timer(PollTimer& timer)
 {
     if (PollRunning)
-        return;
+        return false;
     // Incomplete settings: a silent tick, and the interval stays as it is.
     if (!SettingsComplete(ClientSettings))
-        return;
+        return false;
 
     // A 32-bit product: a negative PollFreq gives a huge unsigned period
     // instead of stopping the timer. One that wrapped below a second would
@@ -38,7 +46,7 @@ void Timer1Timer(PollTimer& timer)
     const uint32_t interval = static_cast<uint32_t>(ClientSettings.PollFreq) * 1000u;
     if (interval < 1000u) {
         OnStatus("Poll frequency out of range: not polling");
-        return;
+        return false;
     }
     if (timer.Interval() != interval)
         timer.SetInterval(interval);
@@ -47,7 +55,7 @@ void Timer1Timer(PollTimer& timer)
     const std::string overlong = OverlongSetting(ClientSettings);
     if (!overlong.empty()) {
         OnStatus((overlong + ": not polling").c_str());
-        return;
+        return false;
     }
 
     // A proxy set by hand that is no host:port is never passed by: such a
@@ -56,7 +64,7 @@ void Timer1Timer(PollTimer& timer)
     int32_t proxyPort = 0;
     if (!ClientSettings.Proxy.empty() && !SplitProxy(ClientSettings.Proxy, &proxyHost, &proxyPort)) {
         OnStatus((ProxyProblem("Proxy ", ClientSettings.Proxy) + " Not polling.").c_str());
-        return;
+        return false;
     }
 
     PrintClient client;
@@ -68,10 +76,13 @@ void Timer1Timer(PollTimer& timer)
     client.OnLog = OnLog;
     client.UseTls = ClientSettings.UseTls;
     client.BlocksInFlight = ClientSettings.BlocksInFlight;
+    client.LongPoll = ClientSettings.LongPoll;
     // Cannot fail either: the proxy's host passed the same limit.
     if (proxyPort != 0)
         client.SetProxy(proxyHost.c_str(), proxyPort);
     PollRunning = true;
-    RunPollCycle(&client);
+    PollOutcome outcome;
+    RunPollCycle(&client, &outcome);
     PollRunning = false;
+    return NextPollAtOnce(outcome, client.LongPoll);
 }

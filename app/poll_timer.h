@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "protocol/poll_cycle.h"
+
 // What the tick needs of the timer.
 class PollTimer {
 public:
@@ -13,4 +15,14 @@ public:
     virtual void SetInterval(uint32_t milliseconds) = 0;
 };
 
-void Timer1Timer(PollTimer& timer);
+// True when the next poll should start at once rather than at the timer
+// (NextPollAtOnce); a tick that did not poll gives false.
+bool Timer1Timer(PollTimer& timer);
+
+// Whether the poll after this one starts at once. Only with LongPoll set:
+// after a poll that printed a job, so a queue drains job after job, and after
+// an empty reply the service held for at least half of LongPoll. After a
+// reply given at once, and after every failed poll, the timer decides, so a
+// service that does not hold queries, or a path that cuts held requests
+// short, is never polled faster than PollFreq.
+bool NextPollAtOnce(const PollOutcome& outcome, int32_t longPollSeconds);

@@ -122,15 +122,16 @@ bool ReloadSettings()
     return !SameSettings(inForce, ClientSettings);
 }
 
-void ServiceTick(PollTimer& timer)
+bool ServiceTick(PollTimer& timer)
 {
     Events.BeginPoll();
-    Timer1Timer(timer);
+    const bool atOnce = Timer1Timer(timer);
     // A stop cuts the poll short with failures of its own making: the stop's
     // own line tells of it instead.
     if (ServiceStopRequested())
         PollCutShort = true;
     Events.EndPoll(PollCutShort);
+    return atOnce;
 }
 
 int WINAPI StartUpFailure(HWND, LPCSTR text, LPCSTR, UINT)

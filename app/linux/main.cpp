@@ -43,10 +43,12 @@ const char kHelp[] =
     "webprintd runs with the same settings file; 78 a bad settings file or proxy\n"
     "variable, or incomplete settings with --once.\n";
 
-bool RunTick(PollTimer& timer)
+// One poll with its log lines: true when it ended well. *atOnce tells
+// whether the next poll starts at once.
+bool RunTick(PollTimer& timer, bool* atOnce)
 {
     BeginPollLog();
-    Timer1Timer(timer);
+    *atOnce = Timer1Timer(timer);
     return EndPollLog();
 }
 
@@ -85,7 +87,11 @@ int RunDaemon(const char* configPath)
 {
     LogState(configPath, "webprintd " WEBPRINT_VERSION " started");
     ConfigPath = configPath;
-    RunHeadlessLoop({WaitUntil, ReloadSettings, [](PollTimer& timer) { RunTick(timer); }});
+    RunHeadlessLoop({WaitUntil, ReloadSettings, [](PollTimer& timer) {
+                         bool atOnce = false;
+                         RunTick(timer, &atOnce);
+                         return atOnce;
+                     }});
     EndLog();
     LogLine(LogLevel::Info, "webprintd stopped");
     return 0;
@@ -98,7 +104,8 @@ int RunOnce(const char* configPath)
         return kExitConfig;
     }
     HeadlessTimer timer;
-    return RunTick(timer) ? 0 : kExitPollFailed;
+    bool atOnce = false;
+    return RunTick(timer, &atOnce) ? 0 : kExitPollFailed;
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ void RequestStop()
 Wake (*const LoopWait)(SteadyClock::time_point) = WaitUntil;
 #endif
 
-enum class Moment { WaitingForTheFirstTick, WaitingForAStalledBlock, ReceivingABlockSlowly };
+enum class Moment { WaitingForTheFirstTick, WaitingForAStalledBlock, ReceivingABlockSlowly, HoldingAQuery };
 
 struct StopCase {
     const char* name;
@@ -111,20 +111,31 @@ TEST_P(LoopStop, EndsWithinMomentsAndAcknowledgesNothing)
         second.pauseMilliseconds = 50;
     }
     Script("spooldata", {first, second});
+    if (GetParam().moment == Moment::HoldingAQuery) {
+        // A service holding the query far longer than the stop may take.
+        ClientSettings.LongPoll = 300;
+        ScriptedAnswer held;
+        held.stall = true;
+        Script("qryspool", {held});
+    }
 
     std::future<void> loop = std::async(std::launch::async, [] {
-        RunHeadlessLoop({LoopWait, [] { return false; }, [](PollTimer& timer) { Timer1Timer(timer); }});
+        RunHeadlessLoop({LoopWait, [] { return false; }, Timer1Timer});
     });
-    if (GetParam().moment != Moment::WaitingForTheFirstTick) {
+    if (GetParam().moment == Moment::HoldingAQuery) {
+        ASSERT_TRUE(WaitFor([this] { return !RequestsFor("qryspool").empty(); }));
+    } else if (GetParam().moment != Moment::WaitingForTheFirstTick) {
         ASSERT_TRUE(WaitFor([this] { return RequestsFor("spooldata").size() >= 2; }));
-        // Into the second block's wait, or its slow arrival.
-        std::this_thread::sleep_for(milliseconds(100));
     }
+    // Into the held query's wait, the second block's, or its slow arrival.
+    std::this_thread::sleep_for(milliseconds(100));
     RequestStop();
     ASSERT_EQ(loop.wait_for(std::chrono::seconds(2)), std::future_status::ready);
     EXPECT_TRUE(RequestsFor("printed").empty());
     if (GetParam().moment == Moment::WaitingForTheFirstTick) {
         EXPECT_TRUE(server_->Requests().empty());
+    } else if (GetParam().moment == Moment::HoldingAQuery) {
+        EXPECT_TRUE(spooler_double::CallNames().empty());
     } else {
         const std::vector<std::string> calls = spooler_double::CallNames();
         EXPECT_NE(std::find(calls.begin(), calls.end(), "AbortPrinter"), calls.end()) << "the job is aborted";
@@ -134,30 +145,39 @@ TEST_P(LoopStop, EndsWithinMomentsAndAcknowledgesNothing)
 INSTANTIATE_TEST_SUITE_P(Moments, LoopStop,
                          testing::Values(StopCase{"WaitingForTheFirstTick", Moment::WaitingForTheFirstTick},
                                          StopCase{"WaitingForAStalledBlock", Moment::WaitingForAStalledBlock},
-                                         StopCase{"ReceivingABlockSlowly", Moment::ReceivingABlockSlowly}),
+                                         StopCase{"ReceivingABlockSlowly", Moment::ReceivingABlockSlowly},
+                                         StopCase{"HoldingAQuery", Moment::HoldingAQuery}),
                          [](const testing::TestParamInfo<StopCase>& info) { return info.param.name; });
 
 bool ReloadTakesSettings = false;
+bool TickAsksAtOnce = false;
+Wake FirstWake = Wake::Reload;
 int LoopWaits = 0;
-SteadyClock::duration DueAfterReload;
+SteadyClock::duration DueAfterFirst;
 
-// A reload first; the wait after it shows when the next poll is due.
-Wake ReloadThenStop(SteadyClock::time_point deadline)
+// A reload or a tick first; the wait after it shows when the next poll is due.
+Wake FirstThenStop(SteadyClock::time_point deadline)
 {
     if (++LoopWaits == 1)
-        return Wake::Reload;
-    DueAfterReload = deadline - SteadyClock::now();
+        return FirstWake;
+    DueAfterFirst = deadline - SteadyClock::now();
     return Wake::Stop;
 }
 
-TEST(HeadlessLoop, AReloadThatTakesSettingsMakesThePollDueAtOnceAndOtherwiseLeavesThePeriod)
+TEST(HeadlessLoop, AReloadThatTakesSettingsOrATickThatAsksMakesThePollDueAtOnceAndOtherwiseLeavesThePeriod)
 {
-    for (const bool taken : {true, false}) {
-        ReloadTakesSettings = taken;
-        LoopWaits = 0;
-        RunHeadlessLoop({ReloadThenStop, [] { return ReloadTakesSettings; }, [](PollTimer&) {}});
-        // Otherwise the first poll stays a second after the start.
-        EXPECT_EQ(DueAfterReload <= SteadyClock::duration::zero(), taken) << "taken " << taken;
+    for (const Wake first : {Wake::Reload, Wake::Due}) {
+        for (const bool atOnce : {true, false}) {
+            FirstWake = first;
+            ReloadTakesSettings = first == Wake::Reload && atOnce;
+            TickAsksAtOnce = first == Wake::Due && atOnce;
+            LoopWaits = 0;
+            RunHeadlessLoop({FirstThenStop, [] { return ReloadTakesSettings; },
+                             [](PollTimer&) { return TickAsksAtOnce; }});
+            // Otherwise the next poll stays a second after the start.
+            EXPECT_EQ(DueAfterFirst <= SteadyClock::duration::zero(), atOnce)
+                << (first == Wake::Reload ? "reload " : "tick ") << atOnce;
+        }
     }
 }
 

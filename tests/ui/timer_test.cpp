@@ -102,8 +102,9 @@ void OnStatus(const char* text)
 }
 
 // The tick itself, as the program's poll timer logic would receive it.
-void Timer1Timer(PollTimer& timer)
+bool Timer1Timer(PollTimer& timer)
 {
     TickedTimer = &timer;
     ++Ticks;
+    return false;
 }

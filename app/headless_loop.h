@@ -62,5 +62,6 @@ bool RegisterAfreshAfterChanges(const SettingsValues& inForce, bool samePrinters
 int WaitMilliseconds(SteadyClock::time_point deadline);
 
 // For the log, what complete settings make the poller do: "polling
-// HOST:PORT every N s as NAME, user USER".
+// HOST:PORT every N s as NAME, user USER", with ", each query held up to N s"
+// after the period when LongPoll is set.
 std::string PollingDescription();

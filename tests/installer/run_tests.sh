@@ -138,7 +138,7 @@ client_ended() { wait_until 150 process_ended "$client"; }
 settings_permanent() {
     local rows
     rows=$(msiinfo export "$1" Component | tr -d '\r' | awk -F'\t' '$1 ~ /^Setting/ && int($4 / 16) % 2 == 1' | wc -l)
-    [ "$rows" -eq 7 ]
+    [ "$rows" -eq 8 ]
 }
 # The package's entry under the Uninstall key; nothing when the package has no
 # product code, so that "registered" cannot pass on the Uninstall key itself.

@@ -30,10 +30,8 @@ void RunHeadlessLoop(const HeadlessPlatform& platform)
             continue;
         }
         const SteadyClock::time_point start = SteadyClock::now();
-        const bool atOnce = platform.tick(timer);
+        platform.tick(timer);
         timer.TickStartedAt(start);
-        if (atOnce)
-            timer.TickNow();
     }
 }
 

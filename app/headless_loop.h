@@ -22,6 +22,13 @@ class HeadlessTimer final : public PollTimer {
 public:
     uint32_t Interval() override { return interval_; }
     void SetInterval(uint32_t milliseconds) override;
+    // The loop's own thread runs the poll to its end; the next one is due at
+    // once when the poll asks for it (NextPollAtOnce).
+    void StartPoll(const SettingsValues& settings) override
+    {
+        if (RunPoll(settings) != 0)
+            TickNow();
+    }
     SteadyClock::time_point Due() const { return due_; }
     // New settings are tried at once, not at the end of the old period.
     void TickNow() { due_ = SteadyClock::now(); }
@@ -42,9 +49,8 @@ struct HeadlessPlatform {
     // Reads the settings again; true when it took settings that the next
     // poll, due at once, should try.
     bool (*reload)();
-    // One tick: Timer1Timer with the platform's logging around it; true
-    // (Timer1Timer's result) starts the next poll at once.
-    bool (*tick)(PollTimer& timer);
+    // One tick: Timer1Timer with the platform's logging around it.
+    void (*tick)(PollTimer& timer);
 };
 
 // Runs until a stop request.

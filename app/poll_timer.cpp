@@ -14,30 +14,11 @@ static_assert(kServerNameLimit + 1 == static_cast<size_t>(kHostCapacity) &&
                   kCipherLimit + 1 == static_cast<size_t>(kCipherCapacity),
               "the settings' length limits must match the client's fields");
 
-namespace {
-
-// A printer driver that shows a window while a document starts runs the
-// message loop, which delivers the next tick inside the running poll. A poll
-// there would fetch and print the same unacknowledged job again.
-bool PollRunning = false;
-
-}  // namespace
-
-bool NextPollAtOnce(const PollOutcome& outcome, int32_t longPollSeconds)
+void Timer1Timer(PollTimer& timer)
 {
-    if (longPollSeconds <= 0)
-        return false;
-    return outcome.end == PollOutcome::Printed ||
-           (outcome.end == PollOutcome::EmptyQueue && outcome.emptyReplyMilliseconds * 2 >= int64_t{longPollSeconds} * 1000);
-}
-
-bool Timer1Timer(PollTimer& timer)
-{
-    if (PollRunning)
-        return false;
     // Incomplete settings: a silent tick, and the interval stays as it is.
     if (!SettingsComplete(ClientSettings))
-        return false;
+        return;
 
     // A 32-bit product: a negative PollFreq gives a huge unsigned period
     // instead of stopping the timer. One that wrapped below a second would
@@ -46,7 +27,7 @@ bool Timer1Timer(PollTimer& timer)
     const uint32_t interval = static_cast<uint32_t>(ClientSettings.PollFreq) * 1000u;
     if (interval < 1000u) {
         OnStatus("Poll frequency out of range: not polling");
-        return false;
+        return;
     }
     if (timer.Interval() != interval)
         timer.SetInterval(interval);
@@ -55,7 +36,7 @@ bool Timer1Timer(PollTimer& timer)
     const std::string overlong = OverlongSetting(ClientSettings);
     if (!overlong.empty()) {
         OnStatus((overlong + ": not polling").c_str());
-        return false;
+        return;
     }
 
     // A proxy set by hand that is no host:port is never passed by: such a
@@ -64,25 +45,41 @@ bool Timer1Timer(PollTimer& timer)
     int32_t proxyPort = 0;
     if (!ClientSettings.Proxy.empty() && !SplitProxy(ClientSettings.Proxy, &proxyHost, &proxyPort)) {
         OnStatus((ProxyProblem("Proxy ", ClientSettings.Proxy) + " Not polling.").c_str());
-        return false;
+        return;
     }
 
+    timer.StartPoll(ClientSettings);
+}
+
+int RunPoll(const SettingsValues& settings)
+{
+    // The tick has checked the proxy, so this cannot fail.
+    std::string proxyHost;
+    int32_t proxyPort = 0;
+    if (!settings.Proxy.empty())
+        SplitProxy(settings.Proxy, &proxyHost, &proxyPort);
+
     PrintClient client;
-    // Cannot fail: every text was checked against the client's fields above.
-    client.Setup(ClientSettings.Url.c_str(), ClientSettings.Port, ClientSettings.ComputerName.c_str(),
-                 ClientSettings.Cipher.c_str());
+    // Cannot fail: every text was checked against the client's fields.
+    client.Setup(settings.Url.c_str(), settings.Port, settings.ComputerName.c_str(), settings.Cipher.c_str());
     client.OnProgress = OnProgress;
     client.OnStatus = OnStatus;
     client.OnLog = OnLog;
-    client.UseTls = ClientSettings.UseTls;
-    client.BlocksInFlight = ClientSettings.BlocksInFlight;
-    client.LongPoll = ClientSettings.LongPoll;
+    client.UseTls = settings.UseTls;
+    client.BlocksInFlight = settings.BlocksInFlight;
+    client.LongPoll = settings.LongPoll;
     // Cannot fail either: the proxy's host passed the same limit.
     if (proxyPort != 0)
         client.SetProxy(proxyHost.c_str(), proxyPort);
-    PollRunning = true;
-    PollOutcome outcome;
-    RunPollCycle(&client, &outcome);
-    PollRunning = false;
-    return NextPollAtOnce(outcome, client.LongPoll);
+    PollEnd end;
+    RunPollCycle(&client, &end);
+    return NextPollAtOnce(end, client.LongPoll) ? 1 : 0;
+}
+
+bool NextPollAtOnce(const PollEnd& end, int32_t longPollSeconds)
+{
+    if (longPollSeconds <= 0)
+        return false;
+    return end.how == PollEnd::Printed ||
+           (end.how == PollEnd::EmptyQueue && end.emptyReplyMilliseconds * 2 >= int64_t{longPollSeconds} * 1000);
 }

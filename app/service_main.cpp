@@ -122,16 +122,15 @@ bool ReloadSettings()
     return !SameSettings(inForce, ClientSettings);
 }
 
-bool ServiceTick(PollTimer& timer)
+void ServiceTick(PollTimer& timer)
 {
     Events.BeginPoll();
-    const bool atOnce = Timer1Timer(timer);
+    Timer1Timer(timer);
     // A stop cuts the poll short with failures of its own making: the stop's
     // own line tells of it instead.
     if (ServiceStopRequested())
         PollCutShort = true;
     Events.EndPoll(PollCutShort);
-    return atOnce;
 }
 
 int WINAPI StartUpFailure(HWND, LPCSTR text, LPCSTR, UINT)

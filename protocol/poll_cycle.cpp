@@ -280,12 +280,12 @@ int QuerySpool(PrintClient* client, char* document, char* reply)
 
 }  // namespace
 
-int RunPollCycle(PrintClient* client, PollOutcome* outcome)
+int RunPollCycle(PrintClient* client, PollEnd* outcome)
 {
-    PollOutcome ignored;
+    PollEnd ignored;
     if (outcome == nullptr)
         outcome = &ignored;
-    *outcome = PollOutcome();
+    *outcome = PollEnd();
 
     char document[kDocumentSize];
     char reply[kReplySize];
@@ -337,7 +337,7 @@ int RunPollCycle(PrintClient* client, PollOutcome* outcome)
         client->SocketClose();
         client->OnProgress(0, 0);
         client->OnStatus("Empty queue");
-        outcome->end = PollOutcome::EmptyQueue;
+        outcome->how = PollEnd::EmptyQueue;
         outcome->emptyReplyMilliseconds =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked).count();
         return 1;
@@ -359,6 +359,6 @@ int RunPollCycle(PrintClient* client, PollOutcome* outcome)
     }
     client->OnStatus("Printing complete");
     client->SocketClose();
-    outcome->end = PollOutcome::Printed;
+    outcome->how = PollEnd::Printed;
     return 0;
 }

@@ -43,12 +43,10 @@ const char kHelp[] =
     "webprintd runs with the same settings file; 78 a bad settings file or proxy\n"
     "variable, or incomplete settings with --once.\n";
 
-// One poll with its log lines: true when it ended well. *atOnce tells
-// whether the next poll starts at once.
-bool RunTick(PollTimer& timer, bool* atOnce)
+bool RunTick(PollTimer& timer)
 {
     BeginPollLog();
-    *atOnce = Timer1Timer(timer);
+    Timer1Timer(timer);
     return EndPollLog();
 }
 
@@ -87,11 +85,7 @@ int RunDaemon(const char* configPath)
 {
     LogState(configPath, "webprintd " WEBPRINT_VERSION " started");
     ConfigPath = configPath;
-    RunHeadlessLoop({WaitUntil, ReloadSettings, [](PollTimer& timer) {
-                         bool atOnce = false;
-                         RunTick(timer, &atOnce);
-                         return atOnce;
-                     }});
+    RunHeadlessLoop({WaitUntil, ReloadSettings, [](PollTimer& timer) { RunTick(timer); }});
     EndLog();
     LogLine(LogLevel::Info, "webprintd stopped");
     return 0;
@@ -104,8 +98,7 @@ int RunOnce(const char* configPath)
         return kExitConfig;
     }
     HeadlessTimer timer;
-    bool atOnce = false;
-    return RunTick(timer, &atOnce) ? 0 : kExitPollFailed;
+    return RunTick(timer) ? 0 : kExitPollFailed;
 }
 
 }  // namespace

@@ -63,13 +63,13 @@ TEST_F(PollTest, WithLongPollTheQueryAsksTheServiceToHoldItAndWaitsThatMuchLonge
         int32_t longPoll;
         const char* heldFunction;
         int holdMilliseconds;  // -1: never answered
-        PollOutcome::End end;
+        PollEnd::How how;
     };
     const Case cases[] = {
-        {"held past the usual time-out", 1, "qryspool", 400, PollOutcome::EmptyQueue},
-        {"held past LongPoll and the usual time-out", 1, "qryspool", -1, PollOutcome::Failed},
-        {"held without LongPoll", 0, "qryspool", 400, PollOutcome::Failed},
-        {"a block held with LongPoll", 1, "spooldata", 400, PollOutcome::Failed},
+        {"held past the usual time-out", 1, "qryspool", 400, PollEnd::EmptyQueue},
+        {"held past LongPoll and the usual time-out", 1, "qryspool", -1, PollEnd::Failed},
+        {"held without LongPoll", 0, "qryspool", 400, PollEnd::Failed},
+        {"a block held with LongPoll", 1, "spooldata", 400, PollEnd::Failed},
     };
     for (const Case& c : cases) {
         SetUp();
@@ -89,14 +89,14 @@ TEST_F(PollTest, WithLongPollTheQueryAsksTheServiceToHoldItAndWaitsThatMuchLonge
         ASSERT_EQ(RequestsFor("qryspool").size(), 1u);
         EXPECT_EQ(RequestsFor("qryspool")[0].body,
                   c.longPoll > 0 ? "<qryspool cputok='17' wait='1'/>" : "<qryspool cputok='17'/>");
-        EXPECT_EQ(outcome.end, c.end);
-        if (c.end == PollOutcome::EmptyQueue) {
+        EXPECT_EQ(outcome.how, c.how);
+        if (c.how == PollEnd::EmptyQueue) {
             EXPECT_GE(outcome.emptyReplyMilliseconds, c.holdMilliseconds);
         }
         const std::vector<DisplayEvent> events = Events();
         EXPECT_EQ(std::count(events.begin(), events.end(),
                              StatusEvent("Read socket timeout, server is maybe not active")),
-                  c.end == PollOutcome::Failed ? 1 : 0);
+                  c.how == PollEnd::Failed ? 1 : 0);
         EXPECT_EQ(client_->HeldReplyMilliseconds, 0) << "only the query waits longer";
         server_.reset();
     }
@@ -107,10 +107,9 @@ TEST_F(PollTest, APrintedJobAndAnEmptyReplyEndThePollSoAndAFailureDoesNot)
     Script("qryspool", std::vector<ScriptedAnswer>{{OkResponse(JobReply("f", "3", "Doc", "P", "9"))},
                                                    {OkResponse("EMPTY")}, {ServerError()}});
     ServeBlocks("abc", {3});
-    const PollOutcome::End ends[] = {PollOutcome::Printed, PollOutcome::EmptyQueue, PollOutcome::Failed};
-    for (const PollOutcome::End end : ends) {
+    for (const PollEnd::How how : {PollEnd::Printed, PollEnd::EmptyQueue, PollEnd::Failed}) {
         Poll();
-        EXPECT_EQ(outcome.end, end);
+        EXPECT_EQ(outcome.how, how);
     }
 }
 

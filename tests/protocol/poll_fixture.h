@@ -69,7 +69,7 @@ public:
     int32_t blocksInFlight = 1;
     // The LongPoll each poll's client is given, and how its last poll ended.
     int32_t longPoll = 0;
-    PollOutcome outcome;
+    PollEnd outcome;
 
 protected:
     std::unique_ptr<ScriptedServer> server_;

@@ -120,15 +120,17 @@ TEST_P(LoopStop, EndsWithinMomentsAndAcknowledgesNothing)
     }
 
     std::future<void> loop = std::async(std::launch::async, [] {
-        RunHeadlessLoop({LoopWait, [] { return false; }, Timer1Timer});
+        RunHeadlessLoop({LoopWait, [] { return false; }, [](PollTimer& timer) { Timer1Timer(timer); }});
     });
     if (GetParam().moment == Moment::HoldingAQuery) {
         ASSERT_TRUE(WaitFor([this] { return !RequestsFor("qryspool").empty(); }));
+        // Into the held query's wait.
+        std::this_thread::sleep_for(milliseconds(100));
     } else if (GetParam().moment != Moment::WaitingForTheFirstTick) {
         ASSERT_TRUE(WaitFor([this] { return RequestsFor("spooldata").size() >= 2; }));
+        // Into the second block's wait, or its slow arrival.
+        std::this_thread::sleep_for(milliseconds(100));
     }
-    // Into the held query's wait, the second block's, or its slow arrival.
-    std::this_thread::sleep_for(milliseconds(100));
     RequestStop();
     ASSERT_EQ(loop.wait_for(std::chrono::seconds(2)), std::future_status::ready);
     EXPECT_TRUE(RequestsFor("printed").empty());
@@ -150,34 +152,54 @@ INSTANTIATE_TEST_SUITE_P(Moments, LoopStop,
                          [](const testing::TestParamInfo<StopCase>& info) { return info.param.name; });
 
 bool ReloadTakesSettings = false;
-bool TickAsksAtOnce = false;
-Wake FirstWake = Wake::Reload;
 int LoopWaits = 0;
-SteadyClock::duration DueAfterFirst;
+SteadyClock::duration DueAfterReload;
 
-// A reload or a tick first; the wait after it shows when the next poll is due.
-Wake FirstThenStop(SteadyClock::time_point deadline)
+// A reload first; the wait after it shows when the next poll is due.
+Wake ReloadThenStop(SteadyClock::time_point deadline)
 {
     if (++LoopWaits == 1)
-        return FirstWake;
-    DueAfterFirst = deadline - SteadyClock::now();
+        return Wake::Reload;
+    DueAfterReload = deadline - SteadyClock::now();
     return Wake::Stop;
 }
 
-TEST(HeadlessLoop, AReloadThatTakesSettingsOrATickThatAsksMakesThePollDueAtOnceAndOtherwiseLeavesThePeriod)
+TEST(HeadlessLoop, AReloadThatTakesSettingsMakesThePollDueAtOnceAndOtherwiseLeavesThePeriod)
 {
-    for (const Wake first : {Wake::Reload, Wake::Due}) {
-        for (const bool atOnce : {true, false}) {
-            FirstWake = first;
-            ReloadTakesSettings = first == Wake::Reload && atOnce;
-            TickAsksAtOnce = first == Wake::Due && atOnce;
-            LoopWaits = 0;
-            RunHeadlessLoop({FirstThenStop, [] { return ReloadTakesSettings; },
-                             [](PollTimer&) { return TickAsksAtOnce; }});
-            // Otherwise the next poll stays a second after the start.
-            EXPECT_EQ(DueAfterFirst <= SteadyClock::duration::zero(), atOnce)
-                << (first == Wake::Reload ? "reload " : "tick ") << atOnce;
-        }
+    for (const bool taken : {true, false}) {
+        ReloadTakesSettings = taken;
+        LoopWaits = 0;
+        RunHeadlessLoop({ReloadThenStop, [] { return ReloadTakesSettings; }, [](PollTimer&) {}});
+        // Otherwise the first poll stays a second after the start.
+        EXPECT_EQ(DueAfterReload <= SteadyClock::duration::zero(), taken) << "taken " << taken;
+    }
+}
+
+// The fixture's read time-out is 200 ms; LongPoll 1 lets the service hold the
+// query 1.2 s, and a hold of half that or more is taken as the service's.
+TEST_F(HeadlessPoll, APollThatPrintedOrWasHeldMakesTheNextOneDueAtOnceAndAnAnswerAtOnceLeavesThePeriod)
+{
+    struct Case {
+        const char* what;
+        std::string reply;
+        int holdMilliseconds;
+        bool atOnce;
+    };
+    const Case cases[] = {
+        {"printed", JobReply("f", "3", "Doc", "Office Laser", "5"), 0, true},
+        {"held", "EMPTY", 600, true},
+        {"answered at once", "EMPTY", 0, false},
+    };
+    for (const Case& c : cases) {
+        ClientSettings.LongPoll = 1;
+        ScriptedAnswer answer;
+        answer.bytes = OkResponse(c.reply);
+        answer.holdMilliseconds = c.holdMilliseconds;
+        Script("qryspool", {answer});
+        Script("spooldata", Complement("abc"));
+        HeadlessTimer timer;
+        Timer1Timer(timer);
+        EXPECT_EQ(timer.Due() <= SteadyClock::now(), c.atOnce) << c.what;
     }
 }
 

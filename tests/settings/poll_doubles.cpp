@@ -31,7 +31,7 @@ int PrintClient::SetProxy(const char* host, int32_t port)
     return 0;
 }
 
-int RunPollCycle(PrintClient* client, PollOutcome* outcome)
+int RunPollCycle(PrintClient* client, PollEnd* outcome)
 {
     *outcome = Ticks.outcome;
     Ticks.longPolls.push_back(client->LongPoll);

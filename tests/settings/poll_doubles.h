@@ -29,7 +29,7 @@ struct TickRecord {
     std::vector<PollSeen> polls;
     std::vector<std::string> statusTexts;
     // How every poll ends, and the LongPoll each poll's client was given.
-    PollOutcome outcome;
+    PollEnd outcome;
     std::vector<int32_t> longPolls;
 };
 

@@ -5,6 +5,7 @@
 # through a CUPS queue that discards its jobs, webprintd-bench-discard.
 #
 #   tools/bench.sh [extra Google Benchmark flags]
+#   tools/bench.sh --help      prints this and runs nothing
 #
 # The real webprint.exe under Wine, beside minimal clients, and at rest; both
 # real programs over an emulated long link:
@@ -35,6 +36,8 @@ case "${1:-}" in
             --exe "${WEBPRINT_EXE:-build/win32/app/webprint.exe}" "$@"
         exit
         ;;
+    # The comment above is the usage.
+    -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;;
 esac
 
 build=build/bench

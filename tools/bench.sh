@@ -55,7 +55,7 @@ lpadmin -p webprintd-bench-discard -E -v file:/dev/null
 # The scheduler would keep every job's file for a day.
 cancel -a -x webprintd-bench-discard
 idle=$(mktemp -d)
-python3 tools/print_service.py serve --port 0 --db "$idle/service.sqlite" >"$idle/service.out" 2>/dev/null &
+/usr/bin/python3 -m hub serve --port 0 --db "$idle/service.sqlite" >"$idle/service.out" 2>/dev/null &
 service=$!
 for _ in $(seq 100); do grep -q listening "$idle/service.out" && break; sleep 0.1; done
 printf 'Url = 127.0.0.1\nPort = %s\nPollFreq = 1\n' "$(sed -n 's/.*://p' "$idle/service.out")" >"$idle/webprint.conf"

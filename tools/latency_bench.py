@@ -12,8 +12,8 @@ Every printout is compared with its job.
                    [--service CMD] [--poll SECONDS] [--long-poll SECONDS]
                    [--baseline-jobs N] [--long-poll-jobs N]
 
---service is the reference service's command; "{port}" and "{db}" in it are
-replaced. webprint.exe runs under the Wine session of the calling script.
+--service is the reference service's command, run from the checkout (the hub
+by default); "{port}" and "{db}" in it are replaced. webprint.exe runs under the Wine session of the calling script.
 """
 
 import argparse
@@ -260,7 +260,7 @@ def main():
     parser.add_argument("--queue", required=True)
     parser.add_argument("--daemon")
     parser.add_argument("--exe")
-    parser.add_argument("--service", default=sys.executable + " tools/print_service.py serve --port {port} --db {db}")
+    parser.add_argument("--service", default="/usr/bin/python3 -m hub serve --port {port} --db {db}")
     parser.add_argument("--poll", type=int, default=30)
     parser.add_argument("--long-poll", type=int, default=25)
     parser.add_argument("--baseline-jobs", type=int, default=10)

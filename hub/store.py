@@ -500,18 +500,16 @@ class Store:
         return row is not None, row is not None and row[1] is not None
 
     async def set_printer_language(self, computer, printer, language, dpi, width_mm):
-        async with self._db.session() as db:
-            await db.rows("set_printer_language", name_key(computer), printer, language, dpi, width_mm)
+        await self._db.run(lambda db: db.rows("set_printer_language", name_key(computer), printer, language,
+                                              dpi, width_mm))
 
     async def printer_language(self, computer, printer):
         """(language, dpi, width_mm) of the printer, or None when never set (raw)."""
-        async with self._db.session() as db:
-            return await db.row("printer_language", name_key(computer), printer)
+        return await self._db.run(lambda db: db.row("printer_language", name_key(computer), printer))
 
     async def printer_languages(self):
         """{(computer name key, printer): (language, dpi, width_mm)} of every printer whose language was set."""
-        async with self._db.session() as db:
-            rows = await db.rows("all_printer_languages")
+        rows = await self._db.run(lambda db: db.rows("all_printer_languages"))
         return {(key, printer): tuple(setting) for key, printer, *setting in rows}
 
     async def job(self, job_id):

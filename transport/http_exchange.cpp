@@ -465,7 +465,7 @@ int PrintClient::ReadResponse(char* headOut, int32_t headCapacity, char* bodyOut
             if (bodyStart != nullptr &&
                 (Head.Chunked == 1 || Head.StatusCode == 100 || Head.ContentLength <= held - Head.HeadLength))
                 break;
-            const int count = ReceiveMore(TransportTimeouts.headMilliseconds);
+            const int count = ReceiveMore(TransportTimeouts.headMilliseconds + HeldReplyMilliseconds);
             if (count < 0)
                 return EndOfConnection(count);
         }

@@ -34,7 +34,8 @@ from cups_watch import jobs  # noqa: E402
 from e2e_common import job_bytes, wait_for  # noqa: E402
 import http_proxy  # noqa: E402
 DAEMON = os.environ.get("WEBPRINTD", os.path.join(ROOT, "build", "native-asan", "app", "linux", "webprintd"))
-SERVICE = os.path.join(ROOT, "tools", "print_service.py")
+# The reference service: the hub, run from this checkout with Debian's Python.
+HUB = ["/usr/bin/python3", "-m", "hub"]
 COMPUTER = "WEBPRINTD-E2E"
 QUEUE = "webprintd-test-raw"
 HIDDEN_QUEUE = "webprintd-test-hidden"
@@ -98,8 +99,8 @@ class Service:
 
     def start(self):
         with open(self.log, "ab") as log:
-            self.process = subprocess.Popen(["python3", SERVICE, "serve", "--port", str(self.port), "--db", self.db],
-                                            stdout=subprocess.PIPE, stderr=log, text=True)
+            self.process = subprocess.Popen([*HUB, "serve", "--port", str(self.port), "--db", self.db],
+                                            stdout=subprocess.PIPE, stderr=log, text=True, cwd=ROOT)
         line = self.process.stdout.readline()
         assert line.startswith("listening on"), line
         self.port = int(line.rsplit(":", 1)[1])
@@ -246,7 +247,7 @@ class Daemon(unittest.TestCase):
         failure = f'<3>OpenPrinter failed (printer "webprintd-no-such-printer": '
         wait_for(lambda: any(line.startswith(failure) for line in self.log_lines()), "the failure in the log")
         job = self.service.job(job_id)
-        self.assertEqual((job["state"], job["acks"], job["blocks_served"]), ("queued", 0, 0))
+        self.assertEqual((job["state"], job["acks"], job["blocks_served"]), ("sent", 0, 0))
         self.service.acknowledge(job_id)
 
     def test_4_an_empty_job_is_acknowledged_without_a_cups_job(self):
@@ -367,7 +368,7 @@ class Daemon(unittest.TestCase):
             self.assertLess(time.monotonic() - started, 1.0)
         self.hold_service_while(stop_daemon)
         job = self.service.job(job_id)
-        self.assertEqual((job["state"], job["acks"]), ("queued", 0))
+        self.assertEqual((job["state"], job["acks"]), ("sent", 0))
         self.assertEqual(self.log_lines()[-2:], [
             "<4>stopped during a job: nothing of it prints, and it is not acknowledged (the service hands it out "
             "again)", "<6>webprintd stopped"])
@@ -426,6 +427,28 @@ class Daemon(unittest.TestCase):
         self.assertIn(f"<3>another webprintd already runs with a settings file in {folder}; stopping",
                       read_text(first_log).splitlines())
         self.assertEqual(stop_timed(second)[0], 0, read_text(second_log))
+
+    # Unnumbered: it runs a daemon of its own, on a settings file of its own.
+    def test_a_job_submitted_during_a_held_query_prints_within_a_second(self):
+        computer = COMPUTER + "-HELD"
+        config = self.folder_of_its_own(computer)
+        # A poll a day: the job can only come with the held query.
+        with open(config, "w") as f:
+            f.write(f"Url = 127.0.0.1\nPort = {self.service.port}\nPollFreq = 86400\nComputerName = {computer}\n"
+                    "LongPoll = 300\n")
+        log = os.path.join(self.work, f"{computer}.log")
+        daemon = start_daemon(config, log)
+        self.addCleanup(daemon.wait, 30)
+        self.addCleanup(daemon.terminate)
+        wait_for(lambda: self.service.state()["held"] == 1, "the daemon's query to be held")
+        data = job_bytes(10000)
+        before = set(printouts())
+        submitted = time.monotonic()
+        job_id = self.service.submit(data, computer=computer)
+        wait_for(lambda: self.service.job(job_id)["state"] == "printed", "the job to be printed", 10)
+        self.assertLess(time.monotonic() - submitted, 1.0)
+        self.assertEqual(new_printouts(before), [data])
+        self.assertIn("every 86400 s, each query held up to 300 s as " + computer, read_text(log))
 
     # Unnumbered: it runs daemons of its own, on settings files of its own.
     def test_through_the_environments_proxy_a_job_arrives_whole_and_a_refused_tunnel_reaches_nothing(self):
@@ -541,7 +564,7 @@ class Stop(unittest.TestCase):
         self.assertEqual(lines[-2], "<4>stopped during a job: nothing of it prints, and it is not acknowledged "
                                     "(the service hands it out again)")
         job = self.service.job(job_id)
-        self.assertEqual((job["state"], job["acks"]), ("queued", 0))
+        self.assertEqual((job["state"], job["acks"]), ("sent", 0))
         # The job CUPS holds has no document: it can only be cancelled.
         for job_number in new_cups_jobs(before_jobs):
             subprocess.run(["cancel", f"{QUEUE}-{job_number}"], capture_output=True)

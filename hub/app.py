@@ -26,7 +26,7 @@ import urllib.parse
 
 from aiohttp import web
 
-from . import api, page, protocol
+from . import api, convert, page, protocol
 from .api import queue_job
 from .config import Config
 from .protocol import DOCUMENT_LIMIT, FUNCTIONS, PREFIXES, ServiceError
@@ -62,6 +62,8 @@ class Hub:
     def __init__(self, config, store):
         self.config = config
         self.store = store
+        # A conversion's output is a job too: it is held to the job limit.
+        self.converter = convert.Converter(output=config.job_limit)
         self.waiters = Waiters()
         self.connections = 0
         self.requests = dict.fromkeys(FUNCTIONS + ("not_found",), 0)

@@ -16,10 +16,13 @@
 # waits, webprintd natively and webprint.exe under Wine, with and without
 # LongPoll (tools/latency_bench.py says more):
 #   tools/bench.sh latency [--poll S] [--long-poll S] [--baseline-jobs N] [--long-poll-jobs N]
+# The hub's document conversion, and the hub's polls while it converts:
+#   tools/bench.sh convert [--runs N] [--pollers N] [--seconds S]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 case "${1:-}" in
     program | idle | wan) exec tools/program_bench.sh "$@" ;;
+    convert) shift; exec /usr/bin/python3 tools/convert_bench.py "$@" ;;
     latency)
         shift
         cmake --preset win32 >/dev/null

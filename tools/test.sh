@@ -34,3 +34,6 @@ tests/installer/run_tests.sh build/win32
 
 echo "== reference print service"
 python3 -m unittest discover -s tools/tests
+
+echo "== the hub's document conversion"
+/usr/bin/python3 -m unittest discover -s tests/hub -p 'test_convert.py'

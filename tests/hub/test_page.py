@@ -44,13 +44,13 @@ except ImportError:
     webdriver = None
 
 
-def chromium():
+def chromium(profile):
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
     for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
                  "--disable-component-update", "--disable-sync", "--no-first-run", "--window-size=1200,800"):
         options.add_argument(flag)
-    options.add_argument("--user-data-dir=" + tempfile.mkdtemp(prefix="hub-chromium-"))
+    options.add_argument("--user-data-dir=" + profile)
     return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 
 
@@ -77,7 +77,7 @@ class Page(unittest.TestCase):
         urllib.request.urlopen(urllib.request.Request(
             f"http://127.0.0.1:{cls.hub.port}/.00010101000000000000/system/rmtprt.aspx?func=printlist",
             data=listing.encode(), method="POST"), timeout=10).close()
-        cls.browser = chromium()
+        cls.browser = chromium(os.path.join(cls.work, "chromium"))
         cls.addClassCleanup(shutil.rmtree, cls.work, True)
         cls.addClassCleanup(cls.browser.quit)
 

@@ -22,6 +22,8 @@ class HeadlessTimer final : public PollTimer {
 public:
     uint32_t Interval() override { return interval_; }
     void SetInterval(uint32_t milliseconds) override;
+    // The loop's own thread runs the poll to its end.
+    void StartPoll(const SettingsValues& settings) override { RunPoll(settings); }
     SteadyClock::time_point Due() const { return due_; }
     // New settings are tried at once, not at the end of the old period.
     void TickNow() { due_ = SteadyClock::now(); }

@@ -1,8 +1,10 @@
 // The poll timer's tick: checks the settings, keeps the timer's interval in
-// step with the poll frequency, and runs one whole poll with a fresh client.
+// step with the poll frequency, and starts one whole poll with a fresh client.
 #pragma once
 
 #include <cstdint>
+
+#include "settings/client_settings.h"
 
 // What the tick needs of the timer.
 class PollTimer {
@@ -11,6 +13,14 @@ public:
     virtual uint32_t Interval() = 0;
     // Restarts the period; the tick calls it only for a changed interval.
     virtual void SetInterval(uint32_t milliseconds) = 0;
+    // Runs RunPoll over settings, the tick's copy of ClientSettings: the
+    // headless loop to its end, the tray program on a thread of its own.
+    virtual void StartPoll(const SettingsValues& settings) = 0;
 };
 
 void Timer1Timer(PollTimer& timer);
+
+// One whole poll with a fresh client over settings that a tick has checked.
+// It reads nothing of ClientSettings, so it may run on any thread while the
+// window's OK replaces them. 0 when a job was printed and acknowledged.
+int RunPoll(const SettingsValues& settings);

@@ -1,5 +1,7 @@
 #include "settings/settings_form.h"
 
+#include <atomic>
+
 #include "protocol/printer_inventory.h"
 #include "settings/client_settings.h"
 #include "settings/computer_name.h"
@@ -24,7 +26,9 @@ const int32_t kDefaultPort = 7000;
 const int32_t kDefaultPollFreq = 30;
 const char kDefaultCipher[] = "k2vd9qa3m1t74p6n";
 
-SettingsStore* FlagStore = nullptr;
+// Read by the tray program's poll thread while the window's thread may let
+// go of the key.
+std::atomic<SettingsStore*> FlagStore{nullptr};
 
 SettingsOutcome FailedWrite(const std::string& valueName)
 {
@@ -199,9 +203,10 @@ void UseSettingsStore(SettingsStore* store)
 bool IsPrinterHidden(const char* valueName, bool* createFailed)
 {
     // Without the window's key nothing can be read, and creating the flag fails.
-    if (FlagStore == nullptr) {
+    SettingsStore* const store = FlagStore;
+    if (store == nullptr) {
         *createFailed = true;
         return false;
     }
-    return ReadHideFlag(*FlagStore, valueName, createFailed);
+    return ReadHideFlag(*store, valueName, createFailed);
 }

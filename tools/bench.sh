@@ -5,6 +5,7 @@
 # through a CUPS queue that discards its jobs, webprintd-bench-discard.
 #
 #   tools/bench.sh [extra Google Benchmark flags]
+#   tools/bench.sh --help      prints this and runs nothing
 #
 # The real webprint.exe under Wine, beside minimal clients, and at rest; both
 # real programs over an emulated long link:
@@ -19,6 +20,8 @@ cd "$(dirname "$0")/.."
 case "${1:-}" in
     program | idle | wan) exec tools/program_bench.sh "$@" ;;
     fleet) shift; exec /usr/bin/python3 tools/fleet_bench.py "$@" ;;
+    # The comment above is the usage.
+    -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;;
 esac
 
 build=build/bench
@@ -36,7 +39,7 @@ lpadmin -p webprintd-bench-discard -E -v file:/dev/null
 # The scheduler would keep every job's file for a day.
 cancel -a -x webprintd-bench-discard
 idle=$(mktemp -d)
-python3 tools/print_service.py serve --port 0 --db "$idle/service.sqlite" >"$idle/service.out" 2>/dev/null &
+/usr/bin/python3 -m hub serve --port 0 --db "$idle/service.sqlite" >"$idle/service.out" 2>/dev/null &
 service=$!
 for _ in $(seq 100); do grep -q listening "$idle/service.out" && break; sleep 0.1; done
 printf 'Url = 127.0.0.1\nPort = %s\nPollFreq = 1\n' "$(sed -n 's/.*://p' "$idle/service.out")" >"$idle/webprint.conf"

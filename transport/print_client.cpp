@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "transport/host_lookup.h"
 #include "transport/tls_host.h"
 
 bool KeepAlive = true;
@@ -64,15 +65,11 @@ int PrintClient::SocketConnect()
     // Digits and dots only: a dotted address, never looked up by name.
     if (IsDottedAddress(host)) {
         ConnectAddress.sin_addr.s_addr = inet_addr(host);
-    } else {
-        hostent* entry = gethostbyname(host);
-        if (entry == nullptr || entry->h_addr_list[0] == nullptr || entry->h_length != 4) {
-            SocketClose();
-            ReportError("get host failed");
-            ReportProxyUnreachable();
-            return 1;
-        }
-        memcpy(&ConnectAddress.sin_addr, entry->h_addr_list[0], 4);
+    } else if (!LookUpHost(host, &ConnectAddress.sin_addr)) {
+        SocketClose();
+        ReportError("get host failed");
+        ReportProxyUnreachable();
+        return 1;
     }
 
     if (ConnectWithin(Socket, reinterpret_cast<sockaddr*>(&ConnectAddress), sizeof ConnectAddress,

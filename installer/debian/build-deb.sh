@@ -28,7 +28,8 @@ trap 'rm -rf "$work"' EXIT
 root=$work/root
 install -D -m 0755 -s "$program" "$root/usr/sbin/webprintd"
 install -D -m 0644 "$daemon_files/webprintd.service" "$root/lib/systemd/system/webprintd.service"
-install -D -m 0640 "$daemon_files/webprint.conf" "$root/etc/webprint/webprint.conf"
+install -d -m 0750 "$root/etc/webprint"
+install -m 0640 "$daemon_files/webprint.conf" "$root/etc/webprint/webprint.conf"
 install -d "$root/usr/share/man/man8" "$root/usr/share/doc/webprintd"
 gzip -9n <"$daemon_files/webprintd.8" >"$root/usr/share/man/man8/webprintd.8.gz"
 install -m 0644 "$here/copyright" "$root/usr/share/doc/webprintd/copyright"

@@ -29,7 +29,8 @@ CLIENT = os.path.join(BUILD, "app", "webprint.exe")
 PROBE = os.path.join(BUILD, "tests", "e2e", "window_probe.exe")
 TRUST_ROOT = os.path.join(BUILD, "tests", "transport", "trust_root.exe")
 CERTIFICATES = os.path.join(ROOT, "tests", "support", "tls")
-SERVICE = os.path.join(ROOT, "tools", "print_service.py")
+# The reference service: the hub, run from this checkout with Debian's Python.
+HUB = ["/usr/bin/python3", "-m", "hub"]
 CUPS_QUEUE = os.path.join(ROOT, "tools", "cups-queue.sh")
 KEY = r"HKLM\Software\Morvelund\Tarnwick Web Printing"
 COMPUTER = "E2E-PC"
@@ -108,8 +109,8 @@ class ClientAndService(unittest.TestCase):
         # The service counts connections since its start; these are the test's own.
         cls.own_connections = 0
         cls.service = subprocess.Popen(
-            ["python3", SERVICE, "serve", "--port", str(cls.port), "--db", cls.db, *tls],
-            stdout=subprocess.PIPE, stderr=cls.service_log, text=True)
+            [*HUB, "serve", "--port", str(cls.port), "--db", cls.db, *tls],
+            stdout=subprocess.PIPE, stderr=cls.service_log, text=True, cwd=ROOT)
         line = cls.service.stdout.readline()
         assert line.startswith("listening on"), line
         cls.port = int(line.rsplit(":", 1)[1])
@@ -186,7 +187,7 @@ class EndToEnd(ClientAndService):
         job_id = self.submit(job_bytes(100), printer="no-such-printer")
         wait_for(lambda: "OpenPrinter failed" in self.events(), "the failure in the event list")
         job = self.job(job_id)
-        self.assertEqual((job["state"], job["acks"], job["blocks_served"]), ("queued", 0, 0))
+        self.assertEqual((job["state"], job["acks"], job["blocks_served"]), ("sent", 0, 0))
         # Out of the way of the other tests: acknowledge it as the client would.
         request = urllib.request.Request(
             self.url(f"{self.state()['prefix']}printed"),
@@ -216,7 +217,7 @@ class EndToEnd(ClientAndService):
         wait_for(lambda: "connect() failed" in self.events(), "the client to report the server down")
         data = job_bytes(5000)
         job_id = subprocess.run(
-            ["python3", SERVICE, "submit", "-", "--computer", COMPUTER, "--printer", QUEUE, "--db", self.db],
+            [*HUB, "submit", "-", "--computer", COMPUTER, "--printer", QUEUE, "--db", self.db], cwd=ROOT,
             input=data, check=True, capture_output=True).stdout.decode().strip()
         before = set(self.printouts())
         type(self).start_service()

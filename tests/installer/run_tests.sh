@@ -415,9 +415,9 @@ wine reg delete "$settings_key" /f >/dev/null 2>&1
 # once per process), and the reference service with an empty database.
 queue=webprint-service-test
 printed=$(tools/cups-queue.sh "$queue") || exit 1
-python3 tools/print_service.py serve --port 0 --db "$work/service.sqlite" >"$work/service.port" 2>"$work/service.log" &
-print_service=$!
-wine_session_before_stop() { kill -CONT "$print_service" 2>/dev/null; kill "$print_service" 2>/dev/null; }
+/usr/bin/python3 -m hub serve --port 0 --db "$work/service.sqlite" >"$work/service.port" 2>"$work/service.log" &
+hub=$!
+wine_session_before_stop() { kill -CONT "$hub" 2>/dev/null; kill "$hub" 2>/dev/null; }
 wait_until 100 output_has "$work/service.port" "listening on" || exit 1
 port=$(sed -n 's/.*://p' "$work/service.port")
 # The service's events reach Wine's trace of the event log calls, in the
@@ -449,7 +449,7 @@ blocks_served_from() { [ "$(job_field "$1" blocks_served)" -ge "$2" ]; }
 submit_job() {
     python3 -c 'import sys; sys.path.insert(0, "tools"); from e2e_common import job_bytes
 sys.stdout.buffer.write(job_bytes(int(sys.argv[1])))' "$1" >"$work/job.bin"
-    python3 tools/print_service.py submit "$work/job.bin" --computer SERVICE-TEST --printer "${2:-$queue}" \
+    /usr/bin/python3 -m hub submit "$work/job.bin" --computer SERVICE-TEST --printer "${2:-$queue}" \
         --db "$work/service.sqlite"
 }
 printout_matches() { local f; for f in "$printed"/job-*.prn; do cmp -s "$f" "$work/job.bin" && return 0; done; return 1; }
@@ -504,12 +504,12 @@ quit_client
 # reference service, stopped, keeps the connection and answers nothing.
 job=$(submit_job $((8 << 20)))
 wait_until 300 blocks_served_from "$job" 20
-kill -STOP "$print_service"
+kill -STOP "$hub"
 stop_started=$(date +%s%N)
 wine sc stop webprint >/dev/null 2>&1
 wait_until 50 service_process_gone
 stop_milliseconds=$((($(date +%s%N) - stop_started) / 1000000))
-kill -CONT "$print_service"
+kill -CONT "$hub"
 check "stopped during a stalled block within 2 s ($stop_milliseconds ms)" [ "$stop_milliseconds" -lt 2000 ]
 check "reported stopped" service_state_is STOPPED
 check "the job not acknowledged" job_field_is "$job" acks 0

@@ -19,6 +19,7 @@ public:
         interval = milliseconds;
         restarts.push_back(milliseconds);
     }
+    void StartPoll(const SettingsValues& settings) override { RunPoll(settings); }
 };
 
 class Tick : public testing::Test {

@@ -114,5 +114,9 @@ WHERE c.name_key = $1;
 -- name: job_by_id
 SELECT id, computer, printer, name, size, state, attempts, submitted, printed FROM jobs WHERE id = $1;
 
+-- name: latest_jobs
+SELECT id, computer, printer, name, size, state, attempts, submitted, printed FROM jobs
+ORDER BY id DESC LIMIT $1;
+
 -- name: cancel_job
 UPDATE jobs SET state = 'cancelled' WHERE id = $1 AND state IN ('queued', 'sent') RETURNING id;

@@ -14,7 +14,7 @@ async function api(method, path, body) {
     method, body, headers: { Authorization: "Bearer " + token }, cache: "no-store",
   });
   const result = await answer.json().catch(() => ({ error: answer.statusText }));
-  if (answer.status === 401) signOut("Token refused");
+  if (answer.status === 401) signOut(result.error);
   if (!answer.ok) throw new Error(result.error || answer.statusText);
   return result;
 }
@@ -110,6 +110,7 @@ function signIn(newToken) {
   token = newToken;
   sessionStorage.setItem("hub-token", token);
   $("sign-in").hidden = true;
+  $("sign-in-error").textContent = "";
   $("hub").hidden = false;
   $("sign-out").hidden = false;
   refresh();

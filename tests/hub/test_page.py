@@ -31,12 +31,15 @@ QUEUE = "hubops-page"
 PRINTED = os.path.join("/var/spool/webprint-capture", QUEUE)
 COMPUTER = "HUBOPS-PAGE"
 SILENT = "HUBOPS-SILENT"
+# A printer name that would be markup if the page took it for HTML.
+MARKUP = "&lt;b&gt;Bold&lt;/b&gt;"
 SCREENSHOT = os.path.join(ROOT, "docs", "screenshots", "hub.png")
 DEADLINE = 60
 
 try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
+    from selenium.common.exceptions import StaleElementReferenceException
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support import expected_conditions as shows
     from selenium.webdriver.support.ui import Select, WebDriverWait
@@ -73,7 +76,8 @@ class Page(unittest.TestCase):
         cls.addClassCleanup(cls.daemon.wait, 30)
         cls.addClassCleanup(cls.daemon.terminate)
         # A computer that registers once and never polls: its jobs wait.
-        listing = f"<list cpu='{SILENT}' user='nobody'>\r\n <printer name='{QUEUE}' hide='0'/>\r\n</list>"
+        listing = (f"<list cpu='{SILENT}' user='nobody'>\r\n <printer name='{QUEUE}' hide='0'/>\r\n"
+                   f" <printer name='{MARKUP}' hide='1'/>\r\n</list>")
         urllib.request.urlopen(urllib.request.Request(
             f"http://127.0.0.1:{cls.hub.port}/.00010101000000000000/system/rmtprt.aspx?func=printlist",
             data=listing.encode(), method="POST"), timeout=10).close()
@@ -82,29 +86,41 @@ class Page(unittest.TestCase):
         cls.addClassCleanup(cls.browser.quit)
 
     def wait(self, condition):
-        return WebDriverWait(self.browser, DEADLINE, poll_frequency=0.1).until(condition)
+        # The tables are built afresh at every refresh: an element found a
+        # moment ago may be gone, and the condition is tried again.
+        return WebDriverWait(self.browser, DEADLINE, poll_frequency=0.1,
+                             ignored_exceptions=[StaleElementReferenceException]).until(condition)
 
-    def job_state(self, job):
-        return self.browser.find_element(By.CSS_SELECTOR, f"tr[data-job='{job}'] .state").text
+    def jobs_shown(self):
+        """{job id: state} of the job table, read in one step."""
+        return self.browser.execute_script(
+            "return Object.fromEntries([...document.querySelectorAll('#jobs tr')]"
+            ".map(row => [row.dataset.job, row.querySelector('.state').textContent]))")
 
     def upload(self, path, computer):
         form = self.browser.find_element(By.ID, "upload")
         form.find_element(By.ID, "file").send_keys(path)
-        option = self.wait(lambda browser: [o for o in Select(form.find_element(By.ID, "printer")).options
-                                            if o.text.startswith(computer + " ")])[0]
-        option.click()
-        before = {row.get_attribute("data-job") for row in self.browser.find_elements(By.CSS_SELECTOR, "#jobs tr")}
+
+        def choose(browser):
+            options = [o for o in Select(form.find_element(By.ID, "printer")).options
+                       if o.text.startswith(computer + " ")]
+            return options and (options[0].click() or True)
+        self.wait(choose)
+        before = set(self.jobs_shown())
         form.find_element(By.TAG_NAME, "button").click()
-        return self.wait(lambda browser: [row.get_attribute("data-job") for row in browser.find_elements(
-            By.CSS_SELECTOR, "#jobs tr") if row.get_attribute("data-job") not in before])[0]
+        return self.wait(lambda browser: set(self.jobs_shown()) - before).pop()
 
     def test_upload_print_and_cancel(self):
         self.browser.get(f"http://127.0.0.1:{self.hub.port}/")
         self.browser.find_element(By.ID, "token").send_keys("not a token\n")
-        self.assertEqual(self.wait(shows.visibility_of_element_located((By.ID, "sign-in-error"))).text,
-                         "Token refused")
+        self.assertIn("token", self.wait(shows.visibility_of_element_located((By.ID, "sign-in-error"))).text)
+        self.assertFalse(self.browser.find_element(By.ID, "hub").is_displayed())
+        self.browser.find_element(By.ID, "token").clear()
         self.browser.find_element(By.ID, "token").send_keys(self.token + "\n")
         self.wait(shows.text_to_be_present_in_element((By.ID, "computers"), "online"))
+        self.assertFalse(self.browser.find_element(By.ID, "sign-in").is_displayed())
+        self.assertIn("<b>Bold</b> (hidden)", self.browser.find_element(By.ID, "computers").text)
+        self.assertEqual(self.browser.find_elements(By.TAG_NAME, "b"), [])
 
         data = job_bytes(70000)
         document = os.path.join(self.work, "page-test.prn")
@@ -112,17 +128,18 @@ class Page(unittest.TestCase):
             f.write(data)
         before = set(os.listdir(PRINTED))
         job = self.upload(document, COMPUTER)
-        self.wait(lambda browser: self.job_state(job) == "printed")
+        self.wait(lambda browser: self.jobs_shown()[job] == "printed")
         printouts = self.wait(lambda browser: sorted(name for name in set(os.listdir(PRINTED)) - before
                                                      if name.endswith(".prn")))
         with open(os.path.join(PRINTED, printouts[0]), "rb") as f:
             self.assertEqual(f.read(), data)
 
         waiting = self.upload(document, SILENT)
-        self.assertEqual(self.job_state(waiting), "queued")
+        self.assertEqual(self.jobs_shown()[waiting], "queued")
         self.browser.save_screenshot(SCREENSHOT)
-        self.browser.find_element(By.CSS_SELECTOR, f"tr[data-job='{waiting}'] button").click()
-        self.wait(lambda browser: self.job_state(waiting) == "cancelled")
+        self.wait(lambda browser: browser.find_element(By.CSS_SELECTOR, f"tr[data-job='{waiting}'] button").click()
+                  or True)
+        self.wait(lambda browser: self.jobs_shown()[waiting] == "cancelled")
 
 
 if __name__ == "__main__":

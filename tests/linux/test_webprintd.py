@@ -710,7 +710,7 @@ class HubPackage(unittest.TestCase):
         token = subprocess.run([*as_hub, "webprint-hub", "token", "add", "package-test", "--config", HUB_CONFIG],
                                check=True, capture_output=True, text=True, **options).stdout.split()[-1]
         hub = subprocess.Popen([*as_hub, "webprint-hub", "serve", "--config", HUB_CONFIG],
-                               stderr=subprocess.PIPE, text=True, **options)
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, **options)
         try:
             def computers(headers):
                 request = urllib.request.Request(f"http://127.0.0.1:{port}/api/computers", headers=headers)

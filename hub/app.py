@@ -1,6 +1,6 @@
 """The hub's HTTP application: `make_app(config)` builds it (aiohttp).
 
-One route table (ROUTES) serves three audiences:
+One route table (`routes`) serves three audiences:
 - the client's polling protocol (hub.protocol) at the configured service
   path, answered with one-line texts, chunked with `--chunked`;
 - the web page (GET /, hub/static/), the state as JSON (GET /api/state) and job
@@ -26,12 +26,13 @@ import urllib.parse
 
 from aiohttp import web
 
-from . import api, page, protocol
+from . import api, convert, page, protocol
 from .api import queue_job
-from .replies import is_api, reply, reply_error
 from .config import Config
 from .protocol import DOCUMENT_LIMIT, FUNCTIONS, PREFIXES, ServiceError
+from .replies import is_api, reply, reply_error
 from .store import Store, Unavailable
+
 
 class Waiters:
     """One asyncio.Event per computer with a held query; setting it wakes
@@ -61,6 +62,8 @@ class Hub:
     def __init__(self, config, store):
         self.config = config
         self.store = store
+        # A conversion's output is a job too: it is held to the job limit.
+        self.converter = convert.Converter(output=config.job_limit)
         self.waiters = Waiters()
         self.connections = 0
         self.requests = dict.fromkeys(FUNCTIONS + ("not_found",), 0)
@@ -94,17 +97,17 @@ async def framing(request, handler):
     # Only the replies on the client's side of the service are chunked.
     if request.method == "POST" and request.path != "/jobs" and not is_api(request):
         request["chunk_size"] = hub.config.chunk_size
-    if api.needs_token(request, hub.config):
-        # Before the body is read: without a valid token nothing is taken in.
-        request["client"] = await api.authorise(request, hub.store)
-        if request["client"] is None:
-            return await reply_error(request, 401, "A valid bearer token is required")
-    limit = hub.config.job_limit if request.method == "POST" else DOCUMENT_LIMIT
-    body = await read_body(request, limit)
-    if isinstance(body, web.StreamResponse):
-        return body
-    request["body"] = body
     try:
+        if api.needs_token(request, hub.config):
+            # Before the body is read: without a valid token nothing is taken in.
+            request["client"] = await api.authorise(request, hub.store)
+            if request["client"] is None:
+                return await reply_error(request, 401, "A valid bearer token is required")
+        limit = hub.config.job_limit if request.method == "POST" else DOCUMENT_LIMIT
+        body = await read_body(request, limit)
+        if isinstance(body, web.StreamResponse):
+            return body
+        request["body"] = body
         return await handler(request)
     except web.HTTPException:
         # The router found no route: a path or method the hub does not serve.

@@ -3,16 +3,17 @@ or JPEG submitted for a printer whose language is not raw is converted once,
 with Ghostscript, and the options of the job (copies, duplex, paper, pages)
 are carried in that printer's own language.
 
-Ghostscript runs as a child process with a time limit, an address space and
-file size limit and a lower priority, at most `parallel` at once, awaited with
-asyncio: a conversion never holds up the hub's other work. Its input and
-output are files in a private temporary folder that only it may read."""
+Ghostscript runs as a child process with a time limit, limits on its CPU
+time, address space and output file size and a lower priority, at most
+`parallel` at once, awaited with asyncio: a conversion never holds up the
+hub's other work. Its input and output are files in a private temporary
+folder that only it may read."""
 
 import asyncio
 import os
 import re
-import resource
 import shutil
+import signal
 import tempfile
 from typing import NamedTuple
 
@@ -124,9 +125,9 @@ class Converter:
 
     async def convert(self, data, printer, options=Options()):
         """The bytes to print on printer; Refused or Unreadable."""
-        kind = documents.document_type(data)
         if printer.language == "raw":
             return data
+        kind = documents.document_type(data)
         if kind is None:
             if options != Options():
                 raise Refused("options apply to PDF, PostScript, PNG and JPEG documents, not to printer-ready data")
@@ -185,32 +186,41 @@ class Converter:
     async def ghostscript(self, work, arguments):
         """Runs Ghostscript in work on arguments that report the pages; the
         widths of the pages in points, or Unreadable with its own words."""
-        command = [GHOSTSCRIPT, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE",
-                   f"--permit-file-read={work}/", f"--permit-file-write={work}/"] + arguments
+        # The limits are set by prlimit and nice rather than in a forked child
+        # of this process, which has threads.
+        command = ["prlimit", f"--cpu={self.seconds}", f"--as={self.memory}", f"--fsize={self.output}", "--",
+                   "nice", "-n", "10", GHOSTSCRIPT, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE",
+                   f"--permit-file-read={work}/"] + arguments
         process = await asyncio.create_subprocess_exec(
             *command, cwd=work, stdin=asyncio.subprocess.DEVNULL, stdout=asyncio.subprocess.PIPE,
-            stderr=asyncio.subprocess.STDOUT, preexec_fn=self.limit, start_new_session=True)
+            stderr=asyncio.subprocess.STDOUT, start_new_session=True)
         try:
-            said, _ = await asyncio.wait_for(process.communicate(), self.seconds)
-        except asyncio.TimeoutError:
+            said = await asyncio.wait_for(first_bytes(process), self.seconds)
+        except (asyncio.TimeoutError, asyncio.CancelledError) as error:
             process.kill()
             await process.wait()
+            if isinstance(error, asyncio.CancelledError):
+                raise
             raise Unreadable(f"the conversion took longer than {self.seconds} s") from None
-        except asyncio.CancelledError:
-            process.kill()
-            await process.wait()
-            raise
+        status = process.returncode
+        if status in (-signal.SIGXCPU, -signal.SIGKILL):
+            raise Unreadable(f"the conversion took longer than {self.seconds} s")
+        if status == -signal.SIGXFSZ:
+            raise Unreadable(f"the converted document would be larger than {self.output} bytes")
         widths = [float(width) for width in PAGE_SIZE.findall(said)]
-        if process.returncode or not widths or not widths[0]:
-            raise Unreadable(ghostscript_reason(said, process.returncode))
+        if status or not widths or not widths[0]:
+            raise Unreadable(ghostscript_reason(said, status))
         return widths
 
-    def limit(self):
-        """In the child, before Ghostscript starts."""
-        resource.setrlimit(resource.RLIMIT_CPU, (self.seconds, self.seconds + 1))
-        resource.setrlimit(resource.RLIMIT_AS, (self.memory, self.memory))
-        resource.setrlimit(resource.RLIMIT_FSIZE, (self.output, self.output))
-        os.nice(10)
+
+async def first_bytes(process, limit=1 << 20):
+    """What the process says, up to limit bytes (a document may print without
+    end), once it has ended."""
+    said = b""
+    while chunk := await process.stdout.read(65536):
+        said += chunk[:limit - len(said)]
+    await process.wait()
+    return said
 
 
 def check_selection(kind, pages, selection):

@@ -9,11 +9,13 @@ operation is a coroutine; the HTTP code never sees SQL.
   (migrations/NNN_*.sql), written once for both databases. What differs
   between them is here alone: column types in the migrations, parameter
   marks, how a transaction is taken, and how a new job wakes a held query.
-- SQLite: one connection, used from one worker thread so that the event loop
-  never blocks on the database, and an asyncio lock so that the statements of
-  one transaction are not interleaved with another's.
-- PostgreSQL: a connection pool (asyncpg), and a listener on a connection of
-  its own that reconnects when it is lost.
+- Every operation is a coroutine function over a session (its statements);
+  `run(operation, transaction)` runs it. SQLite: one connection in one
+  worker thread, where each operation runs whole (its awaits are SQLite
+  calls made on the spot), so the event loop never blocks on the database,
+  an operation costs one hop to the thread, and operations never interleave.
+  PostgreSQL: the operation runs on the event loop with a connection of the
+  pool (asyncpg); a listener has a connection of its own and reconnects.
 - Migrations run each in its own transaction, under a lock, and the schema's
   version is the one row of `schema_version`.
 - New jobs: `watch(callback)` calls callback(computer_key) for every job
@@ -58,7 +60,8 @@ TYPES = {
 
 
 # A job as the API shows it, in the order of the job_by_id query's columns.
-JOB_COLUMNS = ("id", "computer", "printer", "name", "size", "state", "attempts", "submitted", "printed")
+JOB_COLUMNS = ("id", "computer", "printer", "name", "size", "state", "attempts", "submitted", "printed",
+               "source_size")
 
 class Conflict(Exception):
     """A unique key already taken."""
@@ -92,17 +95,11 @@ def migrations(dialect):
     return found
 
 
-# ---- SQLite -----------------------------------------------------------------
+# ---- sessions: the statements of one operation -------------------------------
 
-class _SqliteSession:
-    def __init__(self, database):
-        self._database = database
-
-    async def _call(self, sql, args, many=False):
-        return await self._database.call(self._database.execute, sql, args, many)
-
-    async def rows(self, name, *args):
-        return await self._call(self._database.queries[name], args)
+class _Session:
+    """What an operation runs its statements through; rows() and the rest
+    come from each database's session below."""
 
     async def row(self, name, *args):
         rows = await self.rows(name, *args)
@@ -112,69 +109,99 @@ class _SqliteSession:
         row = await self.row(name, *args)
         return row[0] if row else None
 
-    async def many(self, name, arg_rows):
-        await self._call(self._database.queries[name], arg_rows, many=True)
 
-    async def sql(self, statement, *args):
-        return await self._call(_sqlite_marks(statement), args)
-
+# ---- SQLite -----------------------------------------------------------------
 
 def _sqlite_marks(sql):
     """Parameters $N become ?N, which SQLite reads the same way."""
     return re.sub(r"\$(\d+)", r"?\1", sql)
 
 
-class _Sqlite:
-    dialect = "sqlite"
+def _complete(coroutine):
+    """Runs an operation on SQLite to its end: its awaits are SQLite calls
+    made on the spot, so it never suspends."""
+    try:
+        coroutine.send(None)
+    except StopIteration as finished:
+        return finished.value
+    coroutine.close()
+    raise RuntimeError("an SQLite operation waited for something")
 
-    def __init__(self, path, queries):
-        self.queries = {name: _sqlite_marks(sql) for name, sql in queries.items()}
-        self._path = path
-        self._executor = concurrent.futures.ThreadPoolExecutor(1, thread_name_prefix="sqlite")
-        self._lock = asyncio.Lock()
-        self._db = None
 
-    async def open(self):
-        await self.call(self._connect)
-
-    def _connect(self):
-        db = sqlite3.connect(self._path, timeout=10, isolation_level=None, check_same_thread=False)
-        db.execute("PRAGMA journal_mode=WAL")
-        # Every served block updates its job; without fsync per commit a large
-        # download stays fast, and WAL keeps committed jobs across a crash.
-        db.execute("PRAGMA synchronous=NORMAL")
+class _SqliteSession(_Session):
+    def __init__(self, db, queries):
         self._db = db
+        self._queries = queries
 
-    async def call(self, function, *args):
-        return await asyncio.get_running_loop().run_in_executor(self._executor, function, *args)
-
-    def execute(self, sql, args, many):
+    def _execute(self, sql, args):
         try:
-            if many:
-                self._db.executemany(sql, args)
-                return None
             return self._db.execute(sql, args).fetchall()
         except sqlite3.IntegrityError as error:
             raise Conflict(str(error)) from None
+
+    async def rows(self, name, *args):
+        return self._execute(self._queries[name], args)
+
+    async def many(self, name, arg_rows):
+        try:
+            self._db.executemany(self._queries[name], arg_rows)
+        except sqlite3.IntegrityError as error:
+            raise Conflict(str(error)) from None
+
+    async def sql(self, statement, *args):
+        return self._execute(_sqlite_marks(statement), args)
+
+
+class _Sqlite:
+    """One connection, used by one worker thread: each operation runs there
+    whole, in one hop from the event loop, and operations never interleave."""
+
+    dialect = "sqlite"
+
+    def __init__(self, path, queries):
+        self._queries = {name: _sqlite_marks(sql) for name, sql in queries.items()}
+        self._path = path
+        self._executor = concurrent.futures.ThreadPoolExecutor(1, thread_name_prefix="sqlite")
+        self._db = None
+
+    async def open(self):
+        await self._call(self._connect)
+
+    def _connect(self):
+        try:
+            db = sqlite3.connect(self._path, timeout=10, isolation_level=None, check_same_thread=False)
+            db.execute("PRAGMA journal_mode=WAL")
+            # Every served block updates its job; without fsync per commit a large
+            # download stays fast, and WAL keeps committed jobs across a crash.
+            db.execute("PRAGMA synchronous=NORMAL")
+        except sqlite3.Error as error:
+            raise Unavailable(str(error)) from None
+        self._db = db
+
+    async def _call(self, function, *args):
+        return await asyncio.get_running_loop().run_in_executor(self._executor, function, *args)
+
+    def _run(self, operation, transaction):
+        session = _SqliteSession(self._db, self._queries)
+        try:
+            if transaction:
+                self._db.execute("BEGIN IMMEDIATE")
+            try:
+                result = _complete(operation(session))
+            except BaseException:
+                if transaction:
+                    self._db.execute("ROLLBACK")
+                raise
+            if transaction:
+                self._db.execute("COMMIT")
+            return result
         except sqlite3.OperationalError as error:
             raise Unavailable(str(error)) from None
 
-    @contextlib.asynccontextmanager
-    async def session(self):
-        async with self._lock:
-            yield _SqliteSession(self)
-
-    @contextlib.asynccontextmanager
-    async def transaction(self):
-        async with self._lock:
-            session = _SqliteSession(self)
-            await session.sql("BEGIN IMMEDIATE")
-            try:
-                yield session
-            except BaseException:
-                await asyncio.shield(session.sql("ROLLBACK"))
-                raise
-            await session.sql("COMMIT")
+    async def run(self, operation, transaction=False):
+        """operation(session), a coroutine function; all of it in one
+        transaction when asked."""
+        return await self._call(self._run, operation, transaction)
 
     async def lock_schema(self, session):
         pass  # BEGIN IMMEDIATE already keeps other writers out
@@ -183,28 +210,26 @@ class _Sqlite:
         pass  # watch() finds it
 
     async def watch(self, callback, stopping):
-        async with self.session() as db:
-            seen = await db.value("last_job")
+        seen = await self.run(lambda db: db.value("last_job"))
         while not stopping.is_set():
             with contextlib.suppress(asyncio.TimeoutError):
                 await asyncio.wait_for(stopping.wait(), WATCH_SECONDS)
             try:
-                async with self.session() as db:
-                    for job_id, key in await db.rows("jobs_after", seen):
-                        seen = job_id
-                        callback(key)
+                for job_id, key in await self.run(lambda db: db.rows("jobs_after", seen)):
+                    seen = job_id
+                    callback(key)
             except Unavailable:
                 pass  # busy now; the next round looks again
 
     async def close(self):
         if self._db is not None:
-            await self.call(self._db.close)
+            await self._call(self._db.close)
         self._executor.shutdown()
 
 
 # ---- PostgreSQL -------------------------------------------------------------
 
-class _PostgresSession:
+class _PostgresSession(_Session):
     def __init__(self, connection, queries):
         self._connection = connection
         self._queries = queries
@@ -215,18 +240,9 @@ class _PostgresSession:
             return await method(*args)
         except asyncpg.UniqueViolationError as error:
             raise Conflict(str(error)) from None
-        except (OSError, asyncpg.PostgresConnectionError,
-                asyncpg.InterfaceError) as error:
-            raise Unavailable(str(error)) from None
 
     async def rows(self, name, *args):
         return await self._call(self._connection.fetch, self._queries[name], *args)
-
-    async def row(self, name, *args):
-        return await self._call(self._connection.fetchrow, self._queries[name], *args)
-
-    async def value(self, name, *args):
-        return await self._call(self._connection.fetchval, self._queries[name], *args)
 
     async def many(self, name, arg_rows):
         await self._call(self._connection.executemany, self._queries[name], arg_rows)
@@ -239,7 +255,7 @@ class _Postgres:
     dialect = "postgresql"
 
     def __init__(self, url, queries):
-        self.queries = queries
+        self._queries = queries
         self._url = url
         self._pool = None
 
@@ -250,16 +266,17 @@ class _Postgres:
         except (OSError, asyncpg.PostgresError) as error:
             raise Unavailable(str(error)) from None
 
-    @contextlib.asynccontextmanager
-    async def session(self):
-        async with self._pool.acquire() as connection:
-            yield _PostgresSession(connection, self.queries)
-
-    @contextlib.asynccontextmanager
-    async def transaction(self):
-        async with self._pool.acquire() as connection:
-            async with connection.transaction():
-                yield _PostgresSession(connection, self.queries)
+    async def run(self, operation, transaction=False):
+        import asyncpg
+        try:
+            async with self._pool.acquire() as connection:
+                session = _PostgresSession(connection, self._queries)
+                if not transaction:
+                    return await operation(session)
+                async with connection.transaction():
+                    return await operation(session)
+        except (OSError, asyncpg.PostgresConnectionError, asyncpg.InterfaceError) as error:
+            raise Unavailable(str(error)) from None
 
     async def lock_schema(self, session):
         # Instances starting together migrate one after the other.
@@ -353,19 +370,20 @@ class Store:
         for number, statements in migrations(self._db.dialect):
             if target is not None and number > target:
                 break
-            async with self._db.transaction() as db:
+
+            async def step(db):
                 await self._db.lock_schema(db)
                 await db.sql("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")
                 rows = await db.sql("SELECT version FROM schema_version")
                 if not rows:
                     await db.sql("INSERT INTO schema_version (version) VALUES (0)")
-                version = rows[0][0] if rows else 0
-                if number <= version:
-                    continue
+                if rows and number <= rows[0][0]:
+                    return rows[0][0]
                 for statement in statements:
                     await db.sql(statement)
                 await db.sql("UPDATE schema_version SET version = $1", number)
-                version = number
+                return number
+            version = await self._db.run(step, transaction=True)
         return version
 
     def watch(self, callback, stopping):
@@ -378,51 +396,50 @@ class Store:
     async def register(self, computer, user, printers, enrolled_only=False):
         """Stores the computer's printer list and returns its token; with
         enrolled_only, None for a computer that was not enrolled."""
+        async def registration(db):
+            if enrolled_only:
+                row = await db.row("register_enrolled", computer, name_key(computer), user, self.clock())
+                if row is None:
+                    return None
+            else:
+                row = await db.row("register_computer", computer, name_key(computer), user,
+                                   new_token(), self.clock())
+            computer_id, token = row
+            await db.rows("delete_printers", computer_id)
+            await db.many("insert_printer", [(computer_id, position, name, int(hidden))
+                                             for position, (name, hidden) in enumerate(printers)])
+            return token
         while True:
             try:
-                async with self._db.transaction() as db:
-                    if enrolled_only:
-                        row = await db.row("register_enrolled", computer, name_key(computer), user,
-                                           self.clock())
-                        if row is None:
-                            return None
-                    else:
-                        row = await db.row("register_computer", computer, name_key(computer), user,
-                                           new_token(), self.clock())
-                    computer_id, token = row
-                    await db.rows("delete_printers", computer_id)
-                    await db.many("insert_printer", [(computer_id, position, name, int(hidden))
-                                                     for position, (name, hidden) in enumerate(printers)])
-                return token
+                return await self._db.run(registration, transaction=True)
             except Conflict:
                 pass  # the token was taken: draw another
 
     async def poll(self, token, hold_until=0):
         """Notes a query; returns the computer's name key, or None for an unknown token."""
-        async with self._db.session() as db:
-            return await db.value("poll_computer", token, self.clock(), hold_until)
+        return await self._db.run(lambda db: db.value("poll_computer", token, self.clock(), hold_until))
 
     async def end_hold(self, token):
-        async with self._db.session() as db:
-            await db.rows("end_hold", token, self.clock())
+        await self._db.run(lambda db: db.rows("end_hold", token, self.clock()))
 
     async def claim(self, key):
         """Hands out the computer's oldest job that no live handout holds.
         Returns (job dict or None, the time the next handout of this computer
         runs out or None)."""
-        now = self.clock()
-        async with self._db.session() as db:
+        async def handout(db):
+            now = self.clock()
             row = await db.row("claim_job", key, now, now + HANDOUT_SECONDS)
             if row:
                 return dict(zip(("id", "file", "size", "name", "printer"), row)), None
             return None, await db.value("next_handout_end", key, now)
+        return await self._db.run(handout)
 
     async def block(self, file_name, offset, length, cipher, secret_required=False):
         """(job id, the job's stored bytes [offset, offset+length) cut at its
         end), or (job id, why not): "unknown" file, offset "outside" it, or
         "refused" when secret_required and the cipher is not the secret of
         the job's computer."""
-        async with self._db.session() as db:
+        async def read(db):
             job = await db.row("job_by_file", file_name)
             if not job:
                 return None, "unknown"
@@ -438,20 +455,21 @@ class Store:
             data = b"".join(row[0] for row in rows)[start:start + end - offset]
             if len(data) != end - offset:
                 return job_id, "unknown"  # acknowledged meanwhile: its data is gone
-            await db.rows("block_served", job_id, cipher.encode("latin-1"),
-                          self.clock() + HANDOUT_SECONDS)
+            await db.rows("block_served", job_id, cipher.encode("latin-1"), self.clock() + HANDOUT_SECONDS)
             return job_id, data
+        return await self._db.run(read)
 
     async def acknowledge(self, job_id):
         """Marks the job printed. Returns False for an unknown job, or the
         state it had: 'queued' or 'sent' when this acknowledgement printed it."""
-        async with self._db.transaction() as db:
+        async def acknowledgement(db):
             # Every acknowledgement is counted, so a repeated one shows in the state.
             state = await db.value("count_acknowledgement", job_id)
             if state in ("queued", "sent"):
                 await db.rows("mark_printed", job_id, self.clock())
                 await db.rows("delete_job_data", job_id)
             return state if state is not None else False
+        return await self._db.run(acknowledgement, transaction=True)
 
     # -- enrollment and the API --
 
@@ -460,8 +478,8 @@ class Store:
         secret = "".join(secrets.choice(SECRET_LETTERS) for _ in range(SECRET_LENGTH))
         while True:
             try:
-                async with self._db.session() as db:
-                    await db.rows("enroll_computer", computer, name_key(computer), new_token(), secret)
+                await self._db.run(lambda db: db.rows("enroll_computer", computer, name_key(computer),
+                                                      new_token(), secret))
                 return secret
             except Conflict:
                 pass  # the token was taken: draw another
@@ -470,67 +488,79 @@ class Store:
         """A new bearer token for the name, kept only as a digest; Conflict
         when the name has one."""
         token = secrets.token_urlsafe(32)
-        async with self._db.session() as db:
-            await db.rows("add_api_token", name, digest(token), self.clock())
+        await self._db.run(lambda db: db.rows("add_api_token", name, digest(token), self.clock()))
         return token
 
     async def remove_api_token(self, name):
-        async with self._db.session() as db:
-            return bool(await db.rows("remove_api_token", name))
+        return bool(await self._db.run(lambda db: db.rows("remove_api_token", name)))
 
     async def api_client(self, token):
         """The name of the bearer token, or None."""
-        async with self._db.session() as db:
-            return await db.value("api_token_name", digest(token))
+        return await self._db.run(lambda db: db.value("api_token_name", digest(token)))
 
     async def printer_known(self, computer, printer):
         """(whether the computer is known, whether it registered the printer)."""
-        async with self._db.session() as db:
-            row = await db.row("computer_printer", name_key(computer), printer)
+        row = await self._db.run(lambda db: db.row("computer_printer", name_key(computer), printer))
         return row is not None, row is not None and row[1] is not None
 
+    async def set_printer_language(self, computer, printer, language, dpi, width_mm):
+        await self._db.run(lambda db: db.rows("set_printer_language", name_key(computer), printer, language,
+                                              dpi, width_mm))
+
+    async def printer_language(self, computer, printer):
+        """(language, dpi, width_mm) of the printer, or None when never set (raw)."""
+        return await self._db.run(lambda db: db.row("printer_language", name_key(computer), printer))
+
+    async def printer_languages(self):
+        """{(computer name key, printer): (language, dpi, width_mm)} of every printer whose language was set."""
+        rows = await self._db.run(lambda db: db.rows("all_printer_languages"))
+        return {(key, printer): tuple(setting) for key, printer, *setting in rows}
+
     async def job(self, job_id):
-        async with self._db.session() as db:
-            row = await db.row("job_by_id", job_id)
+        row = await self._db.run(lambda db: db.row("job_by_id", job_id))
         return row and dict(zip(JOB_COLUMNS, row))
 
     async def latest_jobs(self, count):
         """The newest jobs, newest first, each as job() gives it."""
-        async with self._db.session() as db:
-            rows = await db.rows("latest_jobs", count)
+        rows = await self._db.run(lambda db: db.rows("latest_jobs", count))
         return [dict(zip(JOB_COLUMNS, row)) for row in rows]
 
     async def cancel(self, job_id):
         """Cancels a job not yet printed; True when this call cancelled it."""
-        async with self._db.transaction() as db:
+        async def cancellation(db):
             if not await db.rows("cancel_job", job_id):
                 return False
             await db.rows("delete_job_data", job_id)
-        return True
+            return True
+        return await self._db.run(cancellation, transaction=True)
 
     # -- jobs --
 
-    async def add_job(self, computer, printer, name, data, file_name=None):
+    async def add_job(self, computer, printer, name, data, file_name=None, source_size=None):
         """Queues a job and returns (id, computer key); raises Conflict when its
-        file name is already waiting."""
+        file name is already waiting. source_size: the size as submitted, when
+        data is its conversion."""
         key = name_key(computer)
-        async with self._db.transaction() as db:
+
+        async def insertion(db):
             job_id = await db.value("insert_job", computer, key, printer, name, file_name,
                                     len(data), self.clock())
+            if source_size is not None:
+                await db.rows("set_source_size", job_id, source_size)
             await db.many("insert_job_data", [
                 (job_id, start // STORED_BLOCK, data[start:start + STORED_BLOCK])
                 for start in range(0, len(data), STORED_BLOCK)])
             if file_name is None:
                 await db.rows("name_job_file", job_id)
             await self._db.announce_job(db, job_id, key)
-        return job_id, key
+            return job_id
+        return await self._db.run(insertion, transaction=True), key
 
     async def state(self):
         """Every computer with its printers, and every job."""
-        async with self._db.session() as db:
-            computer_rows = await db.rows("all_computers")
-            printer_rows = await db.rows("all_printers")
-            job_rows = await db.rows("all_jobs")
+        async def read(db):
+            return await db.rows("all_computers"), await db.rows("all_printers"), await db.rows("all_jobs")
+        computer_rows, printer_rows, job_rows = await self._db.run(read)
         printers = {}
         for computer_id, name, hidden in printer_rows:
             printers.setdefault(computer_id, []).append({"name": name, "hidden": bool(hidden)})

@@ -1,5 +1,6 @@
 #include "protocol/poll_cycle.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 
@@ -261,10 +262,31 @@ int PrintJob(PrintClient* client, char* const* fields, char* document, unsigned 
     return 0;
 }
 
+// Asks for a job; with LongPoll the service may hold its answer that long,
+// and the read waits that long beyond its usual time-out.
+int QuerySpool(PrintClient* client, char* document, char* reply)
+{
+    const int token = static_cast<int>(ComputerToken);
+    if (client->LongPoll > 0)
+        snprintf(document, kDocumentSize, "<qryspool cputok='%d' wait='%d'/>", token,
+                 static_cast<int>(client->LongPoll));
+    else
+        snprintf(document, kDocumentSize, "<qryspool cputok='%d'/>", token);
+    client->HeldReplyMilliseconds = client->LongPoll * 1000;
+    const int result = PostForText(client, "qryspool", document, reply);
+    client->HeldReplyMilliseconds = 0;
+    return result;
+}
+
 }  // namespace
 
-int RunPollCycle(PrintClient* client)
+int RunPollCycle(PrintClient* client, PollEnd* outcome)
 {
+    PollEnd ignored;
+    if (outcome == nullptr)
+        outcome = &ignored;
+    *outcome = PollEnd();
+
     char document[kDocumentSize];
     char reply[kReplySize];
     unsigned char block[kBlockSize];
@@ -296,8 +318,8 @@ int RunPollCycle(PrintClient* client)
     }
 
     client->OnStatus("Query Spool");
-    snprintf(document, kDocumentSize, "<qryspool cputok='%d'/>", static_cast<int>(ComputerToken));
-    if (PostForText(client, "qryspool", document, reply) != 0) {
+    const std::chrono::steady_clock::time_point asked = std::chrono::steady_clock::now();
+    if (QuerySpool(client, document, reply) != 0) {
         LogCleared = false;
         return EndPoll(client, "httpRequest \"rmtprt.aspx?func=qryspool\" failed");
     }
@@ -315,6 +337,9 @@ int RunPollCycle(PrintClient* client)
         client->SocketClose();
         client->OnProgress(0, 0);
         client->OnStatus("Empty queue");
+        outcome->how = PollEnd::EmptyQueue;
+        outcome->emptyReplyMilliseconds =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked).count();
         return 1;
     }
     client->OnProgress(5, 10);
@@ -334,5 +359,6 @@ int RunPollCycle(PrintClient* client)
     }
     client->OnStatus("Printing complete");
     client->SocketClose();
+    outcome->how = PollEnd::Printed;
     return 0;
 }

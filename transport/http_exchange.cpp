@@ -419,7 +419,7 @@ int PrintClient::ReadResponse(char* headOut, int32_t headCapacity, char* bodyOut
             if (bodyStart != nullptr &&
                 (Head.Chunked == 1 || Head.StatusCode == 100 || Head.ContentLength <= held - Head.HeadLength))
                 break;
-            int count = ReceiveMore(TransportTimeouts.headMilliseconds);
+            int count = ReceiveMore(TransportTimeouts.headMilliseconds + HeldReplyMilliseconds);
             // A reply that comes after its time-out would pass for the next
             // request's, so the connection goes; keep-alive stays as it is.
             if (count == -2)

@@ -19,7 +19,8 @@ static constexpr int kConnectMilliseconds = 15000;
 PrintClient::PrintClient()
     : Socket(kNoSocket), Head(), Cipher(), ComputerName(), Host(), Port(0),
       OnProgress(nullptr), OnStatus(nullptr), OnLog(nullptr), UseTls(false), Channel(nullptr), ProxyHost(),
-      ProxyPort(0), BlocksInFlight(1), RequestsUnanswered(0), ReceiveTimeoutSet(0), ReceivedHeld(0), ResponseStart(0)
+      ProxyPort(0), BlocksInFlight(1), LongPoll(0), HeldReplyMilliseconds(0), RequestsUnanswered(0),
+      ReceiveTimeoutSet(0), ReceivedHeld(0), ResponseStart(0)
 {
     Received[0] = 0;
     Received[1] = 0;

@@ -68,6 +68,13 @@ struct PrintClient {
     // How many spool data requests the block loop may keep on the connection
     // before their replies; 1 sends each request after the previous reply.
     int32_t BlocksInFlight;
+    // Seconds the service may hold the query for a job before it answers;
+    // 0 asks for an answer at once.
+    int32_t LongPoll;
+    // Added to the read time-out while a response is awaited: the time a
+    // service holds the request's answer on purpose. 0 for every request but
+    // a held query.
+    int32_t HeldReplyMilliseconds;
     // Requests sent on this connection whose responses are still to be read.
     int32_t RequestsUnanswered;
     // The read bound the socket enforces by itself, where the platform has one.

@@ -57,6 +57,10 @@ const KeyRule kKeys[] = {
          return InRange(shown, value, kBlocksInFlightMinimum, kBlocksInFlightMaximum);
      }},
     {"Proxy", Kind::Text, ProxyProblem},
+    {"LongPoll", Kind::Number,
+     [](const std::string& shown, const std::string& value) {
+         return InRange(shown, value, kLongPollMinimum, kLongPollMaximum);
+     }},
 };
 
 // What Notepad and some other editors put before the first line.

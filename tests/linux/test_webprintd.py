@@ -429,6 +429,28 @@ class Daemon(unittest.TestCase):
                       read_text(first_log).splitlines())
         self.assertEqual(stop_timed(second)[0], 0, read_text(second_log))
 
+    # Unnumbered: it runs a daemon of its own, on a settings file of its own.
+    def test_a_job_submitted_during_a_held_query_prints_within_a_second(self):
+        computer = COMPUTER + "-HELD"
+        config = self.folder_of_its_own(computer)
+        # A poll a day: the job can only come with the held query.
+        with open(config, "w") as f:
+            f.write(f"Url = 127.0.0.1\nPort = {self.service.port}\nPollFreq = 86400\nComputerName = {computer}\n"
+                    "LongPoll = 300\n")
+        log = os.path.join(self.work, f"{computer}.log")
+        daemon = start_daemon(config, log)
+        self.addCleanup(daemon.wait, 30)
+        self.addCleanup(daemon.terminate)
+        wait_for(lambda: self.service.state()["held"] == 1, "the daemon's query to be held")
+        data = job_bytes(10000)
+        before = set(printouts())
+        submitted = time.monotonic()
+        job_id = self.service.submit(data, computer=computer)
+        wait_for(lambda: self.service.job(job_id)["state"] == "printed", "the job to be printed", 10)
+        self.assertLess(time.monotonic() - submitted, 1.0)
+        self.assertEqual(new_printouts(before), [data])
+        self.assertIn("every 86400 s, each query held up to 300 s as " + computer, read_text(log))
+
     # Unnumbered: it runs daemons of its own, on settings files of its own.
     def test_through_the_environments_proxy_a_job_arrives_whole_and_a_refused_tunnel_reaches_nothing(self):
         proxy_folder = os.path.join(self.work, "proxy")

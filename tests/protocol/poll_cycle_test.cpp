@@ -54,6 +54,65 @@ TEST_F(PollTest, NextPollOnlyQueriesAndLeavesTheEventList)
     EXPECT_EQ(RequestsFor("qryspool").size(), 2u);
 }
 
+// The fixture's usual read time-out is 200 ms; LongPoll 1 gives the query
+// 1200 ms and every other request still 200.
+TEST_F(PollTest, WithLongPollTheQueryAsksTheServiceToHoldItAndWaitsThatMuchLongerForItsAnswerOnly)
+{
+    struct Case {
+        const char* what;
+        int32_t longPoll;
+        const char* heldFunction;
+        int holdMilliseconds;  // -1: never answered
+        PollEnd::How how;
+    };
+    const Case cases[] = {
+        {"held past the usual time-out", 1, "qryspool", 400, PollEnd::EmptyQueue},
+        {"held past LongPoll and the usual time-out", 1, "qryspool", -1, PollEnd::Failed},
+        {"held without LongPoll", 0, "qryspool", 400, PollEnd::Failed},
+        {"a block held with LongPoll", 1, "spooldata", 400, PollEnd::Failed},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        longPoll = c.longPoll;
+        Script("qryspool", JobReply("f", "3", "Doc", "Office Laser", "4"));
+        Script("spooldata", Complement("abc"));
+        ScriptedAnswer held;
+        if (c.holdMilliseconds >= 0)
+            held.bytes = OkResponse(c.heldFunction == std::string("qryspool") ? "EMPTY" : Complement("abc"));
+        held.holdMilliseconds = c.holdMilliseconds;
+        held.stall = c.holdMilliseconds < 0;
+        Script(c.heldFunction, {held});
+
+        Poll();
+
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(RequestsFor("qryspool").size(), 1u);
+        EXPECT_EQ(RequestsFor("qryspool")[0].body,
+                  c.longPoll > 0 ? "<qryspool cputok='17' wait='1'/>" : "<qryspool cputok='17'/>");
+        EXPECT_EQ(outcome.how, c.how);
+        if (c.how == PollEnd::EmptyQueue) {
+            EXPECT_GE(outcome.emptyReplyMilliseconds, c.holdMilliseconds);
+        }
+        const std::vector<DisplayEvent> events = Events();
+        EXPECT_EQ(std::count(events.begin(), events.end(),
+                             StatusEvent("Read socket timeout, server is maybe not active")),
+                  c.how == PollEnd::Failed ? 1 : 0);
+        EXPECT_EQ(client_->HeldReplyMilliseconds, 0) << "only the query waits longer";
+        server_.reset();
+    }
+}
+
+TEST_F(PollTest, APrintedJobAndAnEmptyReplyEndThePollSoAndAFailureDoesNot)
+{
+    Script("qryspool", std::vector<ScriptedAnswer>{{OkResponse(JobReply("f", "3", "Doc", "P", "9"))},
+                                                   {OkResponse("EMPTY")}, {ServerError()}});
+    ServeBlocks("abc", {3});
+    for (const PollEnd::How how : {PollEnd::Printed, PollEnd::EmptyQueue, PollEnd::Failed}) {
+        Poll();
+        EXPECT_EQ(outcome.how, how);
+    }
+}
+
 TEST_F(PollTest, AllRequestsOfAPollShareOneConnectionWhileKeptAlive)
 {
     inventory_double::SetPrinters({});

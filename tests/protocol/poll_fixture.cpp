@@ -133,8 +133,9 @@ int PollTest::Poll()
     client_.reset(new PrintClient);
     client_->Setup("127.0.0.1", server_->Port(), "PC01", kCipher);
     client_->BlocksInFlight = blocksInFlight;
+    client_->LongPoll = longPoll;
     display_recorder::Attach(client_.get());
-    return RunPollCycle(client_.get());
+    return RunPollCycle(client_.get(), &outcome);
 }
 
 int PollTest::PollUnreachable()

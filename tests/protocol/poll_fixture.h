@@ -67,6 +67,9 @@ public:
 
     // Spool data requests each poll's client keeps in flight.
     int32_t blocksInFlight = 1;
+    // The LongPoll each poll's client is given, and how its last poll ended.
+    int32_t longPoll = 0;
+    PollEnd outcome;
 
 protected:
     std::unique_ptr<ScriptedServer> server_;

@@ -21,6 +21,7 @@ TEST(ConfFile, TakesTheSettingsAndHideFlagsWithCommentsBlanksAndLetterCase)
         "ComputerName = # only a comment\r\n"
         "UseTls = 1\r\n"
         "BlocksInFlight = 256\r\n"
+        "LongPoll = 300\r\n"
         "Proxy = proxy.example.com:3128\r\n"
         "[ printers ]\r\n"
         "Office = Laser = 1\r\n"
@@ -44,6 +45,8 @@ TEST(ConfFile, TakesTheSettingsAndHideFlagsWithCommentsBlanksAndLetterCase)
     EXPECT_EQ(value, 1);
     EXPECT_TRUE(conf.ReadInteger("BlocksInFlight", &value));
     EXPECT_EQ(value, 256);
+    EXPECT_TRUE(conf.ReadInteger("LongPoll", &value));
+    EXPECT_EQ(value, 300);
     EXPECT_EQ(conf.ReadText("Proxy"), "proxy.example.com:3128");
     EXPECT_TRUE(conf.ReadInteger("Printer:office = LASER", &value));
     EXPECT_EQ(value, 1);
@@ -79,6 +82,8 @@ TEST(ConfFile, RefusesAFileAtItsFirstBadLineAndKeepsNothing)
         {"PollFreq = 99999999999", 1, "PollFreq = 99999999999 is not a number from 1 to 86400."},
         {"BlocksInFlight = 257", 1, "BlocksInFlight = 257 is not a number from 1 to 256."},
         {"BlocksInFlight = 0", 1, "BlocksInFlight = 0 is not a number from 1 to 256."},
+        {"Url = a\nLongPoll = 301", 2, "LongPoll = 301 is not a number from 0 to 300."},
+        {"LongPoll = -1", 1, "LongPoll = -1 is not a number from 0 to 300."},
         {"Url = http://host", 1, "Url = http://host is not a host name or address (give no scheme, port or path)."},
         {"Url = host:7000", 1, "Url = host:7000 is not a host name or address (give no scheme, port or path)."},
         {"Url = \"host\"", 1, "Url = \"host\" is not a host name or address (give no scheme, port or path)."},

@@ -52,7 +52,7 @@ void RequestStop()
 Wake (*const LoopWait)(SteadyClock::time_point) = WaitUntil;
 #endif
 
-enum class Moment { WaitingForTheFirstTick, WaitingForAStalledBlock, ReceivingABlockSlowly };
+enum class Moment { WaitingForTheFirstTick, WaitingForAStalledBlock, ReceivingABlockSlowly, HoldingAQuery };
 
 struct StopCase {
     const char* name;
@@ -111,11 +111,22 @@ TEST_P(LoopStop, EndsWithinMomentsAndAcknowledgesNothing)
         second.pauseMilliseconds = 50;
     }
     Script("spooldata", {first, second});
+    if (GetParam().moment == Moment::HoldingAQuery) {
+        // A service holding the query far longer than the stop may take.
+        ClientSettings.LongPoll = 300;
+        ScriptedAnswer held;
+        held.stall = true;
+        Script("qryspool", {held});
+    }
 
     std::future<void> loop = std::async(std::launch::async, [] {
         RunHeadlessLoop({LoopWait, [] { return false; }, [](PollTimer& timer) { Timer1Timer(timer); }});
     });
-    if (GetParam().moment != Moment::WaitingForTheFirstTick) {
+    if (GetParam().moment == Moment::HoldingAQuery) {
+        ASSERT_TRUE(WaitFor([this] { return !RequestsFor("qryspool").empty(); }));
+        // Into the held query's wait.
+        std::this_thread::sleep_for(milliseconds(100));
+    } else if (GetParam().moment != Moment::WaitingForTheFirstTick) {
         ASSERT_TRUE(WaitFor([this] { return RequestsFor("spooldata").size() >= 2; }));
         // Into the second block's wait, or its slow arrival.
         std::this_thread::sleep_for(milliseconds(100));
@@ -125,6 +136,8 @@ TEST_P(LoopStop, EndsWithinMomentsAndAcknowledgesNothing)
     EXPECT_TRUE(RequestsFor("printed").empty());
     if (GetParam().moment == Moment::WaitingForTheFirstTick) {
         EXPECT_TRUE(server_->Requests().empty());
+    } else if (GetParam().moment == Moment::HoldingAQuery) {
+        EXPECT_TRUE(spooler_double::CallNames().empty());
     } else {
         const std::vector<std::string> calls = spooler_double::CallNames();
         EXPECT_NE(std::find(calls.begin(), calls.end(), "AbortPrinter"), calls.end()) << "the job is aborted";
@@ -134,7 +147,8 @@ TEST_P(LoopStop, EndsWithinMomentsAndAcknowledgesNothing)
 INSTANTIATE_TEST_SUITE_P(Moments, LoopStop,
                          testing::Values(StopCase{"WaitingForTheFirstTick", Moment::WaitingForTheFirstTick},
                                          StopCase{"WaitingForAStalledBlock", Moment::WaitingForAStalledBlock},
-                                         StopCase{"ReceivingABlockSlowly", Moment::ReceivingABlockSlowly}),
+                                         StopCase{"ReceivingABlockSlowly", Moment::ReceivingABlockSlowly},
+                                         StopCase{"HoldingAQuery", Moment::HoldingAQuery}),
                          [](const testing::TestParamInfo<StopCase>& info) { return info.param.name; });
 
 bool ReloadTakesSettings = false;
@@ -158,6 +172,34 @@ TEST(HeadlessLoop, AReloadThatTakesSettingsMakesThePollDueAtOnceAndOtherwiseLeav
         RunHeadlessLoop({ReloadThenStop, [] { return ReloadTakesSettings; }, [](PollTimer&) {}});
         // Otherwise the first poll stays a second after the start.
         EXPECT_EQ(DueAfterReload <= SteadyClock::duration::zero(), taken) << "taken " << taken;
+    }
+}
+
+// The fixture's read time-out is 200 ms; LongPoll 1 lets the service hold the
+// query 1.2 s, and a hold of half that or more is taken as the service's.
+TEST_F(HeadlessPoll, APollThatPrintedOrWasHeldMakesTheNextOneDueAtOnceAndAnAnswerAtOnceLeavesThePeriod)
+{
+    struct Case {
+        const char* what;
+        std::string reply;
+        int holdMilliseconds;
+        bool atOnce;
+    };
+    const Case cases[] = {
+        {"printed", JobReply("f", "3", "Doc", "Office Laser", "5"), 0, true},
+        {"held", "EMPTY", 600, true},
+        {"answered at once", "EMPTY", 0, false},
+    };
+    for (const Case& c : cases) {
+        ClientSettings.LongPoll = 1;
+        ScriptedAnswer answer;
+        answer.bytes = OkResponse(c.reply);
+        answer.holdMilliseconds = c.holdMilliseconds;
+        Script("qryspool", {answer});
+        Script("spooldata", Complement("abc"));
+        HeadlessTimer timer;
+        Timer1Timer(timer);
+        EXPECT_EQ(timer.Due() <= SteadyClock::now(), c.atOnce) << c.what;
     }
 }
 

@@ -148,6 +148,10 @@ void ScriptedServer::Serve(SocketHandle connection, int number)
             requests_.push_back(request);
         }
         ScriptedAnswer answer = handler_(request);
+        if (answer.holdMilliseconds > 0) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            stopped_.wait_for(lock, std::chrono::milliseconds(answer.holdMilliseconds), [this] { return stopping_; });
+        }
         size_t piece = answer.pieceSize > 0 ? answer.pieceSize : answer.bytes.size();
         for (size_t offset = 0; offset < answer.bytes.size(); offset += piece) {
             if (offset > 0) {

@@ -25,6 +25,7 @@ struct ScriptedAnswer {
     std::string bytes;       // sent as they are
     size_t pieceSize = 0;    // >0: send in pieces of this size, pausing between them
     int pauseMilliseconds = 1;
+    int holdMilliseconds = 0; // wait this long before the first byte, as a service holding a query does
     bool closeAfter = false; // close the connection once the bytes are sent
     bool stall = false;      // send the bytes, then neither read nor close until the server stops
 };

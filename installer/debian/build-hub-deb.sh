@@ -48,6 +48,7 @@ Maintainer: $maintainer
 Section: net
 Priority: optional
 Depends: python3 (>= 3.11), python3-aiohttp, python3-asyncpg, passwd
+Recommends: ghostscript
 Suggests: postgresql, nginx
 Installed-Size: $(du -sk --exclude=DEBIAN "$root" | cut -f1)
 Description: print hub for the web printing clients

@@ -1,6 +1,6 @@
 """The hub's HTTP application: `make_app(config)` builds it (aiohttp).
 
-One route table (ROUTES) serves three audiences:
+One route table (`routes`) serves three audiences:
 - the client's polling protocol (hub.protocol) at the configured service
   path, answered with one-line texts, chunked with `--chunked`;
 - the status page (GET /), the state as JSON (GET /api/state) and job
@@ -28,10 +28,11 @@ from aiohttp import web
 
 from . import api, convert, page, protocol
 from .api import queue_job
-from .replies import is_api, reply, reply_error
 from .config import Config
 from .protocol import DOCUMENT_LIMIT, FUNCTIONS, PREFIXES, ServiceError
+from .replies import is_api, reply, reply_error
 from .store import Store, Unavailable
+
 
 class Waiters:
     """One asyncio.Event per computer with a held query; setting it wakes
@@ -96,17 +97,17 @@ async def framing(request, handler):
     # Only the replies on the client's side of the service are chunked.
     if request.method == "POST" and request.path != "/jobs" and not is_api(request):
         request["chunk_size"] = hub.config.chunk_size
-    if api.needs_token(request, hub.config):
-        # Before the body is read: without a valid token nothing is taken in.
-        request["client"] = await api.authorise(request, hub.store)
-        if request["client"] is None:
-            return await reply_error(request, 401, "A valid bearer token is required")
-    limit = hub.config.job_limit if request.method == "POST" else DOCUMENT_LIMIT
-    body = await read_body(request, limit)
-    if isinstance(body, web.StreamResponse):
-        return body
-    request["body"] = body
     try:
+        if api.needs_token(request, hub.config):
+            # Before the body is read: without a valid token nothing is taken in.
+            request["client"] = await api.authorise(request, hub.store)
+            if request["client"] is None:
+                return await reply_error(request, 401, "A valid bearer token is required")
+        limit = hub.config.job_limit if request.method == "POST" else DOCUMENT_LIMIT
+        body = await read_body(request, limit)
+        if isinstance(body, web.StreamResponse):
+            return body
+        request["body"] = body
         return await handler(request)
     except web.HTTPException:
         # The router found no route: a path or method the hub does not serve.

@@ -3,7 +3,7 @@
 One route table (`routes`) serves three audiences:
 - the client's polling protocol (hub.protocol) at the configured service
   path, answered with one-line texts, chunked with `--chunked`;
-- the status page (GET /), the state as JSON (GET /api/state) and job
+- the web page (GET /, hub/static/), the state as JSON (GET /api/state) and job
   submission (POST /jobs?computer=C&printer=P&name=N[&file=F], 201 "<id>");
 - the JSON API for web applications (hub.api), under /api/, with bearer
   tokens.
@@ -204,7 +204,7 @@ async def query_spool(request, hub, token, wait):
     return await reply(request, 200, protocol.spool_reply(job), "token %d job %d" % (token, job["id"]))
 
 
-# ---- jobs, the status page, the state -----------------------------------------
+# ---- jobs, the web page, the state ---------------------------------------------
 
 async def submit(request):
     hub = request.app["hub"]
@@ -218,10 +218,9 @@ async def submit(request):
     return await reply(request, 201, str(job_id), "job %d queued" % job_id)
 
 
-async def status_page(request):
-    hub = request.app["hub"]
-    body = page.status_page(await hub.store.state(), PREFIXES[hub.config.path - 1])
-    return await reply(request, 200, body, content_type="text/html; charset=utf-8")
+async def page_file(request):
+    body, content_type = request.app["page"][request.path]
+    return await reply(request, 200, body, content_type=content_type)
 
 
 async def api_state(request):
@@ -237,11 +236,10 @@ async def api_state(request):
 def routes(config):
     service_path = "/" + PREFIXES[config.path - 1].partition("?")[0]
     return [
-        ("GET", "/", status_page),
         ("GET", "/api/state", api_state),
         ("POST", "/jobs", submit),
         ("POST", service_path, service),
-    ] + api.ROUTES
+    ] + api.ROUTES + [("GET", path, page_file) for path in page.PAGE_FILES]
 
 
 def make_app(config=None, store=None):
@@ -250,6 +248,7 @@ def make_app(config=None, store=None):
     watch for new jobs runs from start to clean-up."""
     config = config or Config()
     app = web.Application(middlewares=[framing], client_max_size=config.job_limit)
+    app["page"] = page.page_files()
     for method, path, handler in routes(config):
         app.router.add_route(method, path, handler)
 

@@ -20,7 +20,7 @@
 # LongPoll (tools/latency_bench.py says more):
 #   tools/bench.sh latency [--poll S] [--long-poll S] [--baseline-jobs N] [--long-poll-jobs N]
 # The hub's document conversion, and the hub's polls while it converts:
-#   tools/bench.sh convert [--runs N] [--pollers N] [--seconds S]
+#   tools/bench.sh convert [--runs N] [--pollers N] [--seconds S] [--rounds N]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 case "${1:-}" in

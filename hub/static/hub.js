@@ -37,12 +37,32 @@ function shownTime(text) {
   return text ? new Date(text).toLocaleString() : "never";
 }
 
+// Label and receipt printers: their languages need the dots per inch and the width.
+const RASTER = ["zpl", "escpos"];
+// The language of each printer the upload form offers, by the option's value.
+let languages = {};
+
+function languageText(printer) {
+  if (printer.language === "raw") return "";
+  if (!RASTER.includes(printer.language)) return " \u00b7 " + printer.language;
+  return ` \u00b7 ${printer.language}, ${printer.dpi} dpi, ${printer.width_mm} mm`;
+}
+
+// Options are for documents the hub converts: a raw printer takes none.
+function showOptions() {
+  const value = $("printer").value;
+  $("options").hidden = !value || languages[value] === "raw";
+}
+
 function showComputers(computers) {
   const body = $("computers");
   body.replaceChildren();
   const select = $("printer");
   const chosen = select.value;
+  const chosenForLanguage = $("language-printer").value;
   select.replaceChildren();
+  $("language-printer").replaceChildren();
+  languages = {};
   for (const computer of computers) {
     const row = body.insertRow();
     cell(row, computer.name);
@@ -52,17 +72,20 @@ function showComputers(computers) {
     const printers = cell(row, "");
     for (const printer of computer.printers) {
       const line = document.createElement("div");
-      line.textContent = printer.name + (printer.hidden ? " (hidden)" : "");
+      line.textContent = printer.name + (printer.hidden ? " (hidden)" : "") + languageText(printer);
       if (printer.hidden) line.className = "hidden-printer";
       printers.append(line);
       if (!printer.hidden) {
-        const option = new Option(computer.name + " \u2013 " + printer.name,
-                                  JSON.stringify([computer.name, printer.name]));
-        select.add(option);
+        const value = JSON.stringify([computer.name, printer.name]);
+        select.add(new Option(computer.name + " \u2013 " + printer.name, value));
+        $("language-printer").add(new Option(computer.name + " \u2013 " + printer.name, value));
+        languages[value] = printer.language;
       }
     }
   }
   if ([...select.options].some((option) => option.value === chosen)) select.value = chosen;
+  if (chosenForLanguage in languages) $("language-printer").value = chosenForLanguage;
+  showOptions();
 }
 
 function showJobs(jobs) {
@@ -75,7 +98,8 @@ function showJobs(jobs) {
     cell(row, job.computer);
     cell(row, job.printer);
     cell(row, job.name);
-    cell(row, job.size, "number");
+    // A converted job: its size as submitted, then as the printer gets it.
+    cell(row, job.source_size === job.size ? job.size : job.source_size + " \u2192 " + job.size, "number");
     badge(cell(row, ""), job.state);
     cell(row, job.attempts, "number");
     cell(row, shownTime(job.submitted));
@@ -146,6 +170,11 @@ $("upload").onsubmit = async (event) => {
   const file = $("file").files[0];
   const [computer, printer] = JSON.parse($("printer").value);
   const query = new URLSearchParams({ computer, printer, name: file.name });
+  if (!$("options").hidden) {
+    for (const option of ["copies", "duplex", "paper", "pages"]) {
+      if ($(option).value.trim()) query.set(option, $(option).value.trim());
+    }
+  }
   try {
     await api("POST", "api/jobs?" + query, file);
     $("upload").reset();
@@ -153,6 +182,30 @@ $("upload").onsubmit = async (event) => {
     refresh();
   } catch (error) {
     $("upload-error").textContent = error.message;
+  }
+};
+
+$("printer").onchange = showOptions;
+
+$("language-name").onchange = () => {
+  $("raster").hidden = !RASTER.includes($("language-name").value);
+};
+
+$("language").onsubmit = async (event) => {
+  event.preventDefault();
+  const [computer, printer] = JSON.parse($("language-printer").value);
+  const setting = { language: $("language-name").value };
+  if (RASTER.includes(setting.language)) {
+    setting.dpi = Number($("dpi").value);
+    setting.width_mm = Number($("width").value);
+  }
+  const path = "api/computers/" + encodeURIComponent(computer) + "/printers/" + encodeURIComponent(printer);
+  try {
+    await api("PUT", path, JSON.stringify(setting));
+    $("language-error").textContent = "";
+    refresh();
+  } catch (error) {
+    $("language-error").textContent = error.message;
   }
 };
 

@@ -285,6 +285,8 @@ class PrintedThroughCups(unittest.TestCase):
         os.makedirs(PRINTED)
         with open(PDF_QUEUE_SETTINGS, "w") as f:
             f.write(f"Out {PRINTED}\nAnonDirName {PRINTED}\n")
+        self.addCleanup(os.remove, PDF_QUEUE_SETTINGS)
+        self.addCleanup(subprocess.run, ["lpadmin", "-x", PDF_QUEUE])
         # A queue without a driver: its jobs reach cups-pdf as they come, PostScript here.
         subprocess.run(["lpadmin", "-p", PDF_QUEUE, "-E", "-v", f"cups-pdf:/{PDF_QUEUE}"], check=True)
         subprocess.run(["cancel", "-a", "-x", PDF_QUEUE], check=True)

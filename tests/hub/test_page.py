@@ -3,8 +3,9 @@
 A hub on SQLite, webprintd polling it every second into a CUPS queue whose
 jobs land as files, and headless Chromium driven through WebDriver: sign in
 with a token, upload a file for the daemon's printer, watch the job become
-`printed` without a reload, compare the printout byte for byte; then cancel a
-job waiting for a computer that does not poll. The page as it was then is
+`printed` without a reload, compare the printout byte for byte; then set a
+printer of a computer that does not poll to PostScript, upload a PDF for it
+with two copies, see its sizes before and after conversion, and cancel it. The page as it was then is
 saved as docs/screenshots/hub.png.
 
 Run as root (it adds a CUPS queue), under the CUPS lock, with Debian's Python:
@@ -97,7 +98,7 @@ class Page(unittest.TestCase):
             "return Object.fromEntries([...document.querySelectorAll('#jobs tr')]"
             ".map(row => [row.dataset.job, row.querySelector('.state').textContent]))")
 
-    def upload(self, path, computer):
+    def upload(self, path, computer, copies=None):
         form = self.browser.find_element(By.ID, "upload")
         form.find_element(By.ID, "file").send_keys(path)
 
@@ -106,6 +107,8 @@ class Page(unittest.TestCase):
                        if o.text.startswith(computer + " ")]
             return options and (options[0].click() or True)
         self.wait(choose)
+        if copies:
+            self.wait(shows.visibility_of_element_located((By.ID, "copies"))).send_keys(copies)
         before = set(self.jobs_shown())
         form.find_element(By.TAG_NAME, "button").click()
         return self.wait(lambda browser: set(self.jobs_shown()) - before).pop()
@@ -134,8 +137,20 @@ class Page(unittest.TestCase):
         with open(os.path.join(PRINTED, printouts[0]), "rb") as f:
             self.assertEqual(f.read(), data)
 
-        waiting = self.upload(document, SILENT)
+        # The silent computer's printer set to PostScript on the page: a PDF
+        # uploaded for it with two copies is converted, and shows both sizes.
+        form = self.browser.find_element(By.ID, "language")
+        Select(form.find_element(By.ID, "language-printer")).select_by_visible_text(f"{SILENT} \u2013 {QUEUE}")
+        Select(form.find_element(By.ID, "language-name")).select_by_value("postscript")
+        form.find_element(By.TAG_NAME, "button").click()
+        self.wait(shows.text_to_be_present_in_element((By.ID, "computers"), f"{QUEUE} \u00b7 postscript"))
+        pdf = os.path.join(self.work, "page-test.pdf")
+        subprocess.run(["gs", "-q", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite", "-sOutputFile=" + pdf,
+                        "-c", "/Helvetica 20 selectfont 72 700 moveto (Converted) show showpage"], check=True)
+        waiting = self.upload(pdf, SILENT, copies="2")
         self.assertEqual(self.jobs_shown()[waiting], "queued")
+        size = self.browser.find_element(By.CSS_SELECTOR, f"tr[data-job='{waiting}'] td:nth-child(5)").text
+        self.assertRegex(size, r"^%d \u2192 \d+$" % os.path.getsize(pdf))
         self.browser.save_screenshot(SCREENSHOT)
         self.wait(lambda browser: browser.find_element(By.CSS_SELECTOR, f"tr[data-job='{waiting}'] button").click()
                   or True)

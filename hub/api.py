@@ -12,6 +12,7 @@ page cannot write is refused.
   GET    /api/jobs/ID   -> {"id", "computer", "printer", "name", "size", "source_size",
                             "state", "attempts", "submitted", "printed"}
   DELETE /api/jobs/ID   -> {"id", "state": "cancelled"}
+  GET    /api/jobs      -> {"jobs": [the latest 200 jobs, newest first, as GET /api/jobs/ID]}
   GET    /api/computers -> {"computers": [{"name", "user", "printers": [{"name", "hidden",
                             "language"[, "dpi", "width_mm"]}], "last_poll", "online"}]}
   PUT    /api/computers/C/printers/P   body: {"language": L[, "dpi": N, "width_mm": W]}
@@ -45,6 +46,7 @@ from .replies import JSON_TYPE, reply
 from .store import Conflict
 
 JOB_ROUTE = r"/api/jobs/{id:\d{1,18}}"
+JOB_LIST_LIMIT = 200
 JOB_FIELDS = ("computer", "printer", "name")
 
 
@@ -165,6 +167,12 @@ async def get_job(request):
     return await answer(request, 200, job_document(hub, job))
 
 
+async def list_jobs(request):
+    hub = request.app["hub"]
+    jobs = await hub.store.latest_jobs(JOB_LIST_LIMIT)
+    return await answer(request, 200, {"jobs": [job_document(hub, job) for job in jobs]})
+
+
 async def delete_job(request):
     hub = request.app["hub"]
     job_id = int(request.match_info["id"])
@@ -197,6 +205,7 @@ async def get_computers(request):
 
 ROUTES = [
     ("POST", "/api/jobs", post_job),
+    ("GET", "/api/jobs", list_jobs),
     ("GET", JOB_ROUTE, get_job),
     ("DELETE", JOB_ROUTE, delete_job),
     ("GET", "/api/computers", get_computers),

@@ -14,6 +14,7 @@ import os
 import re
 import shutil
 import signal
+import sys
 import tempfile
 from typing import NamedTuple
 
@@ -178,22 +179,34 @@ class Converter:
         check_selection(kind, pages, options.pages)
         width = printer.width_dots
         resolution = width * 72 / pages[0]
+        pages_file = os.path.join(work, "pages.pbm")
         await self.ghostscript(work, arguments + [
-            "-sDEVICE=pbmraw", f"-r{resolution:.4f}", f"-sOutputFile={output}", "-c", PAGE_REPORT, "-f", source])
-        encode = raster.zpl if printer.language == "zpl" else raster.escpos
-        return await asyncio.to_thread(lambda: encode(raster.pbm_pages(read(output)), width, options.copies))
+            "-sDEVICE=pbmraw", f"-r{resolution:.4f}", f"-sOutputFile={pages_file}", "-c", PAGE_REPORT, "-f", source])
+        status, said = await self.child(work, [sys.executable, raster.__file__, printer.language, str(width),
+                                               str(options.copies), pages_file, output])
+        if status:
+            raise Unreadable("the pages could not be encoded: " + said.decode(errors="replace")[-400:])
+        return await asyncio.to_thread(read, output)
 
     async def ghostscript(self, work, arguments):
         """Runs Ghostscript in work on arguments that report the pages; the
         widths of the pages in points, or Unreadable with its own words."""
+        status, said = await self.child(work, [
+            GHOSTSCRIPT, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE",
+            f"--permit-file-read={work}/"] + arguments)
+        widths = [float(width) for width in PAGE_SIZE.findall(said)]
+        if status or not widths or not widths[0]:
+            raise Unreadable(ghostscript_reason(said, status))
+        return widths
+
+    async def child(self, work, command):
+        """Runs command in work within the limits; (its exit status, what it said)."""
         # The limits are set by prlimit and nice rather than in a forked child
         # of this process, which has threads.
-        command = ["prlimit", f"--cpu={self.seconds}", f"--as={self.memory}", f"--fsize={self.output}", "--",
-                   "nice", "-n", "10", GHOSTSCRIPT, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE",
-                   f"--permit-file-read={work}/"] + arguments
         process = await asyncio.create_subprocess_exec(
-            *command, cwd=work, stdin=asyncio.subprocess.DEVNULL, stdout=asyncio.subprocess.PIPE,
-            stderr=asyncio.subprocess.STDOUT, start_new_session=True)
+            "prlimit", f"--cpu={self.seconds}", f"--as={self.memory}", f"--fsize={self.output}", "--",
+            "nice", "-n", "19", *command, cwd=work, stdin=asyncio.subprocess.DEVNULL,
+            stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.STDOUT, start_new_session=True)
         try:
             said = await asyncio.wait_for(first_bytes(process), self.seconds)
         except (asyncio.TimeoutError, asyncio.CancelledError) as error:
@@ -207,10 +220,7 @@ class Converter:
             raise Unreadable(f"the conversion took longer than {self.seconds} s")
         if status == -signal.SIGXFSZ:
             raise Unreadable(f"the converted document would be larger than {self.output} bytes")
-        widths = [float(width) for width in PAGE_SIZE.findall(said)]
-        if status or not widths or not widths[0]:
-            raise Unreadable(ghostscript_reason(said, status))
-        return widths
+        return status, said
 
 
 async def first_bytes(process, limit=1 << 20):

@@ -118,6 +118,10 @@ WHERE c.name_key = $1;
 SELECT id, computer, printer, name, size, state, attempts, submitted, printed, coalesce(source_size, size)
 FROM jobs WHERE id = $1;
 
+-- name: latest_jobs
+SELECT id, computer, printer, name, size, state, attempts, submitted, printed, coalesce(source_size, size)
+FROM jobs ORDER BY id DESC LIMIT $1;
+
 -- name: cancel_job
 UPDATE jobs SET state = 'cancelled' WHERE id = $1 AND state IN ('queued', 'sent') RETURNING id;
 

@@ -59,6 +59,10 @@ TYPES = {
 }
 
 
+# A job as the API shows it, in the order of the job_by_id query's columns.
+JOB_COLUMNS = ("id", "computer", "printer", "name", "size", "state", "attempts", "submitted", "printed",
+               "source_size")
+
 class Conflict(Exception):
     """A unique key already taken."""
 
@@ -514,8 +518,12 @@ class Store:
 
     async def job(self, job_id):
         row = await self._db.run(lambda db: db.row("job_by_id", job_id))
-        return row and dict(zip(("id", "computer", "printer", "name", "size", "state", "attempts",
-                                 "submitted", "printed", "source_size"), row))
+        return row and dict(zip(JOB_COLUMNS, row))
+
+    async def latest_jobs(self, count):
+        """The newest jobs, newest first, each as job() gives it."""
+        rows = await self._db.run(lambda db: db.rows("latest_jobs", count))
+        return [dict(zip(JOB_COLUMNS, row)) for row in rows]
 
     async def cancel(self, job_id):
         """Cancels a job not yet printed; True when this call cancelled it."""

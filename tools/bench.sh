@@ -12,16 +12,20 @@
 #   tools/bench.sh program [--runs N] [--transport plain|tls]
 #   tools/bench.sh idle [--polls N]
 #   tools/bench.sh wan [--rtt MS,...] [--blocks N,...] [--sizes MIB,...] [--runs N]
+# (tools/program_bench.sh says more.) The print hub under many simulated
+# clients, on SQLite and on PostgreSQL behind nginx (tools/fleet_bench.py says more):
+#   tools/bench.sh fleet [--backends sqlite,postgres] [--rates N,...] [--held N,...]
 # (tools/program_bench.sh says more.) How long a job submitted to an idle client
 # waits, webprintd natively and webprint.exe under Wine, with and without
 # LongPoll (tools/latency_bench.py says more):
 #   tools/bench.sh latency [--poll S] [--long-poll S] [--baseline-jobs N] [--long-poll-jobs N]
 # The hub's document conversion, and the hub's polls while it converts:
-#   tools/bench.sh convert [--runs N] [--pollers N] [--seconds S]
+#   tools/bench.sh convert [--runs N] [--pollers N] [--seconds S] [--rounds N]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 case "${1:-}" in
     program | idle | wan) exec tools/program_bench.sh "$@" ;;
+    fleet) shift; exec /usr/bin/python3 tools/fleet_bench.py "$@" ;;
     convert) shift; exec /usr/bin/python3 tools/convert_bench.py "$@" ;;
     latency)
         shift

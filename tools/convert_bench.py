@@ -4,12 +4,12 @@
    for postscript, pcl6 and zpl at 203 dpi on a 104 mm label, each RUNS
    times: the median time per document and, for zpl, per label.
 2. The hub itself, started on a free port over a fresh SQLite file: POLLERS
-   computers poll it without `wait` as fast as it answers, for SECONDS at
+   computers poll it without `wait`, each every POLL_INTERVAL, for SECONDS at
    rest, then for SECONDS while that PDF is submitted through the API, one
-   submission after another, for a label printer (each converted at submit):
-   the polls' p50 and p99 in both phases.
+   submission after another, for a label printer (each converted at submit),
+   ROUNDS times: the polls' p50 and p99 at rest and while converting.
 
-  /usr/bin/python3 tools/convert_bench.py [--runs N] [--pollers N] [--seconds S]
+  /usr/bin/python3 tools/convert_bench.py [--runs N] [--pollers N] [--seconds S] [--rounds N]
 Prints a Markdown table; the method is in docs/benchmarks.md."""
 
 import argparse
@@ -148,7 +148,7 @@ async def setting_up(port, token):
     connection.writer.close()
 
 
-def hub_polls(pdf, pollers, seconds):
+def hub_polls(pdf, pollers, seconds, rounds):
     """(latencies at rest, latencies while converting, conversions done)."""
     work = tempfile.mkdtemp(prefix="convert-bench-")
     config = os.path.join(work, "hub.conf")
@@ -161,9 +161,15 @@ def hub_polls(pdf, pollers, seconds):
     try:
         port = int(re.search(r"listening on .*:(\d+)", hub.stdout.readline()).group(1))
         asyncio.run(setting_up(port, token))
-        at_rest, _ = asyncio.run(polls(port, token, pdf, pollers, seconds, False))
-        converting, done = asyncio.run(polls(port, token, pdf, pollers, seconds, True))
-        return at_rest, converting, done
+        # Rounds of rest and of conversions take turns, so that a change in
+        # the machine's other load falls on both alike.
+        at_rest, converting, done = [], [], 0
+        for _ in range(rounds):
+            at_rest += asyncio.run(polls(port, token, pdf, pollers, seconds, False))[0]
+            latencies, submitted = asyncio.run(polls(port, token, pdf, pollers, seconds, True))
+            converting += latencies
+            done += submitted
+        return sorted(at_rest), sorted(converting), done
     finally:
         hub.terminate()
         hub.wait()
@@ -174,7 +180,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--pollers", type=int, default=50)
-    parser.add_argument("--seconds", type=float, default=10)
+    parser.add_argument("--seconds", type=float, default=5)
+    parser.add_argument("--rounds", type=int, default=3)
     arguments = parser.parse_args()
     pdf = text_pdf()
     times = asyncio.run(conversion_times(pdf, arguments.runs))
@@ -184,7 +191,7 @@ def main():
             ("ZPL, per label", "%.3f s" % (times["zpl"] / PAGES))]
     print_table(rows, column=f"Median of {arguments.runs} runs")
     print()
-    at_rest, converting, done = hub_polls(pdf, arguments.pollers, arguments.seconds)
+    at_rest, converting, done = hub_polls(pdf, arguments.pollers, arguments.seconds, arguments.rounds)
     rate = arguments.pollers / POLL_INTERVAL
     rows = [("Polls at rest: p50 / p99", "%.1f / %.1f ms" % (percentile(at_rest, 0.5) * 1000,
                                                             percentile(at_rest, 0.99) * 1000)),
@@ -192,7 +199,8 @@ def main():
                                                                      percentile(converting, 0.99) * 1000)),
             ("p99 while converting / at rest", "%.2f" % (percentile(converting, 0.99) / percentile(at_rest, 0.99))),
             ("Label conversions at submit in that time", "%d (%d labels)" % (done, done * PAGES))]
-    print_table(rows, column=f"{arguments.pollers} computers, {rate:.0f} polls/s, {arguments.seconds:.0f} s each")
+    print_table(rows, column=f"{arguments.pollers} computers, {rate:.0f} polls/s, "
+                              f"{arguments.rounds} x {arguments.seconds:.0f} s each")
 
 
 if __name__ == "__main__":

@@ -105,7 +105,10 @@ def zpl_labels(data, copies=False):
     labels = []
     for match in re.finditer(rb"\^GFA,(\d+),\d+,(\d+),([^\^]*)\^FS\^PQ(\d+)", data):
         row_bytes, rows, previous = int(match.group(2)), [], None
-        for item in re.findall(r"[0-9A-F]*[,:]|[0-9A-F]+", match.group(3).decode()):
+        # Repeat counts first: G-Y count 1-19, g-z 20-400, added up.
+        graphic = re.sub(r"([G-Yg-z]+)([0-9A-F])", lambda m: m.group(2) * sum(
+            ord(c) - ord("F") if c < "a" else (ord(c) - ord("f")) * 20 for c in m.group(1)), match.group(3).decode())
+        for item in re.findall(r"[0-9A-F]*[,:]|[0-9A-F]+", graphic):
             if item == ":":
                 row = previous
             else:
@@ -282,6 +285,8 @@ class PrintedThroughCups(unittest.TestCase):
         os.makedirs(PRINTED)
         with open(PDF_QUEUE_SETTINGS, "w") as f:
             f.write(f"Out {PRINTED}\nAnonDirName {PRINTED}\n")
+        self.addCleanup(os.remove, PDF_QUEUE_SETTINGS)
+        self.addCleanup(subprocess.run, ["lpadmin", "-x", PDF_QUEUE])
         # A queue without a driver: its jobs reach cups-pdf as they come, PostScript here.
         subprocess.run(["lpadmin", "-p", PDF_QUEUE, "-E", "-v", f"cups-pdf:/{PDF_QUEUE}"], check=True)
         subprocess.run(["cancel", "-a", "-x", PDF_QUEUE], check=True)

@@ -3,19 +3,7 @@
 import subprocess
 import time
 
-import services
-from hubtest import CLIENT_HEAD, HUB, ROOT, ServiceTest
-
-CLUSTER = None
-
-
-def setUpModule():
-    global CLUSTER
-    CLUSTER = services.PostgresCluster({"fsync": "off"}).start()
-
-
-def tearDownModule():
-    CLUSTER.stop()
+from hubtest import CLIENT_HEAD, HUB, ROOT, ServiceTest, postgres_database
 
 
 class HeldQueries(ServiceTest):
@@ -70,8 +58,7 @@ class TwoInstancesTest(HeldQueries):
     """Two hubs on one PostgreSQL database."""
 
     def database(self):
-        number = len(CLUSTER.psql("SELECT datname FROM pg_database").split())
-        return CLUSTER.create_database("held%d" % number)
+        return postgres_database()
 
     def test_a_query_held_on_one_instance_is_ended_by_a_job_queued_on_the_other(self):
         other = self.start()

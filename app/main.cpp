@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/exit_codes.h"
+#include "app/poll_timer.h"
 #include "app/quit_request.h"
 #include "app/service_main.h"
 #include "app/single_instance.h"
@@ -19,6 +20,10 @@
 #include "ui/main_window.h"
 
 namespace {
+
+// "Exit" ends the process within 2 s, a poll in progress included: this long
+// for the poll to end once its waits are cut short.
+const DWORD kPollEndMilliseconds = 1500;
 
 int RunMessageLoop(HWND window)
 {
@@ -73,12 +78,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     // Ticks start only now: a message box shown while the window was built
     // runs a message loop of its own, which must not poll before the sockets
     // are up. The first tick still comes a second after the loop starts.
-    WindowTimer timer(form->Handle());
+    WindowTimer timer(form->Handle(), RunPoll);
     // Started by hand while the service polls: the window opens and says so.
     if (ServiceIsPolling()) {
         form->ShowPanel = true;
         OnStatus(PollingAsAServiceText());
     }
     form->ShowAtStart();
-    return RunMessageLoop(form->Handle());
+    const int exitCode = RunMessageLoop(form->Handle());
+    // A poll that no wait of its own ends in time (a connect, a name look-up,
+    // a spooler that does not answer) ends with the process, its job not
+    // acknowledged; the window and its tray icon are gone already.
+    if (!timer.EndPoll(kPollEndMilliseconds))
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
+    return exitCode;
 }

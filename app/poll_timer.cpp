@@ -14,19 +14,8 @@ static_assert(kServerNameLimit + 1 == static_cast<size_t>(kHostCapacity) &&
                   kCipherLimit + 1 == static_cast<size_t>(kCipherCapacity),
               "the settings' length limits must match the client's fields");
 
-namespace {
-
-// A printer driver that shows a window while a document starts runs the
-// message loop, which delivers the next tick inside the running poll. A poll
-// there would fetch and print the same unacknowledged job again.
-bool PollRunning = false;
-
-}  // namespace
-
 void Timer1Timer(PollTimer& timer)
 {
-    if (PollRunning)
-        return;
     // Incomplete settings: a silent tick, and the interval stays as it is.
     if (!SettingsComplete(ClientSettings))
         return;
@@ -59,19 +48,38 @@ void Timer1Timer(PollTimer& timer)
         return;
     }
 
+    timer.StartPoll(ClientSettings);
+}
+
+int RunPoll(const SettingsValues& settings)
+{
+    // The tick has checked the proxy, so this cannot fail.
+    std::string proxyHost;
+    int32_t proxyPort = 0;
+    if (!settings.Proxy.empty())
+        SplitProxy(settings.Proxy, &proxyHost, &proxyPort);
+
     PrintClient client;
-    // Cannot fail: every text was checked against the client's fields above.
-    client.Setup(ClientSettings.Url.c_str(), ClientSettings.Port, ClientSettings.ComputerName.c_str(),
-                 ClientSettings.Cipher.c_str());
+    // Cannot fail: every text was checked against the client's fields.
+    client.Setup(settings.Url.c_str(), settings.Port, settings.ComputerName.c_str(), settings.Cipher.c_str());
     client.OnProgress = OnProgress;
     client.OnStatus = OnStatus;
     client.OnLog = OnLog;
-    client.UseTls = ClientSettings.UseTls;
-    client.BlocksInFlight = ClientSettings.BlocksInFlight;
+    client.UseTls = settings.UseTls;
+    client.BlocksInFlight = settings.BlocksInFlight;
+    client.LongPoll = settings.LongPoll;
     // Cannot fail either: the proxy's host passed the same limit.
     if (proxyPort != 0)
         client.SetProxy(proxyHost.c_str(), proxyPort);
-    PollRunning = true;
-    RunPollCycle(&client);
-    PollRunning = false;
+    PollEnd end;
+    RunPollCycle(&client, &end);
+    return NextPollAtOnce(end, client.LongPoll) ? 1 : 0;
+}
+
+bool NextPollAtOnce(const PollEnd& end, int32_t longPollSeconds)
+{
+    if (longPollSeconds <= 0)
+        return false;
+    return end.how == PollEnd::Printed ||
+           (end.how == PollEnd::EmptyQueue && end.emptyReplyMilliseconds * 2 >= int64_t{longPollSeconds} * 1000);
 }

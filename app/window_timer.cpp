@@ -9,7 +9,8 @@ const uint32_t kFirstInterval = 1000;
 
 }  // namespace
 
-WindowTimer::WindowTimer(HWND window) : window_(window)
+WindowTimer::WindowTimer(HWND window, PollThread::Poll poll)
+    : window_(window), polls_(poll, [this](int result) { PollEnded(result); })
 {
     SetInterval(kFirstInterval);
 }
@@ -33,14 +34,48 @@ void WindowTimer::SetInterval(uint32_t milliseconds)
     SetTimer(window_, reinterpret_cast<UINT_PTR>(this), milliseconds, Tick);
 }
 
+void WindowTimer::StartPoll(const SettingsValues& settings)
+{
+    if (!polls_.Start(settings))
+        OnStatus("CreateThread failed");
+}
+
+bool WindowTimer::EndPoll(DWORD milliseconds)
+{
+    return polls_.Stop(milliseconds);
+}
+
 void CALLBACK WindowTimer::Tick(HWND, UINT, UINT_PTR id, DWORD)
 {
+    // The timer's identifier is the timer object itself.
+    reinterpret_cast<WindowTimer*>(id)->TickUnlessPolling();
+}
+
+void WindowTimer::TickUnlessPolling()
+{
+    // A tick never starts a poll while one runs. It comes again as soon as
+    // that poll has ended, as it did when the poll held this thread and the
+    // message loop delivered the tick that had fallen due meanwhile.
+    if (polls_.Running()) {
+        tickWaiting_ = true;
+        return;
+    }
     // One poller per computer: while the service runs, this client neither
     // polls nor connects.
     if (ServiceIsPolling()) {
         OnStatus(PollingAsAServiceText());
         return;
     }
-    // The timer's identifier is the timer object itself.
-    Timer1Timer(*reinterpret_cast<WindowTimer*>(id));
+    Timer1Timer(*this);
+}
+
+void WindowTimer::PollEnded(int atOnce)
+{
+    // Where a poll's end decides when the next one starts: at once for a
+    // tick that came while it ran or a poll that asks for it (RunPoll), else
+    // at the timer's next tick.
+    if (tickWaiting_ || atOnce != 0) {
+        tickWaiting_ = false;
+        TickUnlessPolling();
+    }
 }

@@ -8,7 +8,7 @@
 ; Installs for the whole machine, starts the client at every logon through the
 ; machine's Run key, and registers an uninstaller. A silent installation
 ; (/S) takes the client's settings from /SERVER=, /PORT=, /POLL=, /COMPUTER=,
-; /TLS=, /BLOCKSINFLIGHT=, /PROXY= and /CIPHER=; every parameter is checked before
+; /TLS=, /BLOCKSINFLIGHT=, /PROXY=, /LONGPOLL= and /CIPHER=; every parameter is checked before
 ; anything is installed. A running client is closed first and started again
 ; afterwards. /SERVICE=1 installs the client as the service "webprint"
 ; instead of the Run entry, /SERVICE=0 as a tray program again; without it
@@ -88,6 +88,7 @@ Var Computer
 Var Tls
 Var BlocksInFlight
 Var Proxy
+Var LongPoll
 Var Service
 Var Cipher
 Var AllowDowngrade
@@ -202,6 +203,9 @@ Function ReadParameters
     ${ElseIf} $R7 == "/COMPUTER="
       StrCpy $Computer $R3 "" 10
       StrCpy $R8 $Computer
+    ${ElseIf} $R7 == "/LONGPOLL="
+      StrCpy $LongPoll $R3 "" 10
+      StrCpy $R8 $LongPoll
     ${ElseIf} $R5 == "/TLS="
       StrCpy $Tls $R3 "" 5
       StrCpy $R8 $Tls
@@ -218,7 +222,7 @@ Function ReadParameters
       StrCpy $Cipher $R3 "" 8
       StrCpy $R8 $Cipher
     ${Else}
-      !insertmacro FailParameter "Unknown parameter $R3. Known: /S /SERVER= /PORT= /POLL= /COMPUTER= /TLS= /BLOCKSINFLIGHT= /PROXY= /SERVICE= /CIPHER= /ALLOWDOWNGRADE /D=."
+      !insertmacro FailParameter "Unknown parameter $R3. Known: /S /SERVER= /PORT= /POLL= /COMPUTER= /TLS= /BLOCKSINFLIGHT= /PROXY= /LONGPOLL= /SERVICE= /CIPHER= /ALLOWDOWNGRADE /D=."
     ${EndIf}
     ${If} $R8 == ""
       !insertmacro FailParameter "$R3 needs a value."
@@ -241,14 +245,16 @@ Function CheckParameters
   StrCpy $7 $BlocksInFlight
   StrCpy $8 $Proxy
   StrCpy $9 $Service
-  StrCpy $R0 $Cipher
-  System::Call '$PLUGINSDIR\webprint-msi-actions.dll::CheckSetupParameters(t r2, t r3, t r4, t r5, t r6, t r7, t r8, t r9, t r10, t .r0, i ${NSIS_MAX_STRLEN}) i .r1 ?u'
+  StrCpy $R0 $LongPoll
+  StrCpy $R1 $Cipher
+  System::Call '$PLUGINSDIR\webprint-msi-actions.dll::CheckSetupParameters(t r2, t r3, t r4, t r5, t r6, t r7, t r8, t r9, t r10, t r11, t .r0, i ${NSIS_MAX_STRLEN}) i .r1 ?u'
   ${If} $1 != 0
     !insertmacro FailParameter "$0"
   ${EndIf}
   !insertmacro DropLeadingZeros $Port
   !insertmacro DropLeadingZeros $Poll
   !insertmacro DropLeadingZeros $BlocksInFlight
+  !insertmacro DropLeadingZeros $LongPoll
   ; Without /SERVICE= the computer keeps its mode.
   ${If} $Service == ""
     System::Call '$PLUGINSDIR\webprint-msi-actions.dll::SetupServiceInstalled() i .r1 ?u'
@@ -370,6 +376,7 @@ Section "Client"
   !insertmacro WriteSettingNumber "UseTls" $Tls
   !insertmacro WriteSettingNumber "BlocksInFlight" $BlocksInFlight
   !insertmacro WriteSettingText "Proxy" $Proxy
+  !insertmacro WriteSettingNumber "LongPoll" $LongPoll
   !insertmacro WriteSettingText "Cipher" $Cipher
   ; The service polls for the computer: no client at every logon then.
   ${If} $Service = 1

@@ -1,6 +1,6 @@
 #include "transport/socket_shim.h"
 
-#include <chrono>
+#include "transport/deadline.h"
 
 #ifdef _WIN32
 #include <atomic>
@@ -53,6 +53,48 @@ void SetWaitsEnded(bool ended)
     const char byte = 0;
     if (wake != kNoSocket && getsockname(wake, reinterpret_cast<sockaddr*>(&self), &length) == 0)
         sendto(wake, &byte, 1, 0, reinterpret_cast<sockaddr*>(&self), length);
+}
+
+// Waits until the socket is readable (or, for writing, takes more or has
+// failed), or a stop: 1, 0 at the time-out, <0 on an error or a stop. A
+// datagram on the wake socket that no stop sent is read and ignored, and the
+// wait goes on for the time that is left.
+static int WaitForSocket(SocketHandle socketHandle, bool forWriting, int timeoutMilliseconds)
+{
+    const Deadline deadline(timeoutMilliseconds);
+    const SocketHandle wake = WakeSocket;
+    for (;;) {
+        // Also after a datagram was read: it may have been the stop's, which
+        // sets WaitsEnded before it sends.
+        if (WaitsEnded)
+            return -1;
+        fd_set readSet;
+        fd_set writeSet;
+        fd_set failSet;
+        FD_ZERO(&readSet);
+        FD_ZERO(&writeSet);
+        FD_ZERO(&failSet);
+        FD_SET(socketHandle, forWriting ? &writeSet : &readSet);
+        if (forWriting)
+            FD_SET(socketHandle, &failSet);
+        if (wake != kNoSocket)
+            FD_SET(wake, &readSet);
+        const int left = deadline.LeftMilliseconds();
+        timeval timeout;
+        timeout.tv_sec = left / 1000;
+        timeout.tv_usec = (left % 1000) * 1000;
+        const int ready = select(0, &readSet, &writeSet, &failSet, &timeout);
+        // Woken by a stop: not the server's answer.
+        if (WaitsEnded)
+            return -1;
+        if (ready <= 0)
+            return ready;
+        if (FD_ISSET(socketHandle, &readSet) || FD_ISSET(socketHandle, &writeSet) || FD_ISSET(socketHandle, &failSet))
+            return 1;
+        EmptyWakeSocket(wake);
+        if (deadline.LeftMilliseconds() == 0)
+            return 0;
+    }
 }
 #else
 #include <cerrno>
@@ -138,32 +180,7 @@ int WaitReadable(SocketHandle socketHandle, int timeoutMilliseconds)
     u_long pending = 0;
     if (ioctlsocket(socketHandle, FIONREAD, &pending) == 0 && pending > 0)
         return 1;
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
-    const SocketHandle wake = WakeSocket;
-    for (;;) {
-        fd_set readSet;
-        FD_ZERO(&readSet);
-        FD_SET(socketHandle, &readSet);
-        if (wake != kNoSocket)
-            FD_SET(wake, &readSet);
-        timeval timeout;
-        timeout.tv_sec = timeoutMilliseconds / 1000;
-        timeout.tv_usec = (timeoutMilliseconds % 1000) * 1000;
-        const int ready = select(0, &readSet, nullptr, nullptr, &timeout);
-        // Woken by a stop: not the server's answer.
-        if (WaitsEnded)
-            return -1;
-        if (ready <= 0 || FD_ISSET(socketHandle, &readSet))
-            return ready > 0 ? 1 : ready;
-        // A datagram that no stop sent: read and ignored, and the wait goes
-        // on for the time that is left.
-        EmptyWakeSocket(wake);
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
-            return 0;
-        timeoutMilliseconds = static_cast<int>(left);
-    }
+    return WaitForSocket(socketHandle, false, timeoutMilliseconds);
 #else
     return WaitFor(socketHandle, POLLIN, timeoutMilliseconds);
 #endif
@@ -225,6 +242,80 @@ int ReceiveWithin(SocketHandle socketHandle, char* buffer, int size, int timeout
         return ready < 0 ? kReceiveWaitFailed : kReceiveTimedOut;
     const ssize_t count = recv(socketHandle, buffer, static_cast<size_t>(size), 0);
     return count < 0 ? kReceiveFailed : static_cast<int>(count);
+#endif
+}
+
+#ifdef _WIN32
+// What SendWithin's *socketTimeout holds once the socket sends without blocking.
+static constexpr int kSendsWithoutBlocking = -1;
+
+#endif
+
+int SendWithin(SocketHandle socketHandle, const char* data, int length, int timeoutMilliseconds, int* socketTimeout)
+{
+    if (socketHandle == kNoSocket)
+        return kSendWaitFailed;
+#ifdef _WIN32
+    if (WakeSocket == kNoSocket && !WaitsEnded && timeoutMilliseconds > 0) {
+        if (*socketTimeout != timeoutMilliseconds) {
+            const DWORD milliseconds = static_cast<DWORD>(timeoutMilliseconds);
+            const char* value = reinterpret_cast<const char*>(&milliseconds);
+            const bool set = setsockopt(socketHandle, SOL_SOCKET, SO_SNDTIMEO, value, sizeof milliseconds) == 0;
+            *socketTimeout = set ? timeoutMilliseconds : 0;
+        }
+        if (*socketTimeout == timeoutMilliseconds) {
+            while (length > 0) {
+                const int sent = send(socketHandle, data, length, 0);
+                if (sent <= 0)
+                    return WSAGetLastError() == WSAETIMEDOUT ? kSendTimedOut : kSendFailed;
+                data += sent;
+                length -= sent;
+            }
+            return 0;
+        }
+    }
+    // From its first send on, a socket whose waits watch a stop does not
+    // block, so a wait for room watches the stop as well. Its reads wait
+    // before every recv all the same.
+    if (*socketTimeout != kSendsWithoutBlocking) {
+        u_long nonBlocking = 1;
+        if (ioctlsocket(socketHandle, FIONBIO, &nonBlocking) != 0)
+            return kSendFailed;
+        *socketTimeout = kSendsWithoutBlocking;
+    }
+    const Deadline deadline(timeoutMilliseconds);
+    while (length > 0) {
+        const int sent = send(socketHandle, data, length, 0);
+        if (sent > 0) {
+            data += sent;
+            length -= sent;
+            continue;
+        }
+        if (sent < 0 && WSAGetLastError() != WSAEWOULDBLOCK)
+            return kSendFailed;
+        const int ready = WaitForSocket(socketHandle, true, deadline.LeftMilliseconds());
+        if (ready <= 0)
+            return ready < 0 ? kSendWaitFailed : kSendTimedOut;
+    }
+    return 0;
+#else
+    (void)socketTimeout;
+    const Deadline deadline(timeoutMilliseconds);
+    while (length > 0) {
+        const ssize_t sent = send(socketHandle, data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            data += sent;
+            length -= static_cast<int>(sent);
+            continue;
+        }
+        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return kSendFailed;
+        // The wait ends at once when a stop is requested.
+        const int ready = WaitFor(socketHandle, POLLOUT, deadline.LeftMilliseconds());
+        if (ready <= 0)
+            return ready < 0 ? kSendWaitFailed : kSendTimedOut;
+    }
+    return 0;
 #endif
 }
 

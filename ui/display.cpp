@@ -5,6 +5,7 @@
 namespace {
 
 const DisplayFunctions* WindowlessDisplay = nullptr;
+thread_local const DisplayFunctions* ThreadDisplay = nullptr;
 
 }  // namespace
 
@@ -13,9 +14,16 @@ void DisplayWithoutWindow(const DisplayFunctions* functions)
     WindowlessDisplay = functions;
 }
 
+void DisplayOnThisThread(const DisplayFunctions* functions)
+{
+    ThreadDisplay = functions;
+}
+
 void OnProgress(int32_t position, int32_t maximum)
 {
-    if (frmMain != nullptr)
+    if (ThreadDisplay != nullptr)
+        ThreadDisplay->progress(position, maximum);
+    else if (frmMain != nullptr)
         frmMain->ShowProgress(position, maximum);
     else if (WindowlessDisplay != nullptr)
         WindowlessDisplay->progress(position, maximum);
@@ -23,7 +31,9 @@ void OnProgress(int32_t position, int32_t maximum)
 
 void OnStatus(const char* text)
 {
-    if (frmMain != nullptr)
+    if (ThreadDisplay != nullptr)
+        ThreadDisplay->status(text);
+    else if (frmMain != nullptr)
         frmMain->ShowStatus(text);
     else if (WindowlessDisplay != nullptr)
         WindowlessDisplay->status(text);
@@ -31,7 +41,9 @@ void OnStatus(const char* text)
 
 void OnLog(const char* text)
 {
-    if (frmMain != nullptr)
+    if (ThreadDisplay != nullptr)
+        ThreadDisplay->log(text);
+    else if (frmMain != nullptr)
         frmMain->AddLogLine(text);
     else if (WindowlessDisplay != nullptr)
         WindowlessDisplay->log(text);
@@ -39,7 +51,9 @@ void OnLog(const char* text)
 
 void ClearLog()
 {
-    if (frmMain != nullptr)
+    if (ThreadDisplay != nullptr)
+        ThreadDisplay->clearLog();
+    else if (frmMain != nullptr)
         frmMain->ClearLogLines();
     else if (WindowlessDisplay != nullptr)
         WindowlessDisplay->clearLog();

@@ -1,7 +1,9 @@
 // The main window's display functions. They take no context: they find the
 // window through frmMain; while there is none they go to the functions given
-// to DisplayWithoutWindow (the service's event log), if any. A poll's client
-// gets the first three as callbacks.
+// to DisplayWithoutWindow (the service's event log), if any. A thread that
+// may not touch the window (the tray program's poll) gives them functions of
+// its own first, with DisplayOnThisThread. A poll's client gets the first
+// three as callbacks.
 #pragma once
 
 #include <cstdint>
@@ -18,3 +20,6 @@ struct DisplayFunctions {
     void (*clearLog)();
 };
 void DisplayWithoutWindow(const DisplayFunctions* functions);
+
+// For the calling thread alone, ahead of the window; null gives it back.
+void DisplayOnThisThread(const DisplayFunctions* functions);

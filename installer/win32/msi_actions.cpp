@@ -50,7 +50,7 @@ void ReportError(MSIHANDLE install, const std::string& text)
 
 // The values given to either package; empty when not given.
 struct SetupValues {
-    std::string server, port, poll, computer, tls, blocksInFlight, proxy, service, cipher;
+    std::string server, port, poll, computer, tls, blocksInFlight, proxy, service, longPoll, cipher;
 };
 
 std::string SwitchProblem(const std::string& name, const std::string& value)
@@ -85,6 +85,8 @@ std::string SettingsProblem(const std::string& prefix, const SetupValues& values
         problem = ProxyProblem(prefix + "PROXY=", values.proxy);
     if (problem.empty())
         problem = SwitchProblem(prefix + "SERVICE=", values.service);
+    if (problem.empty() && !values.longPoll.empty())
+        problem = NumberProblem(prefix + "LONGPOLL=", values.longPoll, kLongPollMinimum, kLongPollMaximum);
     if (problem.empty())
         problem = LengthProblem(prefix + "CIPHER=", values.cipher, kCipherLimit);
     return problem;
@@ -141,6 +143,7 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
     values.blocksInFlight = Property(install, "BLOCKSINFLIGHT");
     values.proxy = Property(install, "PROXY");
     values.service = Property(install, "SERVICE");
+    values.longPoll = Property(install, "LONGPOLL");
     values.cipher = Property(install, "CIPHER");
     std::string problem = SettingsProblem("", values);
     if (problem.empty() && SetupProgramInstalled())
@@ -167,9 +170,11 @@ extern "C" __declspec(dllexport) int __stdcall CheckSetupParameters(const char* 
                                                                    const char* poll, const char* computer,
                                                                    const char* tls, const char* blocksInFlight,
                                                                    const char* proxy, const char* service,
-                                                                   const char* cipher, char* problem, int size)
+                                                                   const char* longPoll, const char* cipher,
+                                                                   char* problem, int size)
 {
-    const SetupValues values = {server, port, poll, computer, tls, blocksInFlight, proxy, service, cipher};
+    const SetupValues values = {server, port,  poll,    computer, tls,
+                                blocksInFlight, proxy, service, longPoll, cipher};
     return HandOver(SettingsProblem("/", values), problem, size);
 }
 

@@ -119,7 +119,7 @@ bool ClientProcess::Launch()
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     startup.lpDesktop = const_cast<char*>(kTestDesktopName);
-    std::string commandLine = std::string("\"") + executable_ + "\"";
+    std::string commandLine = std::string("\"") + executable_ + "\" " + arguments_;
     return CreateProcessA(executable_, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                           &process_) != FALSE;
 }

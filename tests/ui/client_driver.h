@@ -30,7 +30,10 @@ bool Settle(HWND window);
 
 class ClientProcess {
 public:
-    explicit ClientProcess(const char* executable) : executable_(executable) {}
+    explicit ClientProcess(const char* executable, const char* arguments = "")
+        : executable_(executable), arguments_(arguments)
+    {
+    }
     // Ends a client that is still running.
     ~ClientProcess();
     ClientProcess(const ClientProcess&) = delete;
@@ -53,6 +56,7 @@ public:
 
 private:
     const char* executable_;
+    const char* arguments_;
     PROCESS_INFORMATION process_ = {};
     HWND window_ = nullptr;
 };

@@ -2,6 +2,7 @@
 // settings key and driven like a user: messages to its window and controls.
 #include <gtest/gtest.h>
 
+#include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
 #include <winspool.h>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/exit_codes.h"
 #include "tests/ui/client_driver.h"
 #include "tests/ui/test_desktop.h"
 #include "tests/ui/tray_probe.h"
@@ -122,6 +124,61 @@ DWORD ExitByMenuCommand(ClientProcess& client)
     return code;
 }
 
+// A server on loopback that takes a connection, reads what comes and never
+// answers: the poll's wait for it lasts its whole read time-out.
+class SilentServer {
+public:
+    SilentServer()
+    {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof address;
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_, 4);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~SilentServer()
+    {
+        if (peer_ != INVALID_SOCKET)
+            closesocket(peer_);
+        closesocket(listener_);
+        WSACleanup();
+    }
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+
+    DWORD Port() const { return port_; }
+
+    // True once a client has connected and sent the first bytes of a request.
+    bool RequestArrived()
+    {
+        if (!Readable(listener_))
+            return false;
+        peer_ = accept(listener_, nullptr, nullptr);
+        char bytes[512];
+        return peer_ != INVALID_SOCKET && Readable(peer_) && recv(peer_, bytes, sizeof bytes, 0) > 0;
+    }
+
+private:
+    static bool Readable(SOCKET socket)
+    {
+        fd_set readSet;
+        FD_ZERO(&readSet);
+        FD_SET(socket, &readSet);
+        timeval wait = {kClientWaitMilliseconds / 1000, 0};
+        return select(0, &readSet, nullptr, nullptr, &wait) == 1;
+    }
+
+    SOCKET listener_ = INVALID_SOCKET;
+    SOCKET peer_ = INVALID_SOCKET;
+    DWORD port_ = 0;
+};
+
 class Program : public testing::Test {
 protected:
     void SetUp() override
@@ -228,6 +285,30 @@ TEST_F(Program, ExitFromTheTrayMenuEndsWithCodeZeroAndTakesTheIconAway)
     ASSERT_TRUE(client.WaitForExit(&code));
     EXPECT_EQ(code, 0u);
     EXPECT_FALSE(TrayIconExists(window));
+}
+
+TEST_F(Program, WhileAPollWaitsForTheServerTheWindowAnswersAndAQuitRequestEndsTheClient)
+{
+    SilentServer server;
+    StoreCompleteSettings();
+    StoreNumber("Port", server.Port());
+    StoreNumber("ShowStartUpPanel", 0);
+    ClientProcess client(WEBPRINT_EXE);
+    ASSERT_TRUE(client.Start());
+    // The first tick's poll asks for the service path, then waits up to its
+    // read time-out (15 s), longer than any wait below.
+    ASSERT_TRUE(server.RequestArrived());
+    EXPECT_TRUE(Settle(client.Window()));
+
+    // An installer's quit request: the client's "Exit", during the poll.
+    ClientProcess quit(WEBPRINT_EXE, "/quit");
+    ASSERT_TRUE(quit.Launch());
+    DWORD quitCode = 1234;
+    ASSERT_TRUE(quit.WaitForExit(&quitCode));
+    EXPECT_EQ(quitCode, static_cast<DWORD>(kExitQuitClientEnded));
+    DWORD code = 1234;
+    ASSERT_TRUE(client.WaitForExit(&code));
+    EXPECT_EQ(code, 0u);
 }
 
 TEST_F(Program, RightClickOnTheTrayIconOpensNothing)

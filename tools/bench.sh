@@ -11,11 +11,12 @@
 #   tools/bench.sh program [--runs N] [--transport plain|tls]
 #   tools/bench.sh idle [--polls N]
 #   tools/bench.sh wan [--rtt MS,...] [--blocks N,...] [--sizes MIB,...] [--runs N]
+#   tools/bench.sh window
 # (tools/program_bench.sh says more.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 case "${1:-}" in
-    program | idle | wan) exec tools/program_bench.sh "$@" ;;
+    program | idle | wan | window) exec tools/program_bench.sh "$@" ;;
 esac
 
 build=build/bench

@@ -61,6 +61,8 @@ std::string PollingDescription()
 {
     return "polling " + ClientSettings.Url + ":" + std::to_string(ClientSettings.Port) +
            (ClientSettings.Proxy.empty() ? "" : " through proxy " + ClientSettings.Proxy) + " every " +
-           std::to_string(ClientSettings.PollFreq) + " s as " + ClientSettings.ComputerName + ", user " +
-           WindowsUserName();
+           std::to_string(ClientSettings.PollFreq) + " s" +
+           (ClientSettings.LongPoll > 0 ? ", each query held up to " + std::to_string(ClientSettings.LongPoll) + " s"
+                                        : "") +
+           " as " + ClientSettings.ComputerName + ", user " + WindowsUserName();
 }

@@ -22,8 +22,13 @@ class HeadlessTimer final : public PollTimer {
 public:
     uint32_t Interval() override { return interval_; }
     void SetInterval(uint32_t milliseconds) override;
-    // The loop's own thread runs the poll to its end.
-    void StartPoll(const SettingsValues& settings) override { RunPoll(settings); }
+    // The loop's own thread runs the poll to its end; the next one is due at
+    // once when the poll asks for it (NextPollAtOnce).
+    void StartPoll(const SettingsValues& settings) override
+    {
+        if (RunPoll(settings) != 0)
+            TickNow();
+    }
     SteadyClock::time_point Due() const { return due_; }
     // New settings are tried at once, not at the end of the old period.
     void TickNow() { due_ = SteadyClock::now(); }
@@ -63,5 +68,6 @@ bool RegisterAfreshAfterChanges(const SettingsValues& inForce, bool samePrinters
 int WaitMilliseconds(SteadyClock::time_point deadline);
 
 // For the log, what complete settings make the poller do: "polling
-// HOST:PORT every N s as NAME, user USER".
+// HOST:PORT every N s as NAME, user USER", with ", each query held up to N s"
+// after the period when LongPoll is set.
 std::string PollingDescription();

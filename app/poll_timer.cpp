@@ -67,8 +67,19 @@ int RunPoll(const SettingsValues& settings)
     client.OnLog = OnLog;
     client.UseTls = settings.UseTls;
     client.BlocksInFlight = settings.BlocksInFlight;
+    client.LongPoll = settings.LongPoll;
     // Cannot fail either: the proxy's host passed the same limit.
     if (proxyPort != 0)
         client.SetProxy(proxyHost.c_str(), proxyPort);
-    return RunPollCycle(&client);
+    PollEnd end;
+    RunPollCycle(&client, &end);
+    return NextPollAtOnce(end, client.LongPoll) ? 1 : 0;
+}
+
+bool NextPollAtOnce(const PollEnd& end, int32_t longPollSeconds)
+{
+    if (longPollSeconds <= 0)
+        return false;
+    return end.how == PollEnd::Printed ||
+           (end.how == PollEnd::EmptyQueue && end.emptyReplyMilliseconds * 2 >= int64_t{longPollSeconds} * 1000);
 }

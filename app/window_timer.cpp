@@ -69,11 +69,12 @@ void WindowTimer::TickUnlessPolling()
     Timer1Timer(*this);
 }
 
-void WindowTimer::PollEnded(int)
+void WindowTimer::PollEnded(int atOnce)
 {
     // Where a poll's end decides when the next one starts: at once for a
-    // tick that came while it ran, else at the timer's next tick.
-    if (tickWaiting_) {
+    // tick that came while it ran or a poll that asks for it (RunPoll), else
+    // at the timer's next tick.
+    if (tickWaiting_ || atOnce != 0) {
         tickWaiting_ = false;
         TickUnlessPolling();
     }

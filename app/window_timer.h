@@ -30,7 +30,7 @@ public:
 private:
     static void CALLBACK Tick(HWND window, UINT message, UINT_PTR id, DWORD time);
     void TickUnlessPolling();
-    void PollEnded(int result);
+    void PollEnded(int atOnce);
 
     HWND window_;
     uint32_t interval_ = 0;

@@ -8,7 +8,7 @@
 ; Installs for the whole machine, starts the client at every logon through the
 ; machine's Run key, and registers an uninstaller. A silent installation
 ; (/S) takes the client's settings from /SERVER=, /PORT=, /POLL=, /COMPUTER=,
-; /TLS=, /BLOCKSINFLIGHT= and /PROXY=; every parameter is checked before
+; /TLS=, /BLOCKSINFLIGHT=, /PROXY= and /LONGPOLL=; every parameter is checked before
 ; anything is installed. A running client is closed first and started again
 ; afterwards. /SERVICE=1 installs the client as the service "webprint"
 ; instead of the Run entry, /SERVICE=0 as a tray program again; without it
@@ -87,6 +87,7 @@ Var Computer
 Var Tls
 Var BlocksInFlight
 Var Proxy
+Var LongPoll
 Var Service
 Var AllowDowngrade
 ; 1 when a client was closed for the installation, to be started again.
@@ -200,6 +201,9 @@ Function ReadParameters
     ${ElseIf} $R7 == "/COMPUTER="
       StrCpy $Computer $R3 "" 10
       StrCpy $R8 $Computer
+    ${ElseIf} $R7 == "/LONGPOLL="
+      StrCpy $LongPoll $R3 "" 10
+      StrCpy $R8 $LongPoll
     ${ElseIf} $R5 == "/TLS="
       StrCpy $Tls $R3 "" 5
       StrCpy $R8 $Tls
@@ -213,7 +217,7 @@ Function ReadParameters
       StrCpy $Service $R3 "" 9
       StrCpy $R8 $Service
     ${Else}
-      !insertmacro FailParameter "Unknown parameter $R3. Known: /S /SERVER= /PORT= /POLL= /COMPUTER= /TLS= /BLOCKSINFLIGHT= /PROXY= /SERVICE= /ALLOWDOWNGRADE /D=."
+      !insertmacro FailParameter "Unknown parameter $R3. Known: /S /SERVER= /PORT= /POLL= /COMPUTER= /TLS= /BLOCKSINFLIGHT= /PROXY= /LONGPOLL= /SERVICE= /ALLOWDOWNGRADE /D=."
     ${EndIf}
     ${If} $R8 == ""
       !insertmacro FailParameter "$R3 needs a value."
@@ -236,13 +240,15 @@ Function CheckParameters
   StrCpy $7 $BlocksInFlight
   StrCpy $8 $Proxy
   StrCpy $9 $Service
-  System::Call '$PLUGINSDIR\webprint-msi-actions.dll::CheckSetupParameters(t r2, t r3, t r4, t r5, t r6, t r7, t r8, t r9, t .r0, i ${NSIS_MAX_STRLEN}) i .r1 ?u'
+  StrCpy $R0 $LongPoll
+  System::Call '$PLUGINSDIR\webprint-msi-actions.dll::CheckSetupParameters(t r2, t r3, t r4, t r5, t r6, t r7, t r8, t r9, t r10, t .r0, i ${NSIS_MAX_STRLEN}) i .r1 ?u'
   ${If} $1 != 0
     !insertmacro FailParameter "$0"
   ${EndIf}
   !insertmacro DropLeadingZeros $Port
   !insertmacro DropLeadingZeros $Poll
   !insertmacro DropLeadingZeros $BlocksInFlight
+  !insertmacro DropLeadingZeros $LongPoll
   ; Without /SERVICE= the computer keeps its mode.
   ${If} $Service == ""
     System::Call '$PLUGINSDIR\webprint-msi-actions.dll::SetupServiceInstalled() i .r1 ?u'
@@ -355,6 +361,7 @@ Section "Client"
   !insertmacro WriteSettingNumber "UseTls" $Tls
   !insertmacro WriteSettingNumber "BlocksInFlight" $BlocksInFlight
   !insertmacro WriteSettingText "Proxy" $Proxy
+  !insertmacro WriteSettingNumber "LongPoll" $LongPoll
   ; The service polls for the computer: no client at every logon then.
   ${If} $Service = 1
     WriteRegExpandStr HKLM "${EVENT_SOURCE_KEY}" "EventMessageFile" "$INSTDIR\webprint.exe"

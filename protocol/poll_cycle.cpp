@@ -1,5 +1,6 @@
 #include "protocol/poll_cycle.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 
@@ -207,23 +208,47 @@ int PrintJob(PrintClient* client, char* const* fields, char* document, unsigned 
     int64_t offset = 0;
     int64_t nextOffset = 0;
     RequestedOffsets requested;
+    // Responses read on the present connection.
+    int32_t answeredOnConnection = 0;
+    // The server ended the connection with requests unanswered: they go again,
+    // on a new connection, from the true offset. A server that ends its
+    // connections after every response (or every few) would cost each of
+    // them a window of requests sent in vain, so the rest of the job keeps
+    // no more in flight than the ended connection answered.
+    auto resendOnNewConnection = [&] {
+        requested.Clear();
+        nextOffset = offset;
+        if (inFlightLimit > answeredOnConnection)
+            inFlightLimit = answeredOnConnection > 1 ? answeredOnConnection : 1;
+        answeredOnConnection = 0;
+    };
     while (offset < size) {
         // Each request after a response read, so the server is never sent
         // more than it has room for while its responses wait to be read. A
         // connection that lost requests (a failed send) gets no more: the
-        // read below meets its failure.
+        // read below meets its failure. One that takes no more requests
+        // still delivers the responses owed.
         while (nextOffset < size && requested.Count() < inFlightLimit &&
                client->RequestsUnanswered == requested.Count()) {
             WriteBlockRequest(document, fields, nextOffset, client->Cipher);
-            if (client->SendRequest(path, kXmlContentType, document) != 0)
+            const int sent = client->SendRequest(path, kXmlContentType, document);
+            if (sent == kConnectionEnding)
+                break;
+            if (sent != 0)
                 return FailJob(client, handle, JobStage::PageStarted, "httpRequest failed");
             requested.Add(nextOffset);
             nextOffset += kBlockSize;
         }
         const int64_t requestedOffset = requested.TakeOldest();
         int32_t received = 0;
-        if (client->ReadResponse(nullptr, 0, reinterpret_cast<char*>(block), kBlockSize, &received) != 0)
+        const int read = client->ReadResponse(nullptr, 0, reinterpret_cast<char*>(block), kBlockSize, &received);
+        if (read == kConnectionEnded) {
+            resendOnNewConnection();
+            continue;
+        }
+        if (read != 0)
             return FailJob(client, handle, JobStage::PageStarted, "httpRequest failed");
+        ++answeredOnConnection;
         if (requestedOffset == offset) {
             // An empty block would ask for the same offset again without end.
             if (received <= 0)
@@ -245,12 +270,11 @@ int PrintJob(PrintClient* client, char* const* fields, char* document, unsigned 
             }
         }
         // A response that announced the connection's close leaves the
-        // requests sent after it unanswered: they go again, on a new
-        // connection, from the true offset.
-        if (client->RequestsUnanswered != requested.Count()) {
-            requested.Clear();
-            nextOffset = offset;
-        }
+        // requests sent after it unanswered.
+        if (client->RequestsUnanswered != requested.Count())
+            resendOnNewConnection();
+        if (client->Socket == kNoSocket)
+            answeredOnConnection = 0;
     }
 
     if (!spooler::EndPagePrinter(handle))
@@ -261,10 +285,31 @@ int PrintJob(PrintClient* client, char* const* fields, char* document, unsigned 
     return 0;
 }
 
+// Asks for a job; with LongPoll the service may hold its answer that long,
+// and the read waits that long beyond its usual time-out.
+int QuerySpool(PrintClient* client, char* document, char* reply)
+{
+    const int token = static_cast<int>(ComputerToken);
+    if (client->LongPoll > 0)
+        snprintf(document, kDocumentSize, "<qryspool cputok='%d' wait='%d'/>", token,
+                 static_cast<int>(client->LongPoll));
+    else
+        snprintf(document, kDocumentSize, "<qryspool cputok='%d'/>", token);
+    client->HeldReplyMilliseconds = client->LongPoll * 1000;
+    const int result = PostForText(client, "qryspool", document, reply);
+    client->HeldReplyMilliseconds = 0;
+    return result;
+}
+
 }  // namespace
 
-int RunPollCycle(PrintClient* client)
+int RunPollCycle(PrintClient* client, PollEnd* outcome)
 {
+    PollEnd ignored;
+    if (outcome == nullptr)
+        outcome = &ignored;
+    *outcome = PollEnd();
+
     char document[kDocumentSize];
     char reply[kReplySize];
     unsigned char block[kBlockSize];
@@ -296,8 +341,8 @@ int RunPollCycle(PrintClient* client)
     }
 
     client->OnStatus("Query Spool");
-    snprintf(document, kDocumentSize, "<qryspool cputok='%d'/>", static_cast<int>(ComputerToken));
-    if (PostForText(client, "qryspool", document, reply) != 0) {
+    const std::chrono::steady_clock::time_point asked = std::chrono::steady_clock::now();
+    if (QuerySpool(client, document, reply) != 0) {
         LogCleared = false;
         return EndPoll(client, "httpRequest \"rmtprt.aspx?func=qryspool\" failed");
     }
@@ -315,6 +360,9 @@ int RunPollCycle(PrintClient* client)
         client->SocketClose();
         client->OnProgress(0, 0);
         client->OnStatus("Empty queue");
+        outcome->how = PollEnd::EmptyQueue;
+        outcome->emptyReplyMilliseconds =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked).count();
         return 1;
     }
     client->OnProgress(5, 10);
@@ -334,5 +382,6 @@ int RunPollCycle(PrintClient* client)
     }
     client->OnStatus("Printing complete");
     client->SocketClose();
+    outcome->how = PollEnd::Printed;
     return 0;
 }

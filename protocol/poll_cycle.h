@@ -17,8 +17,16 @@ extern bool LogCleared;                // the event list was emptied since the l
 // own maximum; a client asking for more gets this many.
 constexpr int32_t kMostBlocksInFlight = kBlocksInFlightMaximum;
 
-// 0 when a job was printed and acknowledged, 1 otherwise (an empty queue too).
-int RunPollCycle(PrintClient* client);
+// How a poll ended, for when the next one starts.
+struct PollEnd {
+    enum How { Failed, EmptyQueue, Printed } how = Failed;
+    // How long the service took to answer the query with an empty queue.
+    int64_t emptyReplyMilliseconds = 0;
+};
+
+// 0 when a job was printed and acknowledged, 1 otherwise (an empty queue
+// too). outcome, when given, receives how the poll ended.
+int RunPollCycle(PrintClient* client, PollEnd* outcome = nullptr);
 
 // Empties the spooler-events list; the main window provides it.
 void ClearLog();

@@ -6,7 +6,8 @@ bool SameSettings(const SettingsValues& one, const SettingsValues& other)
 {
     return one.Url == other.Url && one.Port == other.Port && one.PollFreq == other.PollFreq &&
            one.ComputerName == other.ComputerName && one.Cipher == other.Cipher && one.UseTls == other.UseTls &&
-           one.BlocksInFlight == other.BlocksInFlight && one.Proxy == other.Proxy;
+           one.BlocksInFlight == other.BlocksInFlight && one.Proxy == other.Proxy &&
+           one.LongPoll == other.LongPoll;
 }
 
 const char* MissingSetting(const SettingsValues& settings)

@@ -17,6 +17,9 @@ struct SettingsValues {
     int32_t BlocksInFlight = 1;
     // "host:port" of an HTTP proxy; empty connects straight to Url:Port.
     std::string Proxy;
+    // Seconds the service may hold a query until a job comes; 0 asks at
+    // once, as before the setting existed.
+    int32_t LongPoll = 0;
 };
 
 // Zero and empty at start; loaded at start-up, replaced by OK.

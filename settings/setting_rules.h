@@ -16,6 +16,9 @@ constexpr int32_t kPollMaximum = 86400;
 // replies; 1 sends each request after the previous reply.
 constexpr int32_t kBlocksInFlightMinimum = 1;
 constexpr int32_t kBlocksInFlightMaximum = 256;
+// Seconds a query may be held by the service; 0 does not ask it to hold.
+constexpr int32_t kLongPollMinimum = 0;
+constexpr int32_t kLongPollMaximum = 300;
 
 // Decimal digits only (leading zeros allowed), from minimum to maximum.
 std::string NumberProblem(const std::string& name, const std::string& value, unsigned long minimum,

@@ -21,6 +21,7 @@ const char kCipher[] = "Cipher";
 const char kUseTls[] = "UseTls";
 const char kProxy[] = "Proxy";
 const char kBlocksInFlight[] = "BlocksInFlight";
+const char kLongPoll[] = "LongPoll";
 
 const int32_t kDefaultPort = 7000;
 const int32_t kDefaultPollFreq = 30;
@@ -43,6 +44,17 @@ bool LoadInteger(SettingsStore& store, const char* name, int32_t defaultValue, i
         return true;
     *setting = defaultValue;
     return store.WriteInteger(name, defaultValue);
+}
+
+// A setting the client never writes; a value outside its range counts as
+// missing.
+int32_t ReadAdministratorSetting(SettingsStore& store, const char* name, int32_t minimum, int32_t maximum,
+                                 int32_t missing)
+{
+    int32_t value = 0;
+    if (store.ReadInteger(name, &value) && value >= minimum && value <= maximum)
+        return value;
+    return missing;
 }
 
 // Whether the flag hides its printer: any non-zero value does. A missing flag
@@ -112,13 +124,11 @@ SettingsOutcome LoadSettingsAtStart(SettingsStore& store, SettingsView& view, bo
     ClientSettings.Proxy = store.ReadText(kProxy);
     view.SetEditText(SettingsEdit::Proxy, ClientSettings.Proxy);
 
-    // An administrator's setting, with no field in the window: never written,
-    // and a value outside its range counts as missing (one block at a time).
-    int32_t blocksInFlight = 0;
-    const bool blocksInFlightValid = store.ReadInteger(kBlocksInFlight, &blocksInFlight) &&
-                                     blocksInFlight >= kBlocksInFlightMinimum &&
-                                     blocksInFlight <= kBlocksInFlightMaximum;
-    ClientSettings.BlocksInFlight = blocksInFlightValid ? blocksInFlight : 1;
+    // Administrators' settings, with no field in the window: missing or out
+    // of range, one block at a time and queries answered at once.
+    ClientSettings.BlocksInFlight =
+        ReadAdministratorSetting(store, kBlocksInFlight, kBlocksInFlightMinimum, kBlocksInFlightMaximum, 1);
+    ClientSettings.LongPoll = ReadAdministratorSetting(store, kLongPoll, kLongPollMinimum, kLongPollMaximum, 0);
 
     view.ShowFirstPage(SettingsComplete(ClientSettings) ? FirstPage::Status : FirstPage::Settings);
     if (!view.HasPrintersPage())

@@ -5,6 +5,7 @@
 # through a CUPS queue that discards its jobs, webprintd-bench-discard.
 #
 #   tools/bench.sh [extra Google Benchmark flags]
+#   tools/bench.sh --help      prints this and runs nothing
 #
 # The real webprint.exe under Wine, beside minimal clients, and at rest; both
 # real programs over an emulated long link:
@@ -12,11 +13,39 @@
 #   tools/bench.sh idle [--polls N]
 #   tools/bench.sh wan [--rtt MS,...] [--blocks N,...] [--sizes MIB,...] [--runs N]
 #   tools/bench.sh window
-# (tools/program_bench.sh says more.)
+# (tools/program_bench.sh says more.) The print hub under many simulated
+# clients, on SQLite and on PostgreSQL behind nginx (tools/fleet_bench.py says more):
+#   tools/bench.sh fleet [--backends sqlite,postgres] [--rates N,...] [--held N,...]
+# (tools/program_bench.sh says more.) How long a job submitted to an idle client
+# waits, webprintd natively and webprint.exe under Wine, with and without
+# LongPoll (tools/latency_bench.py says more):
+#   tools/bench.sh latency [--poll S] [--long-poll S] [--baseline-jobs N] [--long-poll-jobs N]
+# The hub's document conversion, and the hub's polls while it converts:
+#   tools/bench.sh convert [--runs N] [--pollers N] [--seconds S] [--rounds N]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 case "${1:-}" in
     program | idle | wan | window) exec tools/program_bench.sh "$@" ;;
+    fleet) shift; exec /usr/bin/python3 tools/fleet_bench.py "$@" ;;
+    convert) shift; exec /usr/bin/python3 tools/convert_bench.py "$@" ;;
+    latency)
+        shift
+        cmake --preset win32 >/dev/null
+        cmake --build --preset win32 -j2 --target webprint >/dev/null
+        cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DWEBPRINT_BENCH=ON >/dev/null
+        cmake --build build/bench --target webprintd -j2 >/dev/null
+        work=$PWD/build/bench-latency
+        mkdir -p "$work"
+        lpstat -r 2>/dev/null | grep -q "is running" || cupsd
+        for _ in $(seq 100); do lpstat -r 2>/dev/null | grep -q "is running" && break; sleep 0.1; done
+        . tools/wine-session.sh "$work"
+        python3 tools/latency_bench.py --work "$work" --queue webprint-bench-latency \
+            --daemon "${WEBPRINTD:-build/bench/app/linux/webprintd}" \
+            --exe "${WEBPRINT_EXE:-build/win32/app/webprint.exe}" "$@"
+        exit
+        ;;
+    # The comment above is the usage.
+    -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;;
 esac
 
 build=build/bench
@@ -34,7 +63,7 @@ lpadmin -p webprintd-bench-discard -E -v file:/dev/null
 # The scheduler would keep every job's file for a day.
 cancel -a -x webprintd-bench-discard
 idle=$(mktemp -d)
-python3 tools/print_service.py serve --port 0 --db "$idle/service.sqlite" >"$idle/service.out" 2>/dev/null &
+/usr/bin/python3 -m hub serve --port 0 --db "$idle/service.sqlite" >"$idle/service.out" 2>/dev/null &
 service=$!
 for _ in $(seq 100); do grep -q listening "$idle/service.out" && break; sleep 0.1; done
 printf 'Url = 127.0.0.1\nPort = %s\nPollFreq = 1\n' "$(sed -n 's/.*://p' "$idle/service.out")" >"$idle/webprint.conf"

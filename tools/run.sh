@@ -42,7 +42,7 @@ computer=WEBPRINT-DEMO
 queue=webprint-demo
 run=$root/build/run
 mkdir -p "$run"
-rm -f "$run/service.sqlite"
+rm -f "$run"/service.sqlite*
 
 lpstat -r 2>/dev/null | grep -q "is running" && cups_started_here="" || cups_started_here=1
 # The printouts land in CUPS's spool, which its backend can reach wherever the
@@ -71,7 +71,7 @@ if $tls; then
     scheme=https
 fi
 
-python3 tools/print_service.py serve --port "$port" --db "$run/service.sqlite" "${service_tls[@]}" \
+/usr/bin/python3 -m hub serve --port "$port" --db "$run/service.sqlite" "${service_tls[@]}" \
     >"$run/service.out" 2>"$run/service.log" &
 service=$!
 proxy_pid=""
@@ -95,7 +95,7 @@ fi
 
 # A sample job with every byte value, after a line of text.
 { printf 'webprint sample job, %s\r\n' "$(date)"; python3 -c 'import sys; sys.stdout.buffer.write(bytes(range(256)) * 16)'; } >"$run/sample.prn"
-job=$(python3 tools/print_service.py submit "$run/sample.prn" --computer "$computer" --printer "$queue" \
+job=$(/usr/bin/python3 -m hub submit "$run/sample.prn" --computer "$computer" --printer "$queue" \
     --name "webprint sample" --db "$run/service.sqlite")
 
 if [ -n "$linux" ]; then
@@ -144,7 +144,7 @@ fi
 cat <<EOT
 
 Status page:   $scheme://127.0.0.1:$port/
-More jobs:     python3 tools/print_service.py submit FILE --computer $computer --printer $queue --db $run/service.sqlite
+More jobs:     /usr/bin/python3 -m hub submit FILE --computer $computer --printer $queue --db $run/service.sqlite
 Printouts:     $run/printed/ (that is, $printed/)
 Press Ctrl-C to stop the client, the service and everything else started here.
 EOT

@@ -24,7 +24,7 @@ computer=RECEPTION-PC
 lpstat -r 2>/dev/null | grep -q "is running" && cups_started_here="" || cups_started_here=1
 printed=$(tools/cups-queue.sh "$queue")
 
-python3 tools/print_service.py serve --port 0 --db "$work/service.sqlite" >"$work/service.out" 2>"$work/service.log" &
+/usr/bin/python3 -m hub serve --port 0 --db "$work/service.sqlite" >"$work/service.out" 2>"$work/service.log" &
 service=$!
 wine_session_before_stop() {
     kill "$service" 2>/dev/null || true
@@ -37,7 +37,7 @@ port=$(sed -n 's/.*listening on .*:\([0-9]*\).*/\1/p' "$work/service.out")
 [ -n "$port" ] || { cat "$work/service.log"; exit 1; }
 
 printf 'Invoice 2024-117\r\n%.0s' $(seq 400) >"$work/invoice.prn"
-job=$(python3 tools/print_service.py submit "$work/invoice.prn" --computer "$computer" --printer "$queue" \
+job=$(/usr/bin/python3 -m hub submit "$work/invoice.prn" --computer "$computer" --printer "$queue" \
     --name "Invoice 2024-117.pdf" --db "$work/service.sqlite")
 
 . tools/wine-session.sh "$build"

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "transport/host_lookup.h"
 #include "transport/tls_host.h"
 
 bool KeepAlive = true;
@@ -18,7 +19,9 @@ static constexpr int kConnectMilliseconds = 15000;
 PrintClient::PrintClient()
     : Socket(kNoSocket), Head(), Cipher(), ComputerName(), Host(), Port(0),
       OnProgress(nullptr), OnStatus(nullptr), OnLog(nullptr), UseTls(false), Channel(nullptr), ProxyHost(),
-      ProxyPort(0), BlocksInFlight(1), RequestsUnanswered(0), ReceiveTimeoutSet(0), ReceivedHeld(0), ResponseStart(0)
+      ProxyPort(0), BlocksInFlight(1), LongPoll(0), HeldReplyMilliseconds(0), RequestsUnanswered(0),
+      RepliesOnConnection(0), SendingEnded(false), ReceiveTimeoutSet(0), SendTimeoutSet(0), ReceivedHeld(0),
+      ResponseStart(0)
 {
     Received[0] = 0;
     Received[1] = 0;
@@ -64,15 +67,11 @@ int PrintClient::SocketConnect()
     // Digits and dots only: a dotted address, never looked up by name.
     if (IsDottedAddress(host)) {
         ConnectAddress.sin_addr.s_addr = inet_addr(host);
-    } else {
-        hostent* entry = gethostbyname(host);
-        if (entry == nullptr || entry->h_addr_list[0] == nullptr || entry->h_length != 4) {
-            SocketClose();
-            ReportError("get host failed");
-            ReportProxyUnreachable();
-            return 1;
-        }
-        memcpy(&ConnectAddress.sin_addr, entry->h_addr_list[0], 4);
+    } else if (!LookUpHost(host, &ConnectAddress.sin_addr)) {
+        SocketClose();
+        ReportError("get host failed");
+        ReportProxyUnreachable();
+        return 1;
     }
 
     if (ConnectWithin(Socket, reinterpret_cast<sockaddr*>(&ConnectAddress), sizeof ConnectAddress,
@@ -101,15 +100,27 @@ int PrintClient::SocketConnect()
     return 0;
 }
 
-int PrintClient::SocketSend(const void* data, int32_t length)
+// 0 when all of data went out within the read time-out, else the reason
+// (kSendFailed for a connection the peer has ended).
+int PrintClient::SendBytes(const void* data, int32_t length)
 {
     if (UseTls) {
         // Without a channel nothing goes out: never in clear.
-        if (Channel != nullptr && TlsSend(Channel, data, length) == 0)
-            return 0;
-    } else if (send(Socket, static_cast<const char*>(data), length, kSendFlags) == length) {
-        return 0;
+        if (Channel == nullptr)
+            return kSendWaitFailed;
+        return TlsSend(Channel, data, length) == 0 ? 0 : kSendFailed;
     }
+    return SendWithin(Socket, static_cast<const char*>(data), length, TransportTimeouts.headMilliseconds,
+                      &SendTimeoutSet);
+}
+
+int PrintClient::SocketSend(const void* data, int32_t length)
+{
+    return SendBytes(data, length) == 0 ? 0 : FailSend();
+}
+
+int PrintClient::FailSend()
+{
     ReportError("write() failed");
     ReportPendingError();
     SocketClose();
@@ -121,9 +132,12 @@ void PrintClient::SocketClose()
     // Whatever was held or awaited belonged to this connection.
     ForgetReceived();
     RequestsUnanswered = 0;
+    RepliesOnConnection = 0;
+    SendingEnded = false;
     if (Socket == kNoSocket)
         return;
     ReceiveTimeoutSet = 0;
+    SendTimeoutSet = 0;
     if (Channel != nullptr) {
         TlsClose(Channel);
         Channel = nullptr;

@@ -10,7 +10,7 @@
 
 namespace {
 
-int LockedFile = -1;
+int LockedFolder = -1;
 
 bool SameFile(int one, int other)
 {
@@ -19,29 +19,37 @@ bool SameFile(int one, int other)
            first.st_ino == second.st_ino;
 }
 
+std::string FolderOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 }  // namespace
 
-bool LockConfigFile(const char* path, std::string* message)
+bool LockConfigFolder(const char* path, std::string* message)
 {
-    const int file = open(path, O_RDONLY | O_CLOEXEC);
+    const std::string folder = FolderOf(path);
+    const int file = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (file < 0) {
-        *message = std::string(path) + ": cannot be opened to lock it: " + strerror(errno);
+        *message = folder + ": the folder of " + path + " cannot be opened to lock it: " + strerror(errno);
         return false;
     }
-    if (LockedFile >= 0 && SameFile(file, LockedFile)) {
+    if (LockedFolder >= 0 && SameFile(file, LockedFolder)) {
         close(file);
         return true;
     }
     if (flock(file, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         close(file);
-        *message = error == EWOULDBLOCK
-                       ? std::string("another webprintd already runs with ") + path
-                       : std::string(path) + ": cannot be locked: " + strerror(error);
+        *message = error == EWOULDBLOCK ? "another webprintd already runs with a settings file in " + folder
+                                        : folder + ": cannot be locked: " + strerror(error);
         return false;
     }
-    if (LockedFile >= 0)
-        close(LockedFile);
-    LockedFile = file;
+    if (LockedFolder >= 0)
+        close(LockedFolder);
+    LockedFolder = file;
     return true;
 }

@@ -29,7 +29,7 @@ bool LoadDaemonSettings(const char* path, std::string* message, bool* registersA
     // Without a proxy in the file, the one the environment names, as other
     // Linux programs take it.
     if (ClientSettings.Proxy.empty() &&
-        !ProxyFromEnvironment(ClientSettings.Url, ClientSettings.UseTls, &ClientSettings.Proxy, message)) {
+        !ProxyFromEnvironment(ClientSettings.Url, ClientSettings.Port, ClientSettings.UseTls, &ClientSettings.Proxy, message)) {
         ClientSettings = inForce;
         return false;
     }

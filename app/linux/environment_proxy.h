@@ -5,11 +5,14 @@
 
 #include <string>
 
-// For connections to host: https_proxy under TLS, http_proxy in plain TCP,
-// each in lower case before upper case, unless no_proxy (NO_PROXY) covers
-// the host: "*", or a list of host names, each matching itself and every
-// name below it. A value reads "host:port" or "http://host[:port][/]" (port
-// 80 when left out). Sets *proxy to "host:port", empty for none, and returns
-// true; false with *problem set when the value names no proxy the daemon can
-// use (another scheme, a user name or password, a bad host or port).
-bool ProxyFromEnvironment(const std::string& host, bool tls, std::string* proxy, std::string* problem);
+// For connections to host and port: https_proxy under TLS, http_proxy in
+// plain TCP, each in lower case before upper case, unless no_proxy
+// (NO_PROXY) covers them: "*", or a list of entries, each a host name
+// matching itself and every name below it, an address matching itself, or a
+// range as address/bits; with ":port" (an IPv6 address in brackets) an entry
+// covers that port only. A name never covers an address. A value reads
+// "host:port" or "http://host[:port][/]" (port 80 when left out). Sets
+// *proxy to "host:port", empty for none, and returns true; false with
+// *problem set when the value names no proxy the daemon can use (another
+// scheme, a user name or password, a bad host or port).
+bool ProxyFromEnvironment(const std::string& host, int port, bool tls, std::string* proxy, std::string* problem);

@@ -2,6 +2,7 @@
 // under systemd, polls the print service with the poll timer's rules and
 // prints through CUPS; it logs to standard error and never forks.
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -40,8 +41,8 @@ const char kHelp[] =
     "and no_proxy, from the environment.\n"
     "SIGTERM and SIGINT stop it; SIGHUP reads the settings file again and polls.\n"
     "Exit status: 0; 1 a failed poll with --once; 64 wrong options; 75 another\n"
-    "webprintd runs with the same settings file; 78 a bad settings file or proxy\n"
-    "variable, or incomplete settings with --once.\n";
+    "webprintd runs with a settings file in the same folder; 78 a bad settings\n"
+    "file or proxy variable, or incomplete settings with --once.\n";
 
 bool RunTick(PollTimer& timer)
 {
@@ -62,12 +63,22 @@ void LogState(const char* configPath, const char* what)
 
 // The settings file of this run, for the reloads.
 const char* ConfigPath = kDefaultConfig;
+// Set when a reload found the settings folder locked by another daemon.
+bool LockLost = false;
 
 // A good reload is polled with at once: SIGHUP is how an administrator
 // tries new settings.
 bool ReloadSettings()
 {
     std::string message;
+    // Before anything is read: a daemon whose folder another one holds now
+    // (the folder was replaced) must not poll beside it.
+    if (!LockConfigFolder(ConfigPath, &message)) {
+        LogLine(LogLevel::Error, message + "; stopping");
+        LockLost = true;
+        raise(SIGTERM);
+        return false;
+    }
     bool registersAgain = false;
     if (!LoadDaemonSettings(ConfigPath, &message, &registersAgain)) {
         if (!message.empty() && message.back() == '.')
@@ -76,8 +87,6 @@ bool ReloadSettings()
         return false;
     }
     LogState(ConfigPath, registersAgain ? "Settings read again, registering afresh" : "Settings read again");
-    if (!LockConfigFile(ConfigPath, &message))
-        LogLine(LogLevel::Warning, message);
     return true;
 }
 
@@ -88,7 +97,7 @@ int RunDaemon(const char* configPath)
     RunHeadlessLoop({WaitUntil, ReloadSettings, [](PollTimer& timer) { RunTick(timer); }});
     EndLog();
     LogLine(LogLevel::Info, "webprintd stopped");
-    return 0;
+    return LockLost ? kExitAlreadyRunning : 0;
 }
 
 int RunOnce(const char* configPath)
@@ -141,7 +150,7 @@ int main(int argc, char** argv)
         LogLine(LogLevel::Error, message);
         return kExitConfig;
     }
-    if (!LockConfigFile(configPath, &message)) {
+    if (!LockConfigFolder(configPath, &message)) {
         LogLine(LogLevel::Error, message);
         return kExitAlreadyRunning;
     }

@@ -50,7 +50,7 @@ void ReportError(MSIHANDLE install, const std::string& text)
 
 // The values given to either package; empty when not given.
 struct SetupValues {
-    std::string server, port, poll, computer, tls, blocksInFlight, proxy, service;
+    std::string server, port, poll, computer, tls, blocksInFlight, proxy, service, longPoll;
 };
 
 std::string SwitchProblem(const std::string& name, const std::string& value)
@@ -85,6 +85,8 @@ std::string SettingsProblem(const std::string& prefix, const SetupValues& values
         problem = ProxyProblem(prefix + "PROXY=", values.proxy);
     if (problem.empty())
         problem = SwitchProblem(prefix + "SERVICE=", values.service);
+    if (problem.empty() && !values.longPoll.empty())
+        problem = NumberProblem(prefix + "LONGPOLL=", values.longPoll, kLongPollMinimum, kLongPollMaximum);
     return problem;
 }
 
@@ -130,6 +132,7 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
     values.blocksInFlight = Property(install, "BLOCKSINFLIGHT");
     values.proxy = Property(install, "PROXY");
     values.service = Property(install, "SERVICE");
+    values.longPoll = Property(install, "LONGPOLL");
     std::string problem = SettingsProblem("", values);
     if (problem.empty() && SetupProgramInstalled())
         problem = "The Tarnwick Web Printing Client is installed by its setup program. "
@@ -150,9 +153,9 @@ extern "C" __declspec(dllexport) int __stdcall CheckSetupParameters(const char* 
                                                                    const char* poll, const char* computer,
                                                                    const char* tls, const char* blocksInFlight,
                                                                    const char* proxy, const char* service,
-                                                                   char* problem, int size)
+                                                                   const char* longPoll, char* problem, int size)
 {
-    const SetupValues values = {server, port, poll, computer, tls, blocksInFlight, proxy, service};
+    const SetupValues values = {server, port, poll, computer, tls, blocksInFlight, proxy, service, longPoll};
     return HandOver(SettingsProblem("/", values), problem, size);
 }
 

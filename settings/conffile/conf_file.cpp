@@ -57,6 +57,10 @@ const KeyRule kKeys[] = {
          return InRange(shown, value, kBlocksInFlightMinimum, kBlocksInFlightMaximum);
      }},
     {"Proxy", Kind::Text, ProxyProblem},
+    {"LongPoll", Kind::Number,
+     [](const std::string& shown, const std::string& value) {
+         return InRange(shown, value, kLongPollMinimum, kLongPollMaximum);
+     }},
 };
 
 // What Notepad and some other editors put before the first line.
@@ -87,6 +91,16 @@ std::string Trim(const std::string& text)
     if (first == std::string::npos)
         return std::string();
     return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+// A "#" after a blank starts a comment on every line, after a setting's value
+// as after a printer's flag (CUPS queue names hold neither blanks nor "#").
+std::string WithoutComment(const std::string& line)
+{
+    for (size_t hash = line.find('#', 1); hash != std::string::npos; hash = line.find('#', hash + 1))
+        if (line[hash - 1] == ' ' || line[hash - 1] == '\t')
+            return line.substr(0, hash);
+    return line;
 }
 
 std::string Quoted(const std::string& text)
@@ -126,7 +140,7 @@ bool ConfFile::TakeLine(const std::string& line, int number, bool* inPrinters, s
         *problem = "the line holds a NUL byte";
         return false;
     }
-    const std::string content = Trim(line);
+    const std::string content = Trim(WithoutComment(line));
     if (content.empty() || content[0] == '#' || content[0] == ';')
         return true;
     if (content[0] == '[') {

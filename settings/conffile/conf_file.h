@@ -2,7 +2,7 @@
 //
 //   # comment              (also ; at the start of a line)
 //   Url = print.example.com
-//   Port = 7000
+//   Port = 7000            # a "#" after a blank starts a comment on any line
 //   [printers]
 //   Office Laser = 1       (non-zero hides the printer, 0 exposes it)
 //
@@ -10,7 +10,8 @@
 // case as in the registry, and the installers' rules for their values: a
 // port, poll frequency or blocks in flight as a decimal number in its range,
 // a host name or address without scheme, port or path. A value runs from the
-// first non-blank after "=" to the last non-blank of the line. A printer's
+// first non-blank after "=" to the last non-blank before the line's end or
+// its comment, so no value holds a blank followed by "#". A printer's
 // name runs to the line's last "=", since queue names may hold one; its flag
 // is any number. A UTF-8 byte order mark before the first line is skipped.
 #pragma once

@@ -29,7 +29,8 @@ CLIENT = os.path.join(BUILD, "app", "webprint.exe")
 PROBE = os.path.join(BUILD, "tests", "e2e", "window_probe.exe")
 TRUST_ROOT = os.path.join(BUILD, "tests", "transport", "trust_root.exe")
 CERTIFICATES = os.path.join(ROOT, "tests", "support", "tls")
-SERVICE = os.path.join(ROOT, "tools", "print_service.py")
+# The reference service: the hub, run from this checkout with Debian's Python.
+HUB = ["/usr/bin/python3", "-m", "hub"]
 CUPS_QUEUE = os.path.join(ROOT, "tools", "cups-queue.sh")
 KEY = r"HKLM\Software\Morvelund\Tarnwick Web Printing"
 COMPUTER = "E2E-PC"
@@ -51,9 +52,12 @@ def wine(*arguments, check=True):
 class ClientAndService(unittest.TestCase):
     """The service and one client, over plain TCP or, with TLS set, over TLS
     with the test CA trusted in the Wine prefix; with PROXY set, through a
-    tinyproxy of the test's own."""
+    tinyproxy of the test's own. POLL and LONG_POLL are the client's PollFreq
+    and LongPoll (none when empty)."""
     TLS = False
     PROXY = False
+    POLL = "1"
+    LONG_POLL = ""
 
     @classmethod
     def setUpClass(cls):
@@ -77,11 +81,13 @@ class ClientAndService(unittest.TestCase):
             cls.proxy_folder = os.path.join(cls.work, "proxy")
             cls.proxy, cls.proxy_port = http_proxy.start(cls.proxy_folder, connect_ports=[cls.port])
             proxy = [("Proxy", "REG_SZ", f"127.0.0.1:{cls.proxy_port}")]
+        if cls.LONG_POLL:
+            proxy.append(("LongPoll", "REG_DWORD", cls.LONG_POLL))
 
         wine("reg", "delete", KEY, "/f", check=False)
         for name, kind, value in (*proxy, ("UseTls", "REG_DWORD", "1" if cls.TLS else "0"),
                                   ("Url", "REG_SZ", "127.0.0.1"), ("Port", "REG_DWORD", str(cls.port)),
-                                  ("PollFreq", "REG_DWORD", "1"), ("ComputerName", "REG_SZ", COMPUTER),
+                                  ("PollFreq", "REG_DWORD", cls.POLL), ("ComputerName", "REG_SZ", COMPUTER),
                                   ("ShowStartUpPanel", "REG_DWORD", "0"),
                                   ("Printer:" + HIDDEN_QUEUE, "REG_DWORD", "1")):
             wine("reg", "add", KEY, "/v", name, "/t", kind, "/d", value, "/f")
@@ -108,8 +114,8 @@ class ClientAndService(unittest.TestCase):
         # The service counts connections since its start; these are the test's own.
         cls.own_connections = 0
         cls.service = subprocess.Popen(
-            ["python3", SERVICE, "serve", "--port", str(cls.port), "--db", cls.db, *tls],
-            stdout=subprocess.PIPE, stderr=cls.service_log, text=True)
+            [*HUB, "serve", "--port", str(cls.port), "--db", cls.db, *tls],
+            stdout=subprocess.PIPE, stderr=cls.service_log, text=True, cwd=ROOT)
         line = cls.service.stdout.readline()
         assert line.startswith("listening on"), line
         cls.port = int(line.rsplit(":", 1)[1])
@@ -186,7 +192,7 @@ class EndToEnd(ClientAndService):
         job_id = self.submit(job_bytes(100), printer="no-such-printer")
         wait_for(lambda: "OpenPrinter failed" in self.events(), "the failure in the event list")
         job = self.job(job_id)
-        self.assertEqual((job["state"], job["acks"], job["blocks_served"]), ("queued", 0, 0))
+        self.assertEqual((job["state"], job["acks"], job["blocks_served"]), ("sent", 0, 0))
         # Out of the way of the other tests: acknowledge it as the client would.
         request = urllib.request.Request(
             self.url(f"{self.state()['prefix']}printed"),
@@ -216,7 +222,7 @@ class EndToEnd(ClientAndService):
         wait_for(lambda: "connect() failed" in self.events(), "the client to report the server down")
         data = job_bytes(5000)
         job_id = subprocess.run(
-            ["python3", SERVICE, "submit", "-", "--computer", COMPUTER, "--printer", QUEUE, "--db", self.db],
+            [*HUB, "submit", "-", "--computer", COMPUTER, "--printer", QUEUE, "--db", self.db], cwd=ROOT,
             input=data, check=True, capture_output=True).stdout.decode().strip()
         before = set(self.printouts())
         type(self).start_service()
@@ -295,6 +301,30 @@ class EndToEndTlsThroughProxy(ClientAndService):
         state = self.state()
         self.assertEqual(state["connections"] - self.own_connections, 0)
         self.assertEqual(sum(state["requests"].values()), 0)
+
+
+class EndToEndHeldQuery(ClientAndService):
+    """A client that polls once a day and lets the service hold its query,
+    over TLS through the proxy's tunnel, on its kept connection."""
+    TLS = True
+    PROXY = True
+    POLL = "86400"
+    LONG_POLL = "300"
+
+    def test_a_job_submitted_during_the_held_query_prints_within_a_second(self):
+        wait_for(lambda: self.state()["held"] == 1, "the client's query to be held")
+        data = job_bytes(10000)
+        before = set(self.printouts())
+        submitted = time.monotonic()
+        job_id = self.submit(data)
+        self.wait_printed(job_id, 10)
+        self.assertLess(time.monotonic() - submitted, 1.0)
+        self.assertEqual(self.new_printouts(before, 1), [data])
+        # After a printed job the next query comes at once, and is held.
+        def held_again():
+            state = self.state()
+            return state["held"] == 1 and state["requests"]["qryspool"] == 2
+        wait_for(held_again, "the next query", 10)
 
 
 if __name__ == "__main__":

@@ -28,7 +28,6 @@ ReferenceService::ReferenceService()
     if (mkdtemp(directory) == nullptr)
         return;
     directory_ = directory;
-    const std::string script = std::string(WEBPRINT_SOURCE_DIR) + "/tools/print_service.py";
     const std::string database = directory_ + "/service.sqlite";
 
     int output[2];
@@ -42,8 +41,10 @@ ReferenceService::ReferenceService()
         close(output[0]);
         close(output[1]);
         close(quiet);
-        execlp("python3", "python3", script.c_str(), "serve", "--host", "127.0.0.1", "--port", "0", "--db",
-               database.c_str(), static_cast<char*>(nullptr));
+        // The hub runs from the checkout, with Debian's Python and its packages.
+        if (chdir(WEBPRINT_SOURCE_DIR) == 0)
+            execl("/usr/bin/python3", "python3", "-m", "hub", "serve", "--host", "127.0.0.1", "--port", "0",
+                  "--db", database.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     close(output[1]);

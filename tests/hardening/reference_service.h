@@ -1,4 +1,4 @@
-// The reference print service (tools/print_service.py) in a child process,
+// The reference print service (the hub, python3 -m hub) in a child process,
 // on a free loopback port with a database of its own.
 #pragma once
 

@@ -138,7 +138,7 @@ client_ended() { wait_until 150 process_ended "$client"; }
 settings_permanent() {
     local rows
     rows=$(msiinfo export "$1" Component | tr -d '\r' | awk -F'\t' '$1 ~ /^Setting/ && int($4 / 16) % 2 == 1' | wc -l)
-    [ "$rows" -eq 7 ]
+    [ "$rows" -eq 8 ]
 }
 # The package's entry under the Uninstall key; nothing when the package has no
 # product code, so that "registered" cannot pass on the Uninstall key itself.
@@ -206,6 +206,8 @@ bad_parameters=(
     "/TLS=yes|/TLS=yes is not 0 or 1"
     "/BLOCKSINFLIGHT=0|/BLOCKSINFLIGHT=0 is not a number from 1 to 256"
     "/BLOCKSINFLIGHT=257|is not a number from 1 to 256"
+    "/LONGPOLL=301|/LONGPOLL=301 is not a number from 0 to 300"
+    "/LONGPOLL=-1|is not a number from 0 to 300"
     "/PROXY=proxy.example.com|/PROXY=proxy.example.com is not a proxy as host:port"
     "/PROXY=|/PROXY= needs a value"
     "/SERVICE=yes|/SERVICE=yes is not 0 or 1"
@@ -226,7 +228,7 @@ check "no uninstall entry" key_missing "$nsis_key"
 # ---------------------------------------------------------------------------
 section "setup program: silent installation with settings"
 run_setup "$old_setup" /S /SERVER=localhost /PORT=9 /POLL=15 "/COMPUTER=Front Desk" /TLS=1 /BLOCKSINFLIGHT=016 \
-    /PROXY=proxy.example.com:3128
+    /PROXY=proxy.example.com:3128 /LONGPOLL=025
 check "exit code 0" status_is $? 0
 check "webprint.exe installed" same_file "$program_dir/webprint.exe" "$exe"
 check "uninstaller installed" exists "$program_dir/uninstall.exe"
@@ -239,6 +241,7 @@ check "ComputerName REG_SZ" value_is "$settings_key" ComputerName "REG_SZ Front 
 check "UseTls REG_DWORD" value_is "$settings_key" UseTls "REG_DWORD 0x1"
 check "BlocksInFlight REG_DWORD" value_is "$settings_key" BlocksInFlight "REG_DWORD 0x10"
 check "Proxy REG_SZ" value_is "$settings_key" Proxy "REG_SZ proxy.example.com:3128"
+check "LongPoll REG_DWORD" value_is "$settings_key" LongPoll "REG_DWORD 0x19"
 check "no service without /SERVICE=1" service_missing
 check "Cipher left to the client" value_missing "$settings_key" Cipher
 check "ShowStartUpPanel left to the client" value_missing "$settings_key" ShowStartUpPanel
@@ -317,7 +320,7 @@ section "MSI: bad properties change nothing"
 wine reg delete "$settings_key" /f >/dev/null 2>&1
 # The rules are the setup program's, checked above: here each property reaches them.
 bad_properties=(PORT=abc PORT=70000 POLL=0 POLL=x TLS=2 SERVER=http://print.example.com
-    "COMPUTER=$(printf 'c%.0s' {1..64})" BLOCKSINFLIGHT=0 PROXY=proxy.example.com SERVICE=2)
+    "COMPUTER=$(printf 'c%.0s' {1..64})" BLOCKSINFLIGHT=0 PROXY=proxy.example.com SERVICE=2 LONGPOLL=301)
 for property in "${bad_properties[@]}"; do
     run_msiexec /i "$msi" /qn SERVER=localhost "$property"
     check "${property:0:20}: exit code 1603" status_is $? 1603
@@ -339,6 +342,7 @@ check "ComputerName not given, not written" value_missing "$settings_key" Comput
 check "UseTls not given, not written" value_missing "$settings_key" UseTls
 check "BlocksInFlight not given, not written" value_missing "$settings_key" BlocksInFlight
 check "Proxy not given, not written" value_missing "$settings_key" Proxy
+check "LongPoll not given, not written" value_missing "$settings_key" LongPoll
 check "no service without SERVICE=1" service_missing
 old_product=$(product_key "$old_msi")
 check "registered" key_exists "$old_product"
@@ -363,7 +367,7 @@ check "older version still registered" key_exists "$old_product"
 
 section "MSI: upgrade over a running client"
 check "client started" start_client
-run_msiexec /i "$msi" /qn POLL=20 TLS=1 BLOCKSINFLIGHT=64 PROXY=10.0.0.5:8080
+run_msiexec /i "$msi" /qn POLL=20 TLS=1 BLOCKSINFLIGHT=64 PROXY=10.0.0.5:8080 LONGPOLL=0
 check "exit code 0" status_is $? 0
 check "running client closed" client_ended
 new_product=$(product_key "$msi")
@@ -376,6 +380,7 @@ check "Port kept" value_is "$settings_key" Port "REG_DWORD 0x1b59"
 check "UseTls given" value_is "$settings_key" UseTls "REG_DWORD 0x1"
 check "BlocksInFlight given" value_is "$settings_key" BlocksInFlight "REG_DWORD 0x40"
 check "Proxy given" value_is "$settings_key" Proxy "REG_SZ 10.0.0.5:8080"
+check "LongPoll 0 given, written" value_is "$settings_key" LongPoll "REG_DWORD 0x0"
 check "one Run entry" value_is "$run_key" "Tarnwick Web Printing" "REG_SZ $program_exe"
 check "client started again, then quit on request" client_restarted
 run_msiexec /i "$old_msi" /qn
@@ -415,9 +420,9 @@ wine reg delete "$settings_key" /f >/dev/null 2>&1
 # once per process), and the reference service with an empty database.
 queue=webprint-service-test
 printed=$(tools/cups-queue.sh "$queue") || exit 1
-python3 tools/print_service.py serve --port 0 --db "$work/service.sqlite" >"$work/service.port" 2>"$work/service.log" &
-print_service=$!
-wine_session_before_stop() { kill -CONT "$print_service" 2>/dev/null; kill "$print_service" 2>/dev/null; }
+/usr/bin/python3 -m hub serve --port 0 --db "$work/service.sqlite" >"$work/service.port" 2>"$work/service.log" &
+hub=$!
+wine_session_before_stop() { kill -CONT "$hub" 2>/dev/null; kill "$hub" 2>/dev/null; }
 wait_until 100 output_has "$work/service.port" "listening on" || exit 1
 port=$(sed -n 's/.*://p' "$work/service.port")
 # The service's events reach Wine's trace of the event log calls, in the
@@ -449,7 +454,7 @@ blocks_served_from() { [ "$(job_field "$1" blocks_served)" -ge "$2" ]; }
 submit_job() {
     python3 -c 'import sys; sys.path.insert(0, "tools"); from e2e_common import job_bytes
 sys.stdout.buffer.write(job_bytes(int(sys.argv[1])))' "$1" >"$work/job.bin"
-    python3 tools/print_service.py submit "$work/job.bin" --computer SERVICE-TEST --printer "${2:-$queue}" \
+    /usr/bin/python3 -m hub submit "$work/job.bin" --computer SERVICE-TEST --printer "${2:-$queue}" \
         --db "$work/service.sqlite"
 }
 printout_matches() { local f; for f in "$printed"/job-*.prn; do cmp -s "$f" "$work/job.bin" && return 0; done; return 1; }
@@ -504,12 +509,12 @@ quit_client
 # reference service, stopped, keeps the connection and answers nothing.
 job=$(submit_job $((8 << 20)))
 wait_until 300 blocks_served_from "$job" 20
-kill -STOP "$print_service"
+kill -STOP "$hub"
 stop_started=$(date +%s%N)
 wine sc stop webprint >/dev/null 2>&1
 wait_until 50 service_process_gone
 stop_milliseconds=$((($(date +%s%N) - stop_started) / 1000000))
-kill -CONT "$print_service"
+kill -CONT "$hub"
 check "stopped during a stalled block within 2 s ($stop_milliseconds ms)" [ "$stop_milliseconds" -lt 2000 ]
 check "reported stopped" service_state_is STOPPED
 check "the job not acknowledged" job_field_is "$job" acks 0

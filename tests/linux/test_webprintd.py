@@ -11,8 +11,11 @@ and installs the package), under the CUPS lock:
   (WEBPRINTD=path/to/webprintd picks the program)
 Every wait has a deadline. The daemon tests run in their numbered order."""
 
+import glob
+import grp
 import json
 import os
+import pwd
 import re
 import shutil
 import signal
@@ -22,6 +25,7 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.error
 import urllib.parse
 import urllib.request
 
@@ -31,7 +35,8 @@ from cups_watch import jobs  # noqa: E402
 from e2e_common import job_bytes, wait_for  # noqa: E402
 import http_proxy  # noqa: E402
 DAEMON = os.environ.get("WEBPRINTD", os.path.join(ROOT, "build", "native-asan", "app", "linux", "webprintd"))
-SERVICE = os.path.join(ROOT, "tools", "print_service.py")
+# The reference service: the hub, run from this checkout with Debian's Python.
+HUB = ["/usr/bin/python3", "-m", "hub"]
 COMPUTER = "WEBPRINTD-E2E"
 QUEUE = "webprintd-test-raw"
 HIDDEN_QUEUE = "webprintd-test-hidden"
@@ -50,9 +55,18 @@ def read_text(path):
         return f.read()
 
 
-def start_daemon(config, log, **variables):
+def start_daemon(config, log, prefix=(), **variables):
+    """The daemon on config, its standard error appended to log; prefix runs it
+    (as another user, in a namespace of its own)."""
     with open(log, "ab") as output:
-        return subprocess.Popen([DAEMON, "--config", config], stderr=output, env=environment(**variables))
+        return subprocess.Popen([*prefix, DAEMON, "--config", config], stderr=output, env=environment(**variables))
+
+
+def end(daemon):
+    """Stops the daemon if it still runs."""
+    if daemon.poll() is None:
+        daemon.terminate()
+        daemon.wait(timeout=30)
 
 
 def stop_timed(daemon):
@@ -86,8 +100,8 @@ class Service:
 
     def start(self):
         with open(self.log, "ab") as log:
-            self.process = subprocess.Popen(["python3", SERVICE, "serve", "--port", str(self.port), "--db", self.db],
-                                            stdout=subprocess.PIPE, stderr=log, text=True)
+            self.process = subprocess.Popen([*HUB, "serve", "--port", str(self.port), "--db", self.db],
+                                            stdout=subprocess.PIPE, stderr=log, text=True, cwd=ROOT)
         line = self.process.stdout.readline()
         assert line.startswith("listening on"), line
         self.port = int(line.rsplit(":", 1)[1])
@@ -174,6 +188,13 @@ class Daemon(unittest.TestCase):
             f.write(f"# written by the test\nUrl = 127.0.0.1\nPort = {port or cls.service.port}\n"
                     f"PollFreq = {poll}\nComputerName = {computer}\n[printers]\n{HIDDEN_QUEUE} = 1\n")
 
+    def folder_of_its_own(self, name):
+        """A settings file's path in a folder of its own: the daemon locks the
+        folder, and this class's daemon holds the work folder."""
+        folder = os.path.join(self.work, name)
+        os.makedirs(folder, exist_ok=True)
+        return os.path.join(folder, "webprint.conf")
+
     def service_requests(self):
         """The service's log lines of the five functions, oldest first."""
         return [line for line in read_text(self.service.log).splitlines() if "func=" in line]
@@ -195,7 +216,7 @@ class Daemon(unittest.TestCase):
         """Starts a daemon polling port as computer, on a settings file of its
         own with these settings added, stopped when the test ends; has it print
         data and checks the printout. (The job's id, the daemon's log.)"""
-        config = os.path.join(self.work, f"{computer}.conf")
+        config = self.folder_of_its_own(computer)
         with open(config, "w") as f:
             f.write(f"Url = 127.0.0.1\nPort = {port}\nPollFreq = 1\nComputerName = {computer}\n{settings}")
         log = os.path.join(self.work, f"{computer}.log")
@@ -227,7 +248,7 @@ class Daemon(unittest.TestCase):
         failure = f'<3>OpenPrinter failed (printer "webprintd-no-such-printer": '
         wait_for(lambda: any(line.startswith(failure) for line in self.log_lines()), "the failure in the log")
         job = self.service.job(job_id)
-        self.assertEqual((job["state"], job["acks"], job["blocks_served"]), ("queued", 0, 0))
+        self.assertEqual((job["state"], job["acks"], job["blocks_served"]), ("sent", 0, 0))
         self.service.acknowledge(job_id)
 
     def test_4_an_empty_job_is_acknowledged_without_a_cups_job(self):
@@ -312,9 +333,9 @@ class Daemon(unittest.TestCase):
         wait_for(lambda: any(f"computer {COMPUTER} " in line for line in self.service_requests()[seen + 2:]),
                  "the registration under the first name again")
 
-    def test_8_cups_down_registers_no_printers_and_one_file_serves_one_daemon(self):
+    def test_8_cups_down_registers_no_printers_and_one_file_serves_one_daemon_whatever_an_editor_does(self):
         computer = COMPUTER + "-NOCUPS"
-        config = os.path.join(self.work, "nocups.conf")
+        config = self.folder_of_its_own("nocups")
         self.write_config(path=config, computer=computer)
         result = subprocess.run([DAEMON, "--config", config, "--once"], capture_output=True, text=True, timeout=30,
                                 env=environment(CUPS_SERVER="/nonexistent/cups.sock"))
@@ -323,11 +344,20 @@ class Daemon(unittest.TestCase):
         self.assertTrue(errors[0].startswith("<3>Printer list not read: registration skipped (CUPS at "
                                              "/nonexistent/cups.sock cannot be reached: "), errors[0])
         self.assertNotIn(computer, [c["name"] for c in self.service.state()["computers"]])
-        # The same file cannot serve two daemons at once.
+        # The same file cannot serve two daemons at once, not even after an
+        # editor saved it by renaming a new file over it; the first daemon's
+        # reload of that file keeps its lock and goes on.
+        shutil.copy(self.config, self.config + ".new")
+        os.rename(self.config + ".new", self.config)
         second = subprocess.run([DAEMON, "--config", self.config], capture_output=True, text=True, timeout=5,
                                 env=environment())
         self.assertEqual((second.returncode, second.stderr),
-                         (75, f"<3>another webprintd already runs with {self.config}\n"))
+                         (75, f"<3>another webprintd already runs with a settings file in {self.work}\n"))
+        reloads = len([line for line in self.log_lines() if "Settings read again" in line])
+        self.daemon.send_signal(signal.SIGHUP)
+        wait_for(lambda: len([line for line in self.log_lines() if "Settings read again" in line]) > reloads,
+                 "the reload")
+        self.assertIsNone(self.daemon.poll())
 
     def test_9_sigterm_during_a_block_wait_ends_at_once_with_nothing_acknowledged(self):
         before_printouts, before_jobs = set(printouts()), set(jobs(QUEUE))
@@ -339,7 +369,7 @@ class Daemon(unittest.TestCase):
             self.assertLess(time.monotonic() - started, 1.0)
         self.hold_service_while(stop_daemon)
         job = self.service.job(job_id)
-        self.assertEqual((job["state"], job["acks"]), ("queued", 0))
+        self.assertEqual((job["state"], job["acks"]), ("sent", 0))
         self.assertEqual(self.log_lines()[-2:], [
             "<4>stopped during a job: nothing of it prints, and it is not acknowledged (the service hands it out "
             "again)", "<6>webprintd stopped"])
@@ -362,6 +392,65 @@ class Daemon(unittest.TestCase):
         self.assertEqual(self.service.job(job_id)["acks"], 1)
         self.assertEqual([line for line in read_text(log).splitlines() if line.startswith("<3>")], [])
 
+    # Unnumbered: it runs daemons of its own, on a settings folder of its own.
+    def test_a_daemon_whose_folder_another_took_stops_at_its_reload_and_any_reader_of_its_settings_runs_it(self):
+        base = tempfile.mkdtemp(prefix="webprintd-folder-")
+        self.addCleanup(shutil.rmtree, base, True)
+        os.chmod(base, 0o755)
+        folder = os.path.join(base, "settings")
+        config = os.path.join(folder, "webprint.conf")
+
+        def settings_folder():
+            os.makedirs(folder, mode=0o755)
+            with open(config, "w") as f:
+                f.write(f"Url = 127.0.0.1\nPort = {self.service.port}\nPollFreq = 1\n"
+                        f"ComputerName = {COMPUTER}-FOLDER\n")
+            os.chmod(config, 0o644)
+
+        def started(log):
+            wait_for(lambda: os.path.exists(log) and "started" in read_text(log), "the daemon's start")
+
+        settings_folder()
+        first_log = os.path.join(base, "first.log")
+        first = start_daemon(config, first_log)
+        self.addCleanup(end, first)
+        started(first_log)
+        # The whole folder replaced: the second daemon, as nobody, takes the new one.
+        os.rename(folder, folder + ".old")
+        settings_folder()
+        second_log = os.path.join(base, "second.log")
+        second = start_daemon(config, second_log, prefix=["setpriv", "--reuid=nobody", "--regid=nogroup",
+                                                          "--clear-groups"])
+        self.addCleanup(end, second)
+        started(second_log)
+        first.send_signal(signal.SIGHUP)
+        self.assertEqual(first.wait(timeout=10), 75)
+        self.assertIn(f"<3>another webprintd already runs with a settings file in {folder}; stopping",
+                      read_text(first_log).splitlines())
+        self.assertEqual(stop_timed(second)[0], 0, read_text(second_log))
+
+    # Unnumbered: it runs a daemon of its own, on a settings file of its own.
+    def test_a_job_submitted_during_a_held_query_prints_within_a_second(self):
+        computer = COMPUTER + "-HELD"
+        config = self.folder_of_its_own(computer)
+        # A poll a day: the job can only come with the held query.
+        with open(config, "w") as f:
+            f.write(f"Url = 127.0.0.1\nPort = {self.service.port}\nPollFreq = 86400\nComputerName = {computer}\n"
+                    "LongPoll = 300\n")
+        log = os.path.join(self.work, f"{computer}.log")
+        daemon = start_daemon(config, log)
+        self.addCleanup(daemon.wait, 30)
+        self.addCleanup(daemon.terminate)
+        wait_for(lambda: self.service.state()["held"] == 1, "the daemon's query to be held")
+        data = job_bytes(10000)
+        before = set(printouts())
+        submitted = time.monotonic()
+        job_id = self.service.submit(data, computer=computer)
+        wait_for(lambda: self.service.job(job_id)["state"] == "printed", "the job to be printed", 10)
+        self.assertLess(time.monotonic() - submitted, 1.0)
+        self.assertEqual(new_printouts(before), [data])
+        self.assertIn("every 86400 s, each query held up to 300 s as " + computer, read_text(log))
+
     # Unnumbered: it runs daemons of its own, on settings files of its own.
     def test_through_the_environments_proxy_a_job_arrives_whole_and_a_refused_tunnel_reaches_nothing(self):
         proxy_folder = os.path.join(self.work, "proxy")
@@ -372,7 +461,7 @@ class Daemon(unittest.TestCase):
                                           http_proxy=f"http://127.0.0.1:{proxy_port}/", no_proxy="localhost")
         self.assertIn(f"POST http://127.0.0.1:{self.service.port}/", http_proxy.log(proxy_folder))
         # A host no_proxy lists is reached directly: this proxy is not there.
-        direct_config = os.path.join(self.work, "direct.conf")
+        direct_config = self.folder_of_its_own("direct")
         self.write_config(path=direct_config, computer=computer + "-DIRECT")
         direct = subprocess.run([DAEMON, "--config", direct_config, "--once"], capture_output=True, timeout=30,
                                 env=environment(http_proxy="127.0.0.1:9", no_proxy="localhost, 127.0.0.1"))
@@ -383,7 +472,7 @@ class Daemon(unittest.TestCase):
         self.addCleanup(http_proxy.stop, asking)
         with socket.create_server(("127.0.0.1", 0)) as server:
             server.setblocking(False)
-            tunnel_config = os.path.join(self.work, "tunnel.conf")
+            tunnel_config = self.folder_of_its_own("tunnel")
             with open(tunnel_config, "w") as f:
                 f.write(f"Url = 127.0.0.1\nPort = {server.getsockname()[1]}\nComputerName = {computer}\nUseTls = 1\n")
             result = subprocess.run([DAEMON, "--config", tunnel_config, "--once"], capture_output=True, text=True,
@@ -410,12 +499,12 @@ class Stop(unittest.TestCase):
         cls.service.stop()
         shutil.rmtree(cls.work, ignore_errors=True)
 
-    def start(self, port):
+    def start(self, port, url="127.0.0.1", prefix=()):
         config = os.path.join(self.work, "webprint.conf")
         with open(config, "w") as f:
-            f.write(f"Url = 127.0.0.1\nPort = {port}\nPollFreq = 1\nComputerName = {COMPUTER}-STOP\n")
+            f.write(f"Url = {url}\nPort = {port}\nPollFreq = 1\nComputerName = {COMPUTER}-STOP\n")
         self.log = os.path.join(self.work, f"daemon-{self.id()}.log")
-        return start_daemon(config, self.log)
+        return start_daemon(config, self.log, prefix)
 
     def assert_stopped_quietly(self, daemon):
         status, seconds = stop_timed(daemon)
@@ -440,6 +529,20 @@ class Stop(unittest.TestCase):
             for peer in fillers + [listener]:
                 peer.close()
 
+    def test_a_name_lookup_that_gets_no_answer(self):
+        # A resolver of its own for this daemon alone, which swallows every query.
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as resolver:
+            resolver.bind(("127.45.67.89", 53))
+            resolver.settimeout(10)
+            resolv_conf = os.path.join(self.work, "resolv.conf")
+            with open(resolv_conf, "w") as f:
+                f.write("nameserver 127.45.67.89\n")
+            private_resolver = ["unshare", "--mount", "sh", "-c",
+                                'mount --bind "$0" /etc/resolv.conf && exec "$@"', resolv_conf]
+            daemon = self.start(self.service.port, url="print.webprintd-stop.test", prefix=private_resolver)
+            resolver.recvfrom(512)
+            self.assert_stopped_quietly(daemon)
+
     def test_a_job_held_up_by_a_stopped_cupsd(self):
         before_printouts, before_jobs = set(printouts()), set(jobs(QUEUE))
         daemon = self.start(self.service.port)
@@ -462,7 +565,7 @@ class Stop(unittest.TestCase):
         self.assertEqual(lines[-2], "<4>stopped during a job: nothing of it prints, and it is not acknowledged "
                                     "(the service hands it out again)")
         job = self.service.job(job_id)
-        self.assertEqual((job["state"], job["acks"]), ("queued", 0))
+        self.assertEqual((job["state"], job["acks"]), ("sent", 0))
         # The job CUPS holds has no document: it can only be cancelled.
         for job_number in new_cups_jobs(before_jobs):
             subprocess.run(["cancel", f"{QUEUE}-{job_number}"], capture_output=True)
@@ -471,6 +574,11 @@ class Stop(unittest.TestCase):
 
 
 PACKAGE_USER = "webprint"
+
+
+def owner_and_mode(path):
+    status = os.stat(path)
+    return pwd.getpwuid(status.st_uid).pw_name, grp.getgrgid(status.st_gid).gr_name, status.st_mode & 0o7777
 
 
 @unittest.skipUnless(RUNNABLE and shutil.which("dpkg-deb"), "needs root, a built webprintd and dpkg-deb")
@@ -486,6 +594,11 @@ class Package(unittest.TestCase):
         built = subprocess.run([os.path.join(ROOT, "installer", "debian", "build-deb.sh"), DAEMON, "1.0.0", cls.work],
                                check=True, capture_output=True, text=True).stdout
         cls.built = built.split()[-1]
+        # A webprint group without the user (an administrator's, or left from
+        # before): the package's user joins it.
+        subprocess.run(["userdel", PACKAGE_USER], capture_output=True)
+        subprocess.run(["groupdel", PACKAGE_USER], capture_output=True)
+        subprocess.run(["groupadd", "--system", PACKAGE_USER], check=True)
         cls.install = subprocess.run(["dpkg", "-i", cls.built], capture_output=True, text=True)
         cls.service = Service(cls.work)
 
@@ -501,6 +614,10 @@ class Package(unittest.TestCase):
         self.assertEqual(self.install.returncode, 0, self.install.stderr)
         self.assertIn("set Url in /etc/webprint/webprint.conf", self.install.stdout)
         self.assertRegex(output("getent", "passwd", PACKAGE_USER).stdout, r":/nonexistent:/usr/sbin/nologin$")
+        self.assertEqual(pwd.getpwnam(PACKAGE_USER).pw_gid, grp.getgrnam(PACKAGE_USER).gr_gid)
+        # The settings and their folder, which the daemon locks: root and its group alone.
+        self.assertEqual([owner_and_mode(path) for path in ("/etc/webprint", "/etc/webprint/webprint.conf")],
+                         [("root", PACKAGE_USER, 0o750), ("root", PACKAGE_USER, 0o640)])
         self.assertIn("/etc/webprint/webprint.conf", output("dpkg-query", "-W", "-f=${Conffiles}", "webprintd").stdout)
         self.assertFalse(os.path.exists("/etc/systemd/system/multi-user.target.wants/webprintd.service"))
         verify = output("systemd-analyze", "verify", "/lib/systemd/system/webprintd.service")
@@ -529,20 +646,116 @@ class Package(unittest.TestCase):
         self.assertEqual(new_printouts(before), [data])
         self.assertIn(f", user {PACKAGE_USER.upper()}", errors.splitlines()[0])
 
-    def test_3_enabled_upgraded_and_purged_it_leaves_nothing_that_names_it(self):
+    def test_3_enabled_upgraded_and_purged_it_leaves_nothing_it_installed_or_made(self):
         link = "/etc/systemd/system/multi-user.target.wants/webprintd.service"
         subprocess.run(["systemctl", "enable", "webprintd"], check=True, capture_output=True)
+        # The administrator's owner and mode survive an upgrade.
+        os.chown("/etc/webprint/webprint.conf", 0, 0)
+        os.chmod("/etc/webprint/webprint.conf", 0o600)
         again = subprocess.run(["dpkg", "-i", self.built], capture_output=True, text=True)
         self.assertEqual(again.returncode, 0, again.stderr)
         self.assertTrue(os.path.islink(link), "an upgrade keeps the service enabled")
+        self.assertEqual(owner_and_mode("/etc/webprint/webprint.conf"), ("root", "root", 0o600))
+
+        # What the package installed, and what its scripts and the enabling made.
+        made = [path for path in subprocess.run(["dpkg", "-L", "webprintd"], capture_output=True, text=True,
+                                                check=True).stdout.splitlines()
+                if not os.path.isdir(path) or "webprint" in os.path.basename(path)]
+        made += [link, "/var/lib/systemd/deb-systemd-helper-enabled/webprintd.service.dsh-also",
+                 "/var/lib/systemd/deb-systemd-helper-enabled/multi-user.target.wants/webprintd.service"]
+        made += glob.glob("/var/lib/dpkg/info/webprintd.*")
+        self.assertEqual([path for path in made if not os.path.lexists(path)], [])
+
+        # A settings file the administrator deleted stays deleted, and the
+        # package configures.
+        os.remove("/etc/webprint/webprint.conf")
+        again = subprocess.run(["dpkg", "-i", self.built], capture_output=True, text=True)
+        self.assertEqual(again.returncode, 0, again.stderr)
+        self.assertEqual(subprocess.run(["dpkg-query", "-W", "-f=${db:Status-Status}", "webprintd"],
+                                        capture_output=True, text=True).stdout, "installed")
+        self.assertFalse(os.path.exists("/etc/webprint/webprint.conf"))
+
         purge = subprocess.run(["dpkg", "--purge", "webprintd"], capture_output=True, text=True)
         self.assertEqual(purge.returncode, 0, purge.stderr)
-        left = subprocess.run(["find", "/etc", "/lib/systemd", "/usr/lib/systemd", "/usr/sbin", "/usr/share",
-                               "/var/lib/systemd", "/var/lib/dpkg/info", "-name", "*webprint*"],
-                              capture_output=True, text=True).stdout
-        self.assertEqual(left, "")
+        self.assertEqual([path for path in made if os.path.lexists(path)], [])
         # The user stays, as files it owned may remain.
         self.assertEqual(subprocess.run(["getent", "passwd", PACKAGE_USER], capture_output=True).returncode, 0)
+
+
+HUB_USER = "webprint-hub"
+HUB_CONFIG = "/etc/webprint-hub/hub.conf"
+
+
+@unittest.skipUnless(os.geteuid() == 0 and shutil.which("dpkg-deb"), "needs root and dpkg-deb")
+class HubPackage(unittest.TestCase):
+    """Installs the print hub's package, serves the API as the unit would, and
+    purges it again."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="webprint-hub-package-")
+        built = subprocess.run([os.path.join(ROOT, "installer", "debian", "build-hub-deb.sh"), "1.0.0", cls.work],
+                               check=True, capture_output=True, text=True).stdout
+        cls.built = built.split()[-1]
+        cls.install = subprocess.run(["dpkg", "-i", cls.built], capture_output=True, text=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run(["dpkg", "--purge", "webprint-hub"], capture_output=True)
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def test_1_the_package_installs_a_verified_unit_and_its_user_and_enables_nothing(self):
+        self.assertEqual(self.install.returncode, 0, self.install.stderr)
+        self.assertIn("check /etc/webprint-hub/hub.conf", self.install.stdout)
+        self.assertRegex(subprocess.run(["getent", "passwd", HUB_USER], capture_output=True, text=True).stdout,
+                         r":/nonexistent:/usr/sbin/nologin$")
+        self.assertIn(HUB_CONFIG, subprocess.run(["dpkg-query", "-W", "-f=${Conffiles}", "webprint-hub"],
+                                                 capture_output=True, text=True).stdout)
+        self.assertFalse(os.path.exists("/etc/systemd/system/multi-user.target.wants/webprint-hub.service"))
+        verify = subprocess.run(["systemd-analyze", "verify", "/lib/systemd/system/webprint-hub.service"],
+                                capture_output=True, text=True)
+        self.assertEqual((verify.returncode, verify.stderr), (0, ""))
+
+    def test_2_the_hub_serves_as_its_own_user_from_its_state_folder(self):
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        with open(HUB_CONFIG) as f:
+            settings = f.read()
+        with open(HUB_CONFIG, "w") as f:
+            f.write(settings.replace("listen = 127.0.0.1:7000", f"listen = 127.0.0.1:{port}"))
+        # What the unit's StateDirectory= would make.
+        os.makedirs("/var/lib/webprint-hub", mode=0o750, exist_ok=True)
+        shutil.chown("/var/lib/webprint-hub", HUB_USER, HUB_USER)
+        as_hub = ["setpriv", f"--reuid={HUB_USER}", f"--regid={HUB_USER}", "--init-groups", "--no-new-privs"]
+        options = {"cwd": "/var/lib/webprint-hub", "env": {"PATH": "/usr/bin:/bin"}}
+        token = subprocess.run([*as_hub, "webprint-hub", "token", "add", "package-test", "--config", HUB_CONFIG],
+                               check=True, capture_output=True, text=True, **options).stdout.split()[-1]
+        hub = subprocess.Popen([*as_hub, "webprint-hub", "serve", "--config", HUB_CONFIG],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, **options)
+        try:
+            def computers(headers):
+                request = urllib.request.Request(f"http://127.0.0.1:{port}/api/computers", headers=headers)
+                try:
+                    with urllib.request.urlopen(request, timeout=5) as answer:
+                        return answer.status
+                except urllib.error.HTTPError as error:
+                    return error.code
+                except OSError:
+                    return None
+            self.assertEqual(wait_for(lambda: computers({"Authorization": f"Bearer {token}"}), "the hub"), 200)
+            self.assertEqual(computers({}), 401)
+        finally:
+            hub.terminate()
+            errors = hub.communicate(timeout=10)[1]
+        self.assertEqual(hub.returncode, 0, errors)
+
+    def test_3_purged_it_leaves_nothing_that_names_it(self):
+        purge = subprocess.run(["dpkg", "--purge", "webprint-hub"], capture_output=True, text=True)
+        self.assertEqual(purge.returncode, 0, purge.stderr)
+        left = subprocess.run(["find", "/etc", "/lib/systemd", "/usr/bin", "/usr/share", "/var/lib", "-name",
+                               "*webprint-hub*"], capture_output=True, text=True).stdout
+        self.assertEqual(left, "")
 
 
 if __name__ == "__main__":

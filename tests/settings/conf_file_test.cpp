@@ -16,15 +16,16 @@ TEST(ConfFile, TakesTheSettingsAndHideFlagsWithCommentsBlanksAndLetterCase)
         "\r\n"
         "  Url = print.example.com  \r\n"
         "PORT=007000\r\n"
-        "pollfreq = 5\r\n"
-        "Cipher = a=b#c\r\n"
-        "ComputerName =\r\n"
+        "pollfreq = 5 # a comment after a number\r\n"
+        "Cipher = a=b#c\t# a comment after a text\r\n"
+        "ComputerName = # only a comment\r\n"
         "UseTls = 1\r\n"
         "BlocksInFlight = 256\r\n"
+        "LongPoll = 300\r\n"
         "Proxy = proxy.example.com:3128\r\n"
         "[ printers ]\r\n"
         "Office = Laser = 1\r\n"
-        "plain = 0\r\n"
+        "plain = 0 # exposed\r\n"
         "hex = $10";
     ConfFile conf;
     int line = 0;
@@ -37,12 +38,15 @@ TEST(ConfFile, TakesTheSettingsAndHideFlagsWithCommentsBlanksAndLetterCase)
     EXPECT_EQ(value, 7000);
     EXPECT_TRUE(conf.ReadInteger("PollFreq", &value));
     EXPECT_EQ(value, 5);
-    // Only the first "=" of a setting splits it; a printer's name runs to the last.
+    // Only the first "=" of a setting splits it; a printer's name runs to the
+    // last. A "#" starts a comment after a blank only.
     EXPECT_EQ(conf.ReadText("Cipher"), "a=b#c");
     EXPECT_TRUE(conf.ReadInteger("UseTls", &value));
     EXPECT_EQ(value, 1);
     EXPECT_TRUE(conf.ReadInteger("BlocksInFlight", &value));
     EXPECT_EQ(value, 256);
+    EXPECT_TRUE(conf.ReadInteger("LongPoll", &value));
+    EXPECT_EQ(value, 300);
     EXPECT_EQ(conf.ReadText("Proxy"), "proxy.example.com:3128");
     EXPECT_TRUE(conf.ReadInteger("Printer:office = LASER", &value));
     EXPECT_EQ(value, 1);
@@ -68,6 +72,7 @@ TEST(ConfFile, RefusesAFileAtItsFirstBadLineAndKeepsNothing)
     const RefusedCase cases[] = {
         {"Url = a\n\nPort = 70x0\n", 3, "Port = 70x0 is not a number from 1 to 65535."},
         {"Port = 105391", 1, "Port = 105391 is not a number from 1 to 65535."},
+        {"Port = 70 00 # two numbers", 1, "Port = 70 00 is not a number from 1 to 65535."},
         {"Port = -1", 1, "Port = -1 is not a number from 1 to 65535."},
         {"Port = 0", 1, "Port = 0 is not a number from 1 to 65535."},
         {"Port = $1B58", 1, "Port = $1B58 is not a number from 1 to 65535."},
@@ -77,6 +82,8 @@ TEST(ConfFile, RefusesAFileAtItsFirstBadLineAndKeepsNothing)
         {"PollFreq = 99999999999", 1, "PollFreq = 99999999999 is not a number from 1 to 86400."},
         {"BlocksInFlight = 257", 1, "BlocksInFlight = 257 is not a number from 1 to 256."},
         {"BlocksInFlight = 0", 1, "BlocksInFlight = 0 is not a number from 1 to 256."},
+        {"Url = a\nLongPoll = 301", 2, "LongPoll = 301 is not a number from 0 to 300."},
+        {"LongPoll = -1", 1, "LongPoll = -1 is not a number from 0 to 300."},
         {"Url = http://host", 1, "Url = http://host is not a host name or address (give no scheme, port or path)."},
         {"Url = host:7000", 1, "Url = host:7000 is not a host name or address (give no scheme, port or path)."},
         {"Url = \"host\"", 1, "Url = \"host\" is not a host name or address (give no scheme, port or path)."},

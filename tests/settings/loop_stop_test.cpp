@@ -52,7 +52,31 @@ void RequestStop()
 Wake (*const LoopWait)(SteadyClock::time_point) = WaitUntil;
 #endif
 
-enum class Moment { WaitingForTheFirstTick, WaitingForAStalledBlock, ReceivingABlockSlowly };
+enum class Moment {
+    WaitingForTheFirstTick,
+    WaitingForAStalledBlock,
+    ReceivingABlockSlowly,
+    HoldingAQuery,
+    SendingWhatCannotGoOut
+};
+
+// The poll's connection to the scripted service, which the program's own
+// client holds: the one socket whose peer listens at port.
+SocketHandle ConnectionTo(uint16_t port)
+{
+    for (SocketHandle candidate = 1; candidate < 4096; ++candidate) {
+        sockaddr_in peer = {};
+#ifdef _WIN32
+        int length = sizeof peer;
+#else
+        socklen_t length = sizeof peer;
+#endif
+        if (getpeername(candidate, reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
+            peer.sin_family == AF_INET && ntohs(peer.sin_port) == port)
+            return candidate;
+    }
+    return kNoSocket;
+}
 
 struct StopCase {
     const char* name;
@@ -102,7 +126,22 @@ TEST_P(LoopStop, EndsWithinMomentsAndAcknowledgesNothing)
     ScriptedAnswer first;
     first.bytes = OkResponse(Complement(data.substr(0, 4096)));
     ScriptedAnswer second = first;
-    if (GetParam().moment == Moment::WaitingForAStalledBlock) {
+    if (GetParam().moment == Moment::SendingWhatCannotGoOut) {
+        // The service answers the query and reads nothing more; a small send
+        // buffer fills with the block requests in flight.
+        ScriptedAnswer query;
+        query.bytes = OkResponse(JobReply("f.prn", std::to_string(300 * 4096), "Doc", "Office Laser", "31"));
+        query.stall = true;
+        Script("qryspool", {query});
+        ClientSettings.BlocksInFlight = 256;
+        display_recorder::SetHook([this](const DisplayEvent& event) {
+            if (event == StatusEvent("Printing")) {
+                const int bytes = 2048;
+                setsockopt(ConnectionTo(server_->Port()), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes),
+                           sizeof bytes);
+            }
+        });
+    } else if (GetParam().moment == Moment::WaitingForAStalledBlock) {
         second.bytes.clear();
         second.stall = true;
     } else {
@@ -111,11 +150,22 @@ TEST_P(LoopStop, EndsWithinMomentsAndAcknowledgesNothing)
         second.pauseMilliseconds = 50;
     }
     Script("spooldata", {first, second});
+    if (GetParam().moment == Moment::HoldingAQuery) {
+        // A service holding the query far longer than the stop may take.
+        ClientSettings.LongPoll = 300;
+        ScriptedAnswer held;
+        held.stall = true;
+        Script("qryspool", {held});
+    }
 
     std::future<void> loop = std::async(std::launch::async, [] {
         RunHeadlessLoop({LoopWait, [] { return false; }, [](PollTimer& timer) { Timer1Timer(timer); }});
     });
-    if (GetParam().moment != Moment::WaitingForTheFirstTick) {
+    if (GetParam().moment == Moment::HoldingAQuery || GetParam().moment == Moment::SendingWhatCannotGoOut) {
+        ASSERT_TRUE(WaitFor([this] { return !RequestsFor("qryspool").empty(); }));
+        // Into the held query's wait, or the wait for room to send.
+        std::this_thread::sleep_for(milliseconds(100));
+    } else if (GetParam().moment != Moment::WaitingForTheFirstTick) {
         ASSERT_TRUE(WaitFor([this] { return RequestsFor("spooldata").size() >= 2; }));
         // Into the second block's wait, or its slow arrival.
         std::this_thread::sleep_for(milliseconds(100));
@@ -125,16 +175,25 @@ TEST_P(LoopStop, EndsWithinMomentsAndAcknowledgesNothing)
     EXPECT_TRUE(RequestsFor("printed").empty());
     if (GetParam().moment == Moment::WaitingForTheFirstTick) {
         EXPECT_TRUE(server_->Requests().empty());
+    } else if (GetParam().moment == Moment::HoldingAQuery) {
+        EXPECT_TRUE(spooler_double::CallNames().empty());
     } else {
         const std::vector<std::string> calls = spooler_double::CallNames();
         EXPECT_NE(std::find(calls.begin(), calls.end(), "AbortPrinter"), calls.end()) << "the job is aborted";
+    }
+    if (GetParam().moment == Moment::SendingWhatCannotGoOut) {
+        const std::vector<DisplayEvent> events = Events();
+        EXPECT_NE(std::find(events.begin(), events.end(), LogEvent("write() failed")), events.end())
+            << "the stop ends a send";
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Moments, LoopStop,
                          testing::Values(StopCase{"WaitingForTheFirstTick", Moment::WaitingForTheFirstTick},
                                          StopCase{"WaitingForAStalledBlock", Moment::WaitingForAStalledBlock},
-                                         StopCase{"ReceivingABlockSlowly", Moment::ReceivingABlockSlowly}),
+                                         StopCase{"ReceivingABlockSlowly", Moment::ReceivingABlockSlowly},
+                                         StopCase{"HoldingAQuery", Moment::HoldingAQuery},
+                                         StopCase{"SendingWhatCannotGoOut", Moment::SendingWhatCannotGoOut}),
                          [](const testing::TestParamInfo<StopCase>& info) { return info.param.name; });
 
 bool ReloadTakesSettings = false;
@@ -158,6 +217,34 @@ TEST(HeadlessLoop, AReloadThatTakesSettingsMakesThePollDueAtOnceAndOtherwiseLeav
         RunHeadlessLoop({ReloadThenStop, [] { return ReloadTakesSettings; }, [](PollTimer&) {}});
         // Otherwise the first poll stays a second after the start.
         EXPECT_EQ(DueAfterReload <= SteadyClock::duration::zero(), taken) << "taken " << taken;
+    }
+}
+
+// The fixture's read time-out is 200 ms; LongPoll 1 lets the service hold the
+// query 1.2 s, and a hold of half that or more is taken as the service's.
+TEST_F(HeadlessPoll, APollThatPrintedOrWasHeldMakesTheNextOneDueAtOnceAndAnAnswerAtOnceLeavesThePeriod)
+{
+    struct Case {
+        const char* what;
+        std::string reply;
+        int holdMilliseconds;
+        bool atOnce;
+    };
+    const Case cases[] = {
+        {"printed", JobReply("f", "3", "Doc", "Office Laser", "5"), 0, true},
+        {"held", "EMPTY", 600, true},
+        {"answered at once", "EMPTY", 0, false},
+    };
+    for (const Case& c : cases) {
+        ClientSettings.LongPoll = 1;
+        ScriptedAnswer answer;
+        answer.bytes = OkResponse(c.reply);
+        answer.holdMilliseconds = c.holdMilliseconds;
+        Script("qryspool", {answer});
+        Script("spooldata", Complement("abc"));
+        HeadlessTimer timer;
+        Timer1Timer(timer);
+        EXPECT_EQ(timer.Due() <= SteadyClock::now(), c.atOnce) << c.what;
     }
 }
 

@@ -31,8 +31,10 @@ int PrintClient::SetProxy(const char* host, int32_t port)
     return 0;
 }
 
-int RunPollCycle(PrintClient* client)
+int RunPollCycle(PrintClient* client, PollEnd* outcome)
 {
+    *outcome = Ticks.outcome;
+    Ticks.longPolls.push_back(client->LongPoll);
     const bool display = client->OnProgress == &::OnProgress && client->OnStatus == &::OnStatus &&
                          client->OnLog == &::OnLog;
     Ticks.polls.push_back({display, Ticks.clientsCreated - Ticks.clientsDestroyed,

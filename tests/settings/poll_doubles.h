@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/poll_cycle.h"
+
 struct SetupCall {
     std::string host;
     int32_t port;
@@ -26,6 +28,9 @@ struct TickRecord {
     std::vector<SetupCall> setups;
     std::vector<PollSeen> polls;
     std::vector<std::string> statusTexts;
+    // How every poll ends, and the LongPoll each poll's client was given.
+    PollEnd outcome;
+    std::vector<int32_t> longPolls;
 };
 
 extern TickRecord Ticks;

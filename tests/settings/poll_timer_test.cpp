@@ -140,6 +140,40 @@ TEST_F(Tick, PollFreqTimes1000IsAnUnsignedProductOfAtLeastASecond)
     }
 }
 
+TEST_F(Tick, TheNextPollStartsAtOnceOnlyAfterAPrintedJobOrAnEmptyReplyHeldHalfOfLongPoll)
+{
+    struct Case {
+        int32_t longPoll;
+        PollEnd::How how;
+        int64_t replyMilliseconds;
+        bool atOnce;
+    };
+    const Case cases[] = {
+        // Off: the timer decides whatever the poll did.
+        {0, PollEnd::Printed, 0, false},
+        {0, PollEnd::EmptyQueue, 60000, false},
+        {20, PollEnd::Printed, 0, true},
+        {20, PollEnd::EmptyQueue, 10000, true},
+        {20, PollEnd::EmptyQueue, 9999, false},
+        // Answered at once: a service that does not hold queries.
+        {20, PollEnd::EmptyQueue, 3, false},
+        // Failed, even after a long wait: a path that cuts held requests.
+        {20, PollEnd::Failed, 35000, false},
+        {300, PollEnd::EmptyQueue, 150000, true},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        ClientSettings.LongPoll = c.longPoll;
+        Ticks.outcome.how = c.how;
+        Ticks.outcome.emptyReplyMilliseconds = c.replyMilliseconds;
+        SCOPED_TRACE(std::to_string(c.longPoll) + " s, end " + std::to_string(c.how) + ", " +
+                     std::to_string(c.replyMilliseconds) + " ms");
+        EXPECT_EQ(NextPollAtOnce(Ticks.outcome, c.longPoll), c.atOnce);
+        EXPECT_EQ(RunPoll(ClientSettings), c.atOnce ? 1 : 0);
+        EXPECT_EQ(Ticks.longPolls, std::vector<int32_t>{c.longPoll}) << "the poll's client has the setting";
+    }
+}
+
 TEST_F(Tick, HandsTheProxyOverAndNeverPollsPastOneThatIsNoHostAndPort)
 {
     ClientSettings.Proxy = "proxy.example:3128";

@@ -190,16 +190,30 @@ TEST_F(SettingsLoad, ValuesOfTheWrongTypeCountAsMissing)
     EXPECT_EQ(store.values["UseTls"], StoredValue::Str("1")) << "never written at start";
 }
 
-TEST_F(SettingsLoad, BlocksInFlightOutsideOneTo256CountsAsOneAndIsNeverWritten)
+TEST_F(SettingsLoad, AdministratorsSettingsOutsideTheirRangeCountAsMissingAndAreNeverWritten)
 {
-    const std::pair<StoredValue, int32_t> cases[] = {{StoredValue::Int(256), 256}, {StoredValue::Int(0), 1},
-                                                     {StoredValue::Int(257), 1}, {StoredValue::Str("8"), 1}};
-    for (const auto& c : cases) {
+    struct Case {
+        const char* name;
+        int32_t SettingsValues::*setting;
+        StoredValue stored;
+        int32_t inForce;
+    };
+    const Case cases[] = {
+        {"BlocksInFlight", &SettingsValues::BlocksInFlight, StoredValue::Int(256), 256},
+        {"BlocksInFlight", &SettingsValues::BlocksInFlight, StoredValue::Int(0), 1},
+        {"BlocksInFlight", &SettingsValues::BlocksInFlight, StoredValue::Int(257), 1},
+        {"BlocksInFlight", &SettingsValues::BlocksInFlight, StoredValue::Str("8"), 1},
+        {"LongPoll", &SettingsValues::LongPoll, StoredValue::Int(300), 300},
+        {"LongPoll", &SettingsValues::LongPoll, StoredValue::Int(301), 0},
+        {"LongPoll", &SettingsValues::LongPoll, StoredValue::Int(-1), 0},
+        {"LongPoll", &SettingsValues::LongPoll, StoredValue::Str("25"), 0},
+    };
+    for (const Case& c : cases) {
         StoreConfiguredKey();
-        store.values["BlocksInFlight"] = c.first;
+        store.values[c.name] = c.stored;
         Load();
-        EXPECT_EQ(ClientSettings.BlocksInFlight, c.second);
-        EXPECT_EQ(store.values["BlocksInFlight"], c.first) << "never written";
+        EXPECT_EQ(ClientSettings.*c.setting, c.inForce) << c.name << " " << c.inForce;
+        EXPECT_EQ(store.values[c.name], c.stored) << "never written";
     }
 }
 

@@ -77,6 +77,14 @@ int BurstPoll(const SettingsValues&)
     return 0;
 }
 
+// A poll that asks for the next one at once, as RunPoll does after a printed
+// job or a held query.
+int PollAskingForTheNext(const SettingsValues&)
+{
+    ++PollsRun;
+    return 1;
+}
+
 const std::vector<std::string> kLinesBeforeTheWait = {"status Connect", "progress 1 of 10", "clear", "log Doc"};
 
 class Timer1 : public testing::Test {
@@ -232,6 +240,19 @@ TEST_F(Timer1, ATickWhileAPollRunsStartsNothingAndComesAgainWhenThePollEnds)
     SetEvent(PollGoesOn);
     ASSERT_TRUE(RunUntil([] { return PollsRun == 2; }));
     EXPECT_EQ(Ticks, 2) << "the ticks during the poll come again as one";
+}
+
+TEST_F(Timer1, APollThatAsksForTheNextOneAtOnceGetsItWithoutATickOfTheTimer)
+{
+    WindowTimer timer(window, PollAskingForTheNext);
+    timer.SetInterval(60000);
+    PollsToStart = 1;
+    timer.StartPoll(SettingsValues());
+    // The first poll's end ticks, and that tick starts the second poll,
+    // whose end ticks again.
+    ASSERT_TRUE(RunUntil([] { return Ticks == 2; }));
+    EXPECT_EQ(PollsRun, 2);
+    EXPECT_EQ(timerMessages, 0);
 }
 
 TEST_F(Timer1, StopCutsAPollShortWithinItsBoundOrSaysItDidNot)

@@ -202,11 +202,13 @@ class Converter:
     async def child(self, work, command):
         """Runs command in work within the limits; (its exit status, what it said)."""
         # The limits are set by prlimit and nice rather than in a forked child
-        # of this process, which has threads.
+        # of this process, which has threads. The child stays in the hub's
+        # session: in a session of its own the kernel's automatic grouping
+        # would give it as much CPU as the whole hub, whatever its nice value.
         process = await asyncio.create_subprocess_exec(
             "prlimit", f"--cpu={self.seconds}", f"--as={self.memory}", f"--fsize={self.output}", "--",
             "nice", "-n", "19", *command, cwd=work, stdin=asyncio.subprocess.DEVNULL,
-            stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.STDOUT, start_new_session=True)
+            stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.STDOUT)
         try:
             said = await asyncio.wait_for(first_bytes(process), self.seconds)
         except (asyncio.TimeoutError, asyncio.CancelledError) as error:
@@ -295,7 +297,8 @@ def pjl_framed(converted, options):
 
 
 def ghostscript_reason(said, status):
-    lines = [line.strip() for line in said.decode(errors="replace").splitlines()
+    # Its messages begin with a run of asterisks: the words are what counts.
+    lines = [line.strip().lstrip("* ") for line in said.decode(errors="replace").splitlines()
              if line.strip() and not PAGE_SIZE.match(line.strip().encode())]
     # Its first lines say what is wrong; the operand stack dump after them does not.
     reason = "; ".join(lines[:4]) or ("Ghostscript ended with status %d" % status if status else "it has no pages")

@@ -45,6 +45,10 @@ class Unreadable(Exception):
     """A document the converter cannot read (422): the text is its reason."""
 
 
+class Unavailable(Exception):
+    """The converter itself is missing (503)."""
+
+
 class Printer(NamedTuple):
     language: str = "raw"
     dpi: int = 0
@@ -102,7 +106,7 @@ def job_options(query, printer):
     if paper and paper not in PAPERS:
         raise Refused(f"paper must be one of {', '.join(PAPERS)}")
     if printer.language in RASTER_LANGUAGES:
-        if duplex:
+        if duplex not in ("", "none"):
             raise Refused(f"duplex does not apply to {PRINTER_KIND[printer.language]}")
         if paper:
             raise Refused(f"paper does not apply to {PRINTER_KIND[printer.language]}: its width is set on the printer")
@@ -218,6 +222,9 @@ class Converter:
                 raise
             raise Unreadable(f"the conversion took longer than {self.seconds} s") from None
         status = process.returncode
+        # nice's own status when it cannot run the command.
+        if status == 127:
+            raise Unavailable(f"{command[0]} cannot be run: is it installed? " + said.decode(errors="replace")[:200])
         if status in (-signal.SIGXCPU, -signal.SIGKILL):
             raise Unreadable(f"the conversion took longer than {self.seconds} s")
         if status == -signal.SIGXFSZ:

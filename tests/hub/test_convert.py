@@ -223,7 +223,7 @@ class JobOptions(unittest.TestCase):
             ({}, Printer("pdf"), Options()),
             ({"copies": "2", "duplex": "long", "paper": "A5", "pages": "2-3,5"}, Printer("pcl5"),
              Options(2, "long", "A5", "2-3,5")),
-            ({"copies": "4", "pages": "1"}, LABEL, Options(4, "", "", "1")),
+            ({"copies": "4", "pages": "1", "duplex": "none"}, LABEL, Options(4, "none", "", "1")),
             ({"color": "yes"}, Printer("pdf"), "unknown option 'color'"),
             ({"copies": "0"}, Printer("pdf"), "copies must be"),
             ({"copies": "1000"}, Printer("pdf"), "copies must be"),

@@ -9,8 +9,11 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 
 #include "settings/client_settings.h"
+
+struct HeldProgress;
 
 class PollThread {
 public:
@@ -41,6 +44,7 @@ public:
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static DWORD WINAPI ThreadMain(void* start);
+    void ShowHeldProgress();
     void PollEnded(LONG number, int result);
     void Forget();
 
@@ -49,4 +53,5 @@ private:
     HWND messages_ = nullptr;  // a message-only window of the window's thread
     HANDLE thread_ = nullptr;
     LONG number_ = 0;  // of the latest poll, so an end that comes late is known
+    std::shared_ptr<HeldProgress> held_;  // the latest poll's
 };

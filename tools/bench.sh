@@ -12,6 +12,7 @@
 #   tools/bench.sh program [--runs N] [--transport plain|tls]
 #   tools/bench.sh idle [--polls N]
 #   tools/bench.sh wan [--rtt MS,...] [--blocks N,...] [--sizes MIB,...] [--runs N]
+#   tools/bench.sh window
 # (tools/program_bench.sh says more.) The print hub under many simulated
 # clients, on SQLite and on PostgreSQL behind nginx (tools/fleet_bench.py says more):
 #   tools/bench.sh fleet [--backends sqlite,postgres] [--rates N,...] [--held N,...]
@@ -24,7 +25,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 case "${1:-}" in
-    program | idle | wan) exec tools/program_bench.sh "$@" ;;
+    program | idle | wan | window) exec tools/program_bench.sh "$@" ;;
     fleet) shift; exec /usr/bin/python3 tools/fleet_bench.py "$@" ;;
     convert) shift; exec /usr/bin/python3 tools/convert_bench.py "$@" ;;
     latency)

@@ -104,17 +104,19 @@ def zpl_labels(data, copies=False):
     """The rows of each ^GF label, its compressed hex decoded (with copies: (copies, rows))."""
     labels = []
     for match in re.finditer(rb"\^GFA,(\d+),\d+,(\d+),([^\^]*)\^FS\^PQ(\d+)", data):
-        row_bytes, rows, previous = int(match.group(2)), [], None
+        width = int(match.group(2)) * 2
         # Repeat counts first: G-Y count 1-19, g-z 20-400, added up.
         graphic = re.sub(r"([G-Yg-z]+)([0-9A-F])", lambda m: m.group(2) * sum(
             ord(c) - ord("F") if c < "a" else (ord(c) - ord("f")) * 20 for c in m.group(1)), match.group(3).decode())
-        for item in re.findall(r"[0-9A-F]*[,:]|[0-9A-F]+", graphic):
-            if item == ":":
-                row = previous
-            else:
-                row = item.rstrip(",").ljust(row_bytes * 2, "0")
-            rows.append(int(row, 16))
-            previous = row
+        rows, row = [], ""
+        for char in graphic:
+            if char == ":":
+                rows.append(rows[-1])
+                continue
+            row = row.ljust(width, "0") if char == "," else row + char
+            if len(row) == width:
+                rows.append(int(row, 16))
+                row = ""
         labels.append((int(match.group(4)), rows) if copies else rows)
     return labels
 

@@ -29,13 +29,14 @@ struct Connection {
     std::string reply;          // bytes the client has not read
     size_t replyRead = 0;
     bool peerClosed = false;    // after the reply bytes, the end of the stream
+    bool reset = false;         // after the reply bytes, a reset
 };
 
 // A poll holds one or two connections at a time; more is a leak.
 constexpr int kConnections = 16;
 Connection Connections[kConnections];
-std::vector<std::string> Replies;
-size_t NextReply = 0;
+std::function<Answer(const std::string& request)> AnswerFor;
+size_t ReadPiece = 0;
 std::vector<std::string> Seen;
 
 // The connection the client holds on this descriptor, if any.
@@ -50,7 +51,7 @@ Connection* Find(int descriptor)
 
 bool Readable(const Connection& connection)
 {
-    return connection.replyRead < connection.reply.size() || connection.peerClosed;
+    return connection.replyRead < connection.reply.size() || connection.peerClosed || connection.reset;
 }
 
 // Answers every request that is whole by now, as the loopback peer did.
@@ -60,22 +61,22 @@ void Serve(Connection* connection)
         const size_t length = WholeRequestLength(connection->request);
         if (length == 0)
             return;
-        Seen.push_back(RequestFunction(connection->request.substr(0, length)));
+        const std::string request = connection->request.substr(0, length);
+        Seen.push_back(RequestFunction(request));
         connection->request.erase(0, length);
-        if (NextReply < Replies.size())
-            connection->reply += Replies[NextReply++];
-        // Nothing more will come: closing now spares the client its time-out
-        // when the last reply is cut short.
-        connection->peerClosed = NextReply == Replies.size();
+        const Answer answer = AnswerFor(request);
+        connection->reply += answer.bytes;
+        connection->peerClosed = answer.closeAfter;
+        connection->reset = answer.closeAfter && answer.reset;
     }
 }
 
 }  // namespace
 
-void Script(std::vector<std::string> replies)
+void Script(std::function<Answer(const std::string& request)> answer, size_t readPiece)
 {
-    Replies = std::move(replies);
-    NextReply = 0;
+    AnswerFor = std::move(answer);
+    ReadPiece = readPiece;
     Seen.clear();
 }
 
@@ -138,12 +139,18 @@ ssize_t __wrap_send(int descriptor, const void* data, size_t length, int flags)
     Connection* connection = Find(descriptor);
     if (connection == nullptr)
         return __real_send(descriptor, data, length, flags);
-    // Bytes sent after the peer has gone are lost, as the first send into a
-    // closed TCP connection succeeds.
-    if (!connection->peerClosed) {
-        connection->request.append(static_cast<const char*>(data), length);
-        memory_socket::Serve(connection);
+    if (connection->reset) {
+        errno = EPIPE;
+        return -1;
     }
+    // Bytes sent after the peer has gone are lost, as the first send into a
+    // closed TCP connection succeeds; the peer answers them with a reset.
+    if (connection->peerClosed) {
+        connection->reset = true;
+        return static_cast<ssize_t>(length);
+    }
+    connection->request.append(static_cast<const char*>(data), length);
+    memory_socket::Serve(connection);
     return static_cast<ssize_t>(length);
 }
 
@@ -154,12 +161,14 @@ ssize_t __wrap_recv(int descriptor, void* buffer, size_t size, int flags)
         return __real_recv(descriptor, buffer, size, flags);
     const size_t waiting = connection->reply.size() - connection->replyRead;
     if (waiting == 0) {
-        if (connection->peerClosed)
+        errno = connection->reset ? ECONNRESET : EAGAIN;
+        if (connection->peerClosed && !connection->reset)
             return 0;
-        errno = EAGAIN;
         return -1;
     }
-    const size_t count = size < waiting ? size : waiting;
+    size_t count = size < waiting ? size : waiting;
+    if (memory_socket::ReadPiece > 0 && count > memory_socket::ReadPiece)
+        count = memory_socket::ReadPiece;
     memcpy(buffer, connection->reply.data() + connection->replyRead, count);
     if ((flags & MSG_PEEK) == 0)
         connection->replyRead += count;

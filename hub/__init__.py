@@ -10,7 +10,7 @@ commands). The parts, each described in its own module:
   app       the HTTP application: `make_app(config)`, the route table, held queries
   api       the JSON API for web applications (bearer tokens)
   replies   every reply and the one-line request log
-  page      the status page and the state document
+  page      the web page (static/) and the state document
   config    settings and the configuration file
   server    the listening socket, TLS, signals
   cli       the commands

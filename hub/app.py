@@ -1,9 +1,9 @@
 """The hub's HTTP application: `make_app(config)` builds it (aiohttp).
 
-One route table (ROUTES) serves three audiences:
+One route table (`routes`) serves three audiences:
 - the client's polling protocol (hub.protocol) at the configured service
   path, answered with one-line texts, chunked with `--chunked`;
-- the status page (GET /), the state as JSON (GET /api/state) and job
+- the web page (GET /, hub/static/), the state as JSON (GET /api/state) and job
   submission (POST /jobs?computer=C&printer=P&name=N[&file=F], 201 "<id>");
 - the JSON API for web applications (hub.api), under /api/, with bearer
   tokens.
@@ -26,12 +26,13 @@ import urllib.parse
 
 from aiohttp import web
 
-from . import api, page, protocol
+from . import api, convert, page, protocol
 from .api import queue_job
-from .replies import is_api, reply, reply_error
 from .config import Config
 from .protocol import DOCUMENT_LIMIT, FUNCTIONS, PREFIXES, ServiceError
+from .replies import is_api, reply, reply_error
 from .store import Store, Unavailable
+
 
 class Waiters:
     """One asyncio.Event per computer with a held query; setting it wakes
@@ -61,6 +62,8 @@ class Hub:
     def __init__(self, config, store):
         self.config = config
         self.store = store
+        # A conversion's output is a job too: it is held to the job limit.
+        self.converter = convert.Converter(output=config.job_limit)
         self.waiters = Waiters()
         self.connections = 0
         self.requests = dict.fromkeys(FUNCTIONS + ("not_found",), 0)
@@ -94,17 +97,17 @@ async def framing(request, handler):
     # Only the replies on the client's side of the service are chunked.
     if request.method == "POST" and request.path != "/jobs" and not is_api(request):
         request["chunk_size"] = hub.config.chunk_size
-    if api.needs_token(request, hub.config):
-        # Before the body is read: without a valid token nothing is taken in.
-        request["client"] = await api.authorise(request, hub.store)
-        if request["client"] is None:
-            return await reply_error(request, 401, "A valid bearer token is required")
-    limit = hub.config.job_limit if request.method == "POST" else DOCUMENT_LIMIT
-    body = await read_body(request, limit)
-    if isinstance(body, web.StreamResponse):
-        return body
-    request["body"] = body
     try:
+        if api.needs_token(request, hub.config):
+            # Before the body is read: without a valid token nothing is taken in.
+            request["client"] = await api.authorise(request, hub.store)
+            if request["client"] is None:
+                return await reply_error(request, 401, "A valid bearer token is required")
+        limit = hub.config.job_limit if request.method == "POST" else DOCUMENT_LIMIT
+        body = await read_body(request, limit)
+        if isinstance(body, web.StreamResponse):
+            return body
+        request["body"] = body
         return await handler(request)
     except web.HTTPException:
         # The router found no route: a path or method the hub does not serve.
@@ -176,6 +179,7 @@ async def query_spool(request, hub, token, wait):
     if key is None:
         raise ServiceError(403, "Unknown computer token")
     if wait:
+        request["held"] = True
         hub.waiters.held[key] = hub.waiters.held.get(key, 0) + 1
     try:
         while True:
@@ -201,7 +205,7 @@ async def query_spool(request, hub, token, wait):
     return await reply(request, 200, protocol.spool_reply(job), "token %d job %d" % (token, job["id"]))
 
 
-# ---- jobs, the status page, the state -----------------------------------------
+# ---- jobs, the web page, the state ---------------------------------------------
 
 async def submit(request):
     hub = request.app["hub"]
@@ -215,10 +219,9 @@ async def submit(request):
     return await reply(request, 201, str(job_id), "job %d queued" % job_id)
 
 
-async def status_page(request):
-    hub = request.app["hub"]
-    body = page.status_page(await hub.store.state(), PREFIXES[hub.config.path - 1])
-    return await reply(request, 200, body, content_type="text/html; charset=utf-8")
+async def page_file(request):
+    body, content_type = request.app["page"][request.path]
+    return await reply(request, 200, body, content_type=content_type)
 
 
 async def api_state(request):
@@ -234,11 +237,10 @@ async def api_state(request):
 def routes(config):
     service_path = "/" + PREFIXES[config.path - 1].partition("?")[0]
     return [
-        ("GET", "/", status_page),
         ("GET", "/api/state", api_state),
         ("POST", "/jobs", submit),
         ("POST", service_path, service),
-    ] + api.ROUTES
+    ] + api.ROUTES + [("GET", path, page_file) for path in page.PAGE_FILES]
 
 
 def make_app(config=None, store=None):
@@ -247,6 +249,7 @@ def make_app(config=None, store=None):
     watch for new jobs runs from start to clean-up."""
     config = config or Config()
     app = web.Application(middlewares=[framing], client_max_size=config.job_limit)
+    app["page"] = page.page_files()
     for method, path, handler in routes(config):
         app.router.add_route(method, path, handler)
 

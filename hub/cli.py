@@ -23,7 +23,7 @@ carrying the secret.
 id; it writes into the database directly, also while the hub runs, whose held
 query for C ends within 50 ms (SQLite) or at once (PostgreSQL).
 
-Other endpoints: GET / (status page), GET /api/state (JSON), and
+Other endpoints: GET / (the web page), GET /api/state (JSON), and
 POST /jobs?computer=C&printer=P&name=N[&file=F] with the job's bytes as body
 -> 201 "<job id>". Query values are percent-encoded bytes of the client's ANSI
 code page. In the JSON every text is latin-1 decoded: one character per byte.

@@ -3,16 +3,18 @@ or JPEG submitted for a printer whose language is not raw is converted once,
 with Ghostscript, and the options of the job (copies, duplex, paper, pages)
 are carried in that printer's own language.
 
-Ghostscript runs as a child process with a time limit, an address space and
-file size limit and a lower priority, at most `parallel` at once, awaited with
-asyncio: a conversion never holds up the hub's other work. Its input and
-output are files in a private temporary folder that only it may read."""
+Ghostscript runs as a child process with a time limit, limits on its CPU
+time, address space and output file size and a lower priority, at most
+`parallel` at once, awaited with asyncio: a conversion never holds up the
+hub's other work. Its input and output are files in a private temporary
+folder that only it may read."""
 
 import asyncio
 import os
 import re
-import resource
 import shutil
+import signal
+import sys
 import tempfile
 from typing import NamedTuple
 
@@ -41,6 +43,10 @@ class Refused(Exception):
 
 class Unreadable(Exception):
     """A document the converter cannot read (422): the text is its reason."""
+
+
+class Unavailable(Exception):
+    """The converter itself is missing (503)."""
 
 
 class Printer(NamedTuple):
@@ -100,7 +106,7 @@ def job_options(query, printer):
     if paper and paper not in PAPERS:
         raise Refused(f"paper must be one of {', '.join(PAPERS)}")
     if printer.language in RASTER_LANGUAGES:
-        if duplex:
+        if duplex not in ("", "none"):
             raise Refused(f"duplex does not apply to {PRINTER_KIND[printer.language]}")
         if paper:
             raise Refused(f"paper does not apply to {PRINTER_KIND[printer.language]}: its width is set on the printer")
@@ -124,9 +130,9 @@ class Converter:
 
     async def convert(self, data, printer, options=Options()):
         """The bytes to print on printer; Refused or Unreadable."""
-        kind = documents.document_type(data)
         if printer.language == "raw":
             return data
+        kind = documents.document_type(data)
         if kind is None:
             if options != Options():
                 raise Refused("options apply to PDF, PostScript, PNG and JPEG documents, not to printer-ready data")
@@ -177,40 +183,63 @@ class Converter:
         check_selection(kind, pages, options.pages)
         width = printer.width_dots
         resolution = width * 72 / pages[0]
+        pages_file = os.path.join(work, "pages.pbm")
         await self.ghostscript(work, arguments + [
-            "-sDEVICE=pbmraw", f"-r{resolution:.4f}", f"-sOutputFile={output}", "-c", PAGE_REPORT, "-f", source])
-        encode = raster.zpl if printer.language == "zpl" else raster.escpos
-        return await asyncio.to_thread(lambda: encode(raster.pbm_pages(read(output)), width, options.copies))
+            "-sDEVICE=pbmraw", f"-r{resolution:.4f}", f"-sOutputFile={pages_file}", "-c", PAGE_REPORT, "-f", source])
+        status, said = await self.child(work, [sys.executable, raster.__file__, printer.language, str(width),
+                                               str(options.copies), pages_file, output])
+        if status:
+            raise Unreadable("the pages could not be encoded: " + said.decode(errors="replace")[-400:])
+        return await asyncio.to_thread(read, output)
 
     async def ghostscript(self, work, arguments):
         """Runs Ghostscript in work on arguments that report the pages; the
         widths of the pages in points, or Unreadable with its own words."""
-        command = [GHOSTSCRIPT, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE",
-                   f"--permit-file-read={work}/", f"--permit-file-write={work}/"] + arguments
-        process = await asyncio.create_subprocess_exec(
-            *command, cwd=work, stdin=asyncio.subprocess.DEVNULL, stdout=asyncio.subprocess.PIPE,
-            stderr=asyncio.subprocess.STDOUT, preexec_fn=self.limit, start_new_session=True)
-        try:
-            said, _ = await asyncio.wait_for(process.communicate(), self.seconds)
-        except asyncio.TimeoutError:
-            process.kill()
-            await process.wait()
-            raise Unreadable(f"the conversion took longer than {self.seconds} s") from None
-        except asyncio.CancelledError:
-            process.kill()
-            await process.wait()
-            raise
+        status, said = await self.child(work, [
+            GHOSTSCRIPT, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE",
+            f"--permit-file-read={work}/"] + arguments)
         widths = [float(width) for width in PAGE_SIZE.findall(said)]
-        if process.returncode or not widths or not widths[0]:
-            raise Unreadable(ghostscript_reason(said, process.returncode))
+        if status or not widths or not widths[0]:
+            raise Unreadable(ghostscript_reason(said, status))
         return widths
 
-    def limit(self):
-        """In the child, before Ghostscript starts."""
-        resource.setrlimit(resource.RLIMIT_CPU, (self.seconds, self.seconds + 1))
-        resource.setrlimit(resource.RLIMIT_AS, (self.memory, self.memory))
-        resource.setrlimit(resource.RLIMIT_FSIZE, (self.output, self.output))
-        os.nice(10)
+    async def child(self, work, command):
+        """Runs command in work within the limits; (its exit status, what it said)."""
+        # The limits are set by prlimit and nice rather than in a forked child
+        # of this process, which has threads. The child stays in the hub's
+        # session: in a session of its own the kernel's automatic grouping
+        # would give it as much CPU as the whole hub, whatever its nice value.
+        process = await asyncio.create_subprocess_exec(
+            "prlimit", f"--cpu={self.seconds}", f"--as={self.memory}", f"--fsize={self.output}", "--",
+            "nice", "-n", "19", *command, cwd=work, stdin=asyncio.subprocess.DEVNULL,
+            stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.STDOUT)
+        try:
+            said = await asyncio.wait_for(first_bytes(process), self.seconds)
+        except (asyncio.TimeoutError, asyncio.CancelledError) as error:
+            process.kill()
+            await process.wait()
+            if isinstance(error, asyncio.CancelledError):
+                raise
+            raise Unreadable(f"the conversion took longer than {self.seconds} s") from None
+        status = process.returncode
+        # nice's own status when it cannot run the command.
+        if status == 127:
+            raise Unavailable(f"{command[0]} cannot be run: is it installed? " + said.decode(errors="replace")[:200])
+        if status in (-signal.SIGXCPU, -signal.SIGKILL):
+            raise Unreadable(f"the conversion took longer than {self.seconds} s")
+        if status == -signal.SIGXFSZ:
+            raise Unreadable(f"the converted document would be larger than {self.output} bytes")
+        return status, said
+
+
+async def first_bytes(process, limit=1 << 20):
+    """What the process says, up to limit bytes (a document may print without
+    end), once it has ended."""
+    said = b""
+    while chunk := await process.stdout.read(65536):
+        said += chunk[:limit - len(said)]
+    await process.wait()
+    return said
 
 
 def check_selection(kind, pages, selection):
@@ -275,7 +304,8 @@ def pjl_framed(converted, options):
 
 
 def ghostscript_reason(said, status):
-    lines = [line.strip() for line in said.decode(errors="replace").splitlines()
+    # Its messages begin with a run of asterisks: the words are what counts.
+    lines = [line.strip().lstrip("* ") for line in said.decode(errors="replace").splitlines()
              if line.strip() and not PAGE_SIZE.match(line.strip().encode())]
     # Its first lines say what is wrong; the operand stack dump after them does not.
     reason = "; ".join(lines[:4]) or ("Ghostscript ended with status %d" % status if status else "it has no pages")

@@ -61,6 +61,9 @@ DELETE FROM job_data WHERE job_id = $1;
 INSERT INTO jobs (computer, computer_key, printer, name, file, size, submitted)
 VALUES ($1, $2, $3, $4, $5, $6, $7) RETURNING id;
 
+-- name: set_source_size
+UPDATE jobs SET source_size = $2 WHERE id = $1;
+
 -- name: insert_job_data
 INSERT INTO job_data (job_id, block, data) VALUES ($1, $2, $3);
 
@@ -112,7 +115,23 @@ SELECT c.id, p.name FROM computers c LEFT JOIN printers p ON p.computer_id = c.i
 WHERE c.name_key = $1;
 
 -- name: job_by_id
-SELECT id, computer, printer, name, size, state, attempts, submitted, printed FROM jobs WHERE id = $1;
+SELECT id, computer, printer, name, size, state, attempts, submitted, printed, coalesce(source_size, size)
+FROM jobs WHERE id = $1;
+
+-- name: latest_jobs
+SELECT id, computer, printer, name, size, state, attempts, submitted, printed, coalesce(source_size, size)
+FROM jobs ORDER BY id DESC LIMIT $1;
 
 -- name: cancel_job
 UPDATE jobs SET state = 'cancelled' WHERE id = $1 AND state IN ('queued', 'sent') RETURNING id;
+
+-- name: set_printer_language
+INSERT INTO printer_languages (computer_key, printer, language, dpi, width_mm) VALUES ($1, $2, $3, $4, $5)
+ON CONFLICT (computer_key, printer) DO UPDATE SET language = excluded.language, dpi = excluded.dpi,
+    width_mm = excluded.width_mm;
+
+-- name: printer_language
+SELECT language, dpi, width_mm FROM printer_languages WHERE computer_key = $1 AND printer = $2;
+
+-- name: all_printer_languages
+SELECT computer_key, printer, language, dpi, width_mm FROM printer_languages;

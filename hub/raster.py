@@ -3,9 +3,14 @@ label and receipt printers print: ZPL ^GF graphics, one label a page, and
 ESC/POS GS v 0 raster, one receipt a page with a cut after it.
 
 A page is (width in dots, height in rows, rows): each row is (width + 7) // 8
-bytes, most significant bit first, a set bit a black dot, as in all three."""
+bytes, most significant bit first, a set bit a black dot, as in all three.
+
+The hub runs this file as a child process, beside Ghostscript, so that the
+encoding of many large pages never holds up its event loop:
+  python3 raster.py zpl|escpos WIDTH COPIES PAGES.pbm OUTPUT"""
 
 import re
+import sys
 
 PBM_FIELD = re.compile(rb"(?:\s|#[^\n]*\n)*(\d+)")
 
@@ -63,9 +68,28 @@ def trim_bottom(page):
     return width, len(rows), rows
 
 
+# ZPL's repeat counts: G to Y stand for 1 to 19, g to z for 20 to 400 in
+# steps of 20; a count's letters add up, and the hex digit follows them.
+ONES = "GHIJKLMNOPQRSTUVWXY"
+TWENTIES = "ghijklmnopqrstuvwxyz"
+LONGEST_COUNT = 419
+RUN = re.compile(r"([0-9A-F])\1{2,}")
+
+
+def repeated(run):
+    """A run of one hex digit as ZPL's counts and the digit."""
+    digit, count, text = run.group(1), len(run.group(0)), ""
+    while count:
+        part = min(count, LONGEST_COUNT)
+        text += (TWENTIES[part // 20 - 1] if part >= 20 else "") + (ONES[part % 20 - 1] if part % 20 else "") + digit
+        count -= part
+    return text
+
+
 def zpl_label(page, copies):
-    """One label: the page as a ^GF graphic in ZPL's compressed ASCII hex, where
-    ':' repeats the row before and ',' fills the rest of a row with white."""
+    """One label: the page as a ^GF graphic in ZPL's compressed ASCII hex:
+    ':' repeats the row before, ',' fills the rest of a row with white, and
+    runs of a digit are counted."""
     width, height, rows = page
     row_bytes = width // 8
     total = row_bytes * height
@@ -76,7 +100,7 @@ def zpl_label(page, copies):
         else:
             text = row.hex().upper()
             short = text.rstrip("0")
-            encoded.append(short + "," if len(short) < len(text) else text)
+            encoded.append(RUN.sub(repeated, short) + ("," if len(short) < len(text) else ""))
         previous = row
     graphic = "".join(encoded)
     return (f"^XA^PW{width}^LL{height}^FO0,0^GFA,{total},{total},{row_bytes},{graphic}^FS"
@@ -109,3 +133,15 @@ def zpl(pages, width, copies):
 def escpos(pages, width, copies):
     receipts = b"".join(escpos_receipt(trim_bottom(fit_width(page, width))) for page in pages)
     return ESC_POS_INIT + receipts * copies
+
+
+def main(language, width, copies, source, target):
+    with open(source, "rb") as f:
+        pages = pbm_pages(f.read())
+    encode = zpl if language == "zpl" else escpos
+    with open(target, "wb") as f:
+        f.write(encode(pages, int(width), int(copies)))
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:])

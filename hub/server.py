@@ -17,7 +17,7 @@ import time
 from aiohttp import HttpVersion11, web, web_protocol
 
 from .app import make_app
-from .replies import error_body, log
+from .replies import JSON_TYPE, TEXT_TYPE, error_body, is_api, log
 
 KEEPALIVE_SECONDS = 120
 SHUTDOWN_SECONDS = 1
@@ -29,6 +29,16 @@ def log_line(text):
 
 
 class _Connection(web_protocol.RequestHandler):
+    def connection_lost(self, exc):
+        # aiohttp 3.8 lets a handler run on after its client has left. A held
+        # query would wait on for nobody and then take its computer's next
+        # job, which would go out again only when that handout ran out: the
+        # query ends with its connection.
+        request, task = self._current_request, self._task_handler
+        super().connection_lost(exc)
+        if request is not None and request.get("held") and task is not None:
+            task.cancel()
+
     def handle_error(self, request, status=500, exc=None, message=None):
         """Requests aiohttp could not parse: a one-line answer, then the
         connection closes (its framing cannot be trusted)."""
@@ -38,9 +48,12 @@ class _Connection(web_protocol.RequestHandler):
         # the answer is HTTP/1.1 like every other.
         request._version = HttpVersion11
         request._cache.pop("version", None)
-        body = error_body(status, text) if request.path.startswith("/api/") else text.encode()
+        if is_api(request):
+            body, content_type = error_body(status, text), JSON_TYPE
+        else:
+            body, content_type = text.encode(), TEXT_TYPE
         log(request, status, len(body), message or (repr(exc) if exc else ""))
-        response = web.Response(status=status, body=body, content_type="text/plain")
+        response = web.Response(status=status, body=body, headers={"Content-Type": content_type})
         response.force_close()
         return response
 

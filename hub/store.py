@@ -59,6 +59,10 @@ TYPES = {
 }
 
 
+# A job as the API shows it, in the order of the job_by_id query's columns.
+JOB_COLUMNS = ("id", "computer", "printer", "name", "size", "state", "attempts", "submitted", "printed",
+               "source_size")
+
 class Conflict(Exception):
     """A unique key already taken."""
 
@@ -499,10 +503,27 @@ class Store:
         row = await self._db.run(lambda db: db.row("computer_printer", name_key(computer), printer))
         return row is not None, row is not None and row[1] is not None
 
+    async def set_printer_language(self, computer, printer, language, dpi, width_mm):
+        await self._db.run(lambda db: db.rows("set_printer_language", name_key(computer), printer, language,
+                                              dpi, width_mm))
+
+    async def printer_language(self, computer, printer):
+        """(language, dpi, width_mm) of the printer, or None when never set (raw)."""
+        return await self._db.run(lambda db: db.row("printer_language", name_key(computer), printer))
+
+    async def printer_languages(self):
+        """{(computer name key, printer): (language, dpi, width_mm)} of every printer whose language was set."""
+        rows = await self._db.run(lambda db: db.rows("all_printer_languages"))
+        return {(key, printer): tuple(setting) for key, printer, *setting in rows}
+
     async def job(self, job_id):
         row = await self._db.run(lambda db: db.row("job_by_id", job_id))
-        return row and dict(zip(("id", "computer", "printer", "name", "size", "state", "attempts",
-                                 "submitted", "printed"), row))
+        return row and dict(zip(JOB_COLUMNS, row))
+
+    async def latest_jobs(self, count):
+        """The newest jobs, newest first, each as job() gives it."""
+        rows = await self._db.run(lambda db: db.rows("latest_jobs", count))
+        return [dict(zip(JOB_COLUMNS, row)) for row in rows]
 
     async def cancel(self, job_id):
         """Cancels a job not yet printed; True when this call cancelled it."""
@@ -515,14 +536,17 @@ class Store:
 
     # -- jobs --
 
-    async def add_job(self, computer, printer, name, data, file_name=None):
+    async def add_job(self, computer, printer, name, data, file_name=None, source_size=None):
         """Queues a job and returns (id, computer key); raises Conflict when its
-        file name is already waiting."""
+        file name is already waiting. source_size: the size as submitted, when
+        data is its conversion."""
         key = name_key(computer)
 
         async def insertion(db):
             job_id = await db.value("insert_job", computer, key, printer, name, file_name,
                                     len(data), self.clock())
+            if source_size is not None:
+                await db.rows("set_source_size", job_id, source_size)
             await db.many("insert_job_data", [
                 (job_id, start // STORED_BLOCK, data[start:start + STORED_BLOCK])
                 for start in range(0, len(data), STORED_BLOCK)])

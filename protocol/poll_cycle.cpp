@@ -208,23 +208,47 @@ int PrintJob(PrintClient* client, char* const* fields, char* document, unsigned 
     int64_t offset = 0;
     int64_t nextOffset = 0;
     RequestedOffsets requested;
+    // Responses read on the present connection.
+    int32_t answeredOnConnection = 0;
+    // The server ended the connection with requests unanswered: they go again,
+    // on a new connection, from the true offset. A server that ends its
+    // connections after every response (or every few) would cost each of
+    // them a window of requests sent in vain, so the rest of the job keeps
+    // no more in flight than the ended connection answered.
+    auto resendOnNewConnection = [&] {
+        requested.Clear();
+        nextOffset = offset;
+        if (inFlightLimit > answeredOnConnection)
+            inFlightLimit = answeredOnConnection > 1 ? answeredOnConnection : 1;
+        answeredOnConnection = 0;
+    };
     while (offset < size) {
         // Each request after a response read, so the server is never sent
         // more than it has room for while its responses wait to be read. A
         // connection that lost requests (a failed send) gets no more: the
-        // read below meets its failure.
+        // read below meets its failure. One that takes no more requests
+        // still delivers the responses owed.
         while (nextOffset < size && requested.Count() < inFlightLimit &&
                client->RequestsUnanswered == requested.Count()) {
             WriteBlockRequest(document, fields, nextOffset, client->Cipher);
-            if (client->SendRequest(path, kXmlContentType, document) != 0)
+            const int sent = client->SendRequest(path, kXmlContentType, document);
+            if (sent == kConnectionEnding)
+                break;
+            if (sent != 0)
                 return FailJob(client, handle, JobStage::PageStarted, "httpRequest failed");
             requested.Add(nextOffset);
             nextOffset += kBlockSize;
         }
         const int64_t requestedOffset = requested.TakeOldest();
         int32_t received = 0;
-        if (client->ReadResponse(nullptr, 0, reinterpret_cast<char*>(block), kBlockSize, &received) != 0)
+        const int read = client->ReadResponse(nullptr, 0, reinterpret_cast<char*>(block), kBlockSize, &received);
+        if (read == kConnectionEnded) {
+            resendOnNewConnection();
+            continue;
+        }
+        if (read != 0)
             return FailJob(client, handle, JobStage::PageStarted, "httpRequest failed");
+        ++answeredOnConnection;
         if (requestedOffset == offset) {
             // An empty block would ask for the same offset again without end.
             if (received <= 0)
@@ -246,12 +270,11 @@ int PrintJob(PrintClient* client, char* const* fields, char* document, unsigned 
             }
         }
         // A response that announced the connection's close leaves the
-        // requests sent after it unanswered: they go again, on a new
-        // connection, from the true offset.
-        if (client->RequestsUnanswered != requested.Count()) {
-            requested.Clear();
-            nextOffset = offset;
-        }
+        // requests sent after it unanswered.
+        if (client->RequestsUnanswered != requested.Count())
+            resendOnNewConnection();
+        if (client->Socket == kNoSocket)
+            answeredOnConnection = 0;
     }
 
     if (!spooler::EndPagePrinter(handle))

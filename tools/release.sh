@@ -98,5 +98,8 @@ CFLAGS="$(debian_flags CPPFLAGS) $(debian_flags CFLAGS)" CXXFLAGS="$(debian_flag
 cmake --build "$linux_build" --target webprintd -j2
 "$source/installer/debian/build-deb.sh" "$linux_build/app/linux/webprintd" "$version" "$out"
 lintian --fail-on error,warning "$out/webprintd_${version}_"*.deb
-(cd "$out" && sha256sum webprintd_"$version"_*.deb >>SHA256SUMS)
+# And the print hub, architecture-independent Python.
+"$source/installer/debian/build-hub-deb.sh" "$version" "$out"
+lintian --fail-on error,warning "$out/webprint-hub_${version}_all.deb"
+(cd "$out" && sha256sum webprintd_"$version"_*.deb "webprint-hub_${version}_all.deb" >>SHA256SUMS)
 echo "release $version from the $origin in $out"

@@ -42,7 +42,7 @@ computer=WEBPRINT-DEMO
 queue=webprint-demo
 run=$root/build/run
 mkdir -p "$run"
-rm -f "$run/service.sqlite"
+rm -f "$run"/service.sqlite*
 
 lpstat -r 2>/dev/null | grep -q "is running" && cups_started_here="" || cups_started_here=1
 # The printouts land in CUPS's spool, which its backend can reach wherever the

@@ -7,8 +7,8 @@ PACKAGES="cmake g++ make googletest libbenchmark-dev clang libclang-rt-14-dev
 g++-mingw-w64-i686 wine wine32:i386 fonts-wine xvfb xauth xdotool x11-utils imagemagick
 cups cups-ipp-utils libcups2:i386 libcups2-dev nsis wixl msitools python3 procps
 libssl-dev openssl libgnutls30:i386 osslsigncode systemd dpkg-dev man-db tinyproxy curl lintian
-postgresql nginx python3-aiohttp python3-asyncpg
-ghostscript poppler-utils"
+postgresql nginx python3-aiohttp python3-asyncpg chromium chromium-driver python3-selenium
+ghostscript poppler-utils printer-driver-cups-pdf"
 
 missing=""
 for package in $PACKAGES; do

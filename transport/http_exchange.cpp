@@ -116,8 +116,12 @@ void PrintClient::ParseHeaderField(ResponseHead* head, const char* name, const c
         head->Chunked = strstr(value, "chunked") != nullptr ? 1 : 0;
     // The whole name in any letter case; a close named in any of the fields
     // counts.
-    if (StartsWithNoCase(name, "Connection") && name[10] == 0 && ListsToken(value, "close"))
-        head->Close = 1;
+    if (StartsWithNoCase(name, "Connection") && name[10] == 0) {
+        if (ListsToken(value, "close"))
+            head->Close = 1;
+        if (ListsToken(value, "keep-alive"))
+            head->KeepAliveNamed = 1;
+    }
 }
 
 int16_t PrintClient::ParseResponseHead(ResponseHead* head, char* start, char* bodyStart)
@@ -157,16 +161,24 @@ int16_t PrintClient::ParseResponseHead(ResponseHead* head, char* start, char* bo
         }
         position = lineEnd;
     }
+    // An HTTP/1.0 server keeps the connection only when it says so.
+    if (strncmp(statusLine, "HTTP/1.0", 8) == 0 && head->KeepAliveNamed == 0)
+        head->Close = 1;
     return 0;
 }
 
 int PrintClient::SocketReceive(char* buffer, int32_t size, int timeoutMilliseconds)
 {
+    // After a response on it, the server may end a kept connection whenever
+    // it likes: a close, or a reset when requests were still on their way.
+    const bool endMayCome = RepliesOnConnection > 0;
     if (Channel != nullptr) {
         char reason[kTlsReasonCapacity];
         int count = TlsReceive(Channel, buffer, size, timeoutMilliseconds, reason, sizeof reason);
         if (count == -2) {
             ReportError("Read socket timeout, server is maybe not active");
+        } else if (count == 0 && endMayCome) {
+            return kReceiveEnded;
         } else if (count == 0) {
             ReportError("Partner program has issued a closesocket()\n");
             return -1;
@@ -188,6 +200,8 @@ int PrintClient::SocketReceive(char* buffer, int32_t size, int timeoutMillisecon
         ReportError("Read socket timeout, server is maybe not active");
         return -2;
     }
+    if ((count == kReceiveFailed || count == 0) && endMayCome)
+        return kReceiveEnded;
     if (count < 0) {
         ReportError("read() failed");
         ReportPendingError();
@@ -207,7 +221,7 @@ int PrintClient::SocketReceive(char* buffer, int32_t size, int timeoutMillisecon
 // tickets) also make the socket readable.
 bool PrintClient::ConnectionStale()
 {
-    if (Socket == kNoSocket)
+    if (Socket == kNoSocket || SendingEnded)
         return true;
     if (ReceivedHeld > ResponseStart)
         return true;
@@ -237,20 +251,30 @@ int PrintClient::FailExchange(const char* text)
     return 1;
 }
 
-// Reads more of a chunked body; false when the body cannot be completed.
-bool PrintClient::ContinueChunkedBody()
+// Ends an exchange whose read brought no data. A connection that has
+// answered before and then ended goes quietly: the caller asks again on a new
+// one. A failed read or a closed peer before any response turns keep-alive
+// off. After a time-out keep-alive stays as it is, but the connection goes: a
+// response that comes later would pass for the next request's.
+int PrintClient::EndOfConnection(int count)
 {
-    if (ReceivedHeld == kReceiveRoom) {
-        FailExchange("Invalid chunked reply");
-        return false;
+    if (count == kReceiveEnded) {
+        SocketClose();
+        return kConnectionEnded;
     }
-    int count = ReceiveMore(TransportTimeouts.chunkMilliseconds);
-    if (count > 0)
-        return true;
     if (count == -1)
         KeepAlive = false;
-    FailExchange(nullptr);
-    return false;
+    return FailExchange(nullptr);
+}
+
+// Reads more of a chunked body: 0, or the exchange's result when the body
+// cannot be completed.
+int PrintClient::ContinueChunkedBody()
+{
+    if (ReceivedHeld == kReceiveRoom)
+        return FailExchange("Invalid chunked reply");
+    const int count = ReceiveMore(TransportTimeouts.chunkMilliseconds);
+    return count > 0 ? 0 : EndOfConnection(count);
 }
 
 // Decodes a chunked body in place from Body on: the data of every chunk is
@@ -261,14 +285,16 @@ int PrintClient::DecodeChunkedBody(int32_t* responseEnd)
     Head.ContentLength = 0;
     int32_t write = static_cast<int32_t>(Head.Body - Received);
     int32_t readAt = write;
+    // 0 once the byte at readAt is held.
+    auto hold = [&] { return readAt < ReceivedHeld ? 0 : ContinueChunkedBody(); };
     for (;;) {
         // Size line: every hex digit before the extension (';') counts; the line
         // ends at its LF.
         int32_t size = 0;
         bool inExtension = false;
         for (;;) {
-            if (readAt == ReceivedHeld && !ContinueChunkedBody())
-                return 1;
+            if (const int result = hold())
+                return result;
             unsigned char c = static_cast<unsigned char>(Received[readAt++]);
             if (c == '\n')
                 break;
@@ -287,8 +313,8 @@ int PrintClient::DecodeChunkedBody(int32_t* responseEnd)
             return FailExchange("Invalid chunked reply");
         Head.ContentLength += size;
         for (int32_t remaining = size; remaining > 0;) {
-            if (readAt == ReceivedHeld && !ContinueChunkedBody())
-                return 1;
+            if (const int result = hold())
+                return result;
             int32_t take = ReceivedHeld - readAt < remaining ? ReceivedHeld - readAt : remaining;
             memmove(Received + write, Received + readAt, static_cast<size_t>(take));
             write += take;
@@ -296,24 +322,23 @@ int PrintClient::DecodeChunkedBody(int32_t* responseEnd)
             remaining -= take;
         }
         for (int crlf = 0; crlf < 2; ++crlf) {
-            if (readAt == ReceivedHeld && !ContinueChunkedBody())
-                return 1;
+            if (const int result = hold())
+                return result;
             // Anything else here means the size line lied: the data taken
             // would hold framing, or leave chunk data behind as framing.
             if (Received[readAt++] != "\r\n"[crlf])
                 return FailExchange("Invalid chunked reply");
         }
     }
-    // The body is whole. The trailer lines and the empty line after it end
-    // the response as far as they have arrived; no read waits for them.
-    while (readAt < ReceivedHeld) {
-        const void* lineFeed = memchr(Received + readAt, '\n', static_cast<size_t>(ReceivedHeld - readAt));
-        if (lineFeed == nullptr) {
-            readAt = ReceivedHeld;
-            break;
-        }
+    // The body is whole; the response ends at the empty line after the
+    // trailer lines, which may come in later reads. Left behind, a part of it
+    // would begin the next response.
+    for (;;) {
         const int32_t lineStart = readAt;
-        readAt = static_cast<int32_t>(static_cast<const char*>(lineFeed) - Received) + 1;
+        do {
+            if (const int result = hold())
+                return result;
+        } while (Received[readAt++] != '\n');
         if (readAt - lineStart == 1 || (readAt - lineStart == 2 && Received[lineStart] == '\r'))
             break;
     }
@@ -327,23 +352,33 @@ int PrintClient::httpRequest(const char* path, const char* extraHeader, const ch
 {
     if (SendRequest(path, extraHeader, body) != 0)
         return 1;
-    return ReadResponse(headOut, headCapacity, bodyOut, bodyCapacity, bodyLength);
+    int result = ReadResponse(headOut, headCapacity, bodyOut, bodyCapacity, bodyLength);
+    // The server ended the kept connection before this response: the request
+    // goes once more, on a new connection, where an end is a failure.
+    if (result == kConnectionEnded) {
+        if (SendRequest(path, extraHeader, body) != 0)
+            return 1;
+        result = ReadResponse(headOut, headCapacity, bodyOut, bodyCapacity, bodyLength);
+    }
+    return result == 0 ? 0 : 1;
 }
 
 int PrintClient::SendRequest(const char* path, const char* extraHeader, const char* body)
 {
-    // Here, and only here, an ended connection is told from a failed one. A
-    // close seen before anything is sent, announced by the last response
+    // A close seen before anything is sent, announced by the last response
     // (which closed the connection then) or found on the socket, is the
     // ordinary end of a kept connection: the request goes on a new one, and
-    // keep-alive stays on. A read that finds the connection gone instead of a
-    // response is a failure (ReadResponse turns keep-alive off). Bytes
+    // keep-alive stays on. So is an end that a read finds after the
+    // connection has answered (ReadResponse); only an end before any response
+    // is a failure, which turns keep-alive off. Bytes
     // waiting that no request asked for (a server that answered twice) would
     // pass for this request's response, so they go with their connection.
     // With requests unanswered, what waits is their responses.
     // Inside TLS a failed connect ends the request: its reason is told, and
     // nothing goes out without a channel, so no send or read could fail on
     // its own.
+    if (SendingEnded && RequestsUnanswered > 0)
+        return kConnectionEnding;
     if (RequestsUnanswered == 0 && (!KeepAlive || ConnectionStale()) && SocketConnect() != 0 && UseTls)
         return FailExchange(nullptr);
 
@@ -360,18 +395,29 @@ int PrintClient::SendRequest(const char* path, const char* extraHeader, const ch
     }
     // Head and body leave in one send when they fit: the server then wakes
     // once per request (inside TLS, decrypts one record). The bytes are the
-    // same. A failed send has reported itself and closed the connection, so
-    // the read of the response fails and ends the exchange.
-    int failed;
+    // same.
+    int sent;
     if (bodyBytes <= kReceiveRoom - headBytes) {
         memcpy(request + headBytes, body, static_cast<size_t>(bodyBytes));
-        failed = SocketSend(request, headBytes + bodyBytes);
+        sent = SendBytes(request, headBytes + bodyBytes);
     } else {
-        failed = SocketSend(request, headBytes);
-        failed |= SocketSend(body, bodyBytes);
+        sent = SendBytes(request, headBytes);
+        if (sent == 0)
+            sent = SendBytes(body, bodyBytes);
     }
-    if (failed == 0)
+    if (sent == 0) {
         ++RequestsUnanswered;
+        return 0;
+    }
+    // A server that closed or reset the connection may still have sent the
+    // responses owed on it: they are read, and nothing more goes on it.
+    if (sent == kSendFailed && RequestsUnanswered > 0) {
+        SendingEnded = true;
+        return kConnectionEnding;
+    }
+    // Reported, and the connection closed: the read of the response fails
+    // and ends the exchange.
+    FailSend();
     return 0;
 }
 
@@ -399,8 +445,8 @@ int PrintClient::ReadResponse(char* headOut, int32_t headCapacity, char* bodyOut
         ResponseStart = 0;
     }
 
-    do {
-        // One pass per response: an interim 100 is dropped with everything held.
+    for (;;) {
+        // One pass per response head.
         char* bodyStart = nullptr;
         for (;;) {
             char* response = Received + ResponseStart;
@@ -419,26 +465,22 @@ int PrintClient::ReadResponse(char* headOut, int32_t headCapacity, char* bodyOut
             if (bodyStart != nullptr &&
                 (Head.Chunked == 1 || Head.StatusCode == 100 || Head.ContentLength <= held - Head.HeadLength))
                 break;
-            int count = ReceiveMore(TransportTimeouts.headMilliseconds + HeldReplyMilliseconds);
-            // A reply that comes after its time-out would pass for the next
-            // request's, so the connection goes; keep-alive stays as it is.
-            if (count == -2)
-                return FailExchange(nullptr);
-            if (count < 0) {
-                KeepAlive = false;
-                ReleaseConnection();
-                return 1;
-            }
+            const int count = ReceiveMore(TransportTimeouts.headMilliseconds + HeldReplyMilliseconds);
+            if (count < 0)
+                return EndOfConnection(count);
         }
-        if (Head.StatusCode == 100)
-            ForgetReceived();
-    } while (Head.StatusCode == 100);
+        if (Head.StatusCode != 100)
+            break;
+        // An interim response is its head alone; what follows it belongs to
+        // the final response and to those after it.
+        ResponseStart += Head.HeadLength;
+    }
 
     char* const headText = Received + ResponseStart;
     int32_t responseEnd;
     if (Head.Chunked == 1) {
-        if (DecodeChunkedBody(&responseEnd) != 0)
-            return 1;
+        if (const int result = DecodeChunkedBody(&responseEnd))
+            return result;
     } else {
         // No length given: the body is what arrived together with the head,
         // unless more responses are to come, whose bytes those are.
@@ -449,6 +491,7 @@ int PrintClient::ReadResponse(char* headOut, int32_t headCapacity, char* bodyOut
     ResponseStart = responseEnd;
     if (RequestsUnanswered > 0)
         --RequestsUnanswered;
+    ++RepliesOnConnection;
 
     const bool fits = (headOut == nullptr || Head.HeadLength < headCapacity) &&
                       (bodyOut == nullptr || Head.ContentLength <= bodyCapacity);

@@ -59,7 +59,7 @@ int PrintClient::OpenProxyTunnel()
     ServerAuthority(server, sizeof server);
     char request[2 * sizeof server + 40];
     const int length = snprintf(request, sizeof request, "CONNECT %s HTTP/1.1\r\nHost: %s\r\n\r\n", server, server);
-    if (send(Socket, request, length, kSendFlags) != length) {
+    if (SendWithin(Socket, request, length, TransportTimeouts.headMilliseconds, &SendTimeoutSet) != 0) {
         ReportError("write() failed");
         return 1;
     }

@@ -20,7 +20,8 @@ PrintClient::PrintClient()
     : Socket(kNoSocket), Head(), Cipher(), ComputerName(), Host(), Port(0),
       OnProgress(nullptr), OnStatus(nullptr), OnLog(nullptr), UseTls(false), Channel(nullptr), ProxyHost(),
       ProxyPort(0), BlocksInFlight(1), LongPoll(0), HeldReplyMilliseconds(0), RequestsUnanswered(0),
-      ReceiveTimeoutSet(0), ReceivedHeld(0), ResponseStart(0)
+      RepliesOnConnection(0), SendingEnded(false), ReceiveTimeoutSet(0), SendTimeoutSet(0), ReceivedHeld(0),
+      ResponseStart(0)
 {
     Received[0] = 0;
     Received[1] = 0;
@@ -99,15 +100,27 @@ int PrintClient::SocketConnect()
     return 0;
 }
 
-int PrintClient::SocketSend(const void* data, int32_t length)
+// 0 when all of data went out within the read time-out, else the reason
+// (kSendFailed for a connection the peer has ended).
+int PrintClient::SendBytes(const void* data, int32_t length)
 {
     if (UseTls) {
         // Without a channel nothing goes out: never in clear.
-        if (Channel != nullptr && TlsSend(Channel, data, length) == 0)
-            return 0;
-    } else if (send(Socket, static_cast<const char*>(data), length, kSendFlags) == length) {
-        return 0;
+        if (Channel == nullptr)
+            return kSendWaitFailed;
+        return TlsSend(Channel, data, length) == 0 ? 0 : kSendFailed;
     }
+    return SendWithin(Socket, static_cast<const char*>(data), length, TransportTimeouts.headMilliseconds,
+                      &SendTimeoutSet);
+}
+
+int PrintClient::SocketSend(const void* data, int32_t length)
+{
+    return SendBytes(data, length) == 0 ? 0 : FailSend();
+}
+
+int PrintClient::FailSend()
+{
     ReportError("write() failed");
     ReportPendingError();
     SocketClose();
@@ -119,9 +132,12 @@ void PrintClient::SocketClose()
     // Whatever was held or awaited belonged to this connection.
     ForgetReceived();
     RequestsUnanswered = 0;
+    RepliesOnConnection = 0;
+    SendingEnded = false;
     if (Socket == kNoSocket)
         return;
     ReceiveTimeoutSet = 0;
+    SendTimeoutSet = 0;
     if (Channel != nullptr) {
         TlsClose(Channel);
         Channel = nullptr;

@@ -20,9 +20,12 @@ struct ResponseHead {
     char* Body;
     int16_t StatusCode;
     int32_t Chunked;
-    // 1 when a Connection field names "close": the server sends nothing more
-    // on this connection after this response.
+    // 1 when a Connection field names "close", or an HTTP/1.0 response does
+    // not name "keep-alive": the server sends nothing more on this connection
+    // after this response.
     int32_t Close;
+    // 1 when a Connection field names "keep-alive".
+    int32_t KeepAliveNamed;
 };
 
 // Sizes of the client's text fields, terminator included.
@@ -42,6 +45,15 @@ struct ReceiveTimeouts {
     int chunkMilliseconds;
 };
 extern ReceiveTimeouts TransportTimeouts;
+
+// Results of SendRequest and ReadResponse besides 0 and 1. The server ended a
+// connection that had answered before: not a failure, and nothing is
+// reported. kConnectionEnding: the request did not go out, as the connection
+// takes no more; the responses owed on it are still to be read.
+// kConnectionEnded: the connection closed or reset before this response was
+// whole; the requests unanswered on it go again on a new connection.
+constexpr int kConnectionEnding = 2;
+constexpr int kConnectionEnded = 3;
 
 // On from process start until the first receive that fails with an error or a
 // closed peer; then every request connects and closes by itself.
@@ -77,8 +89,16 @@ struct PrintClient {
     int32_t HeldReplyMilliseconds;
     // Requests sent on this connection whose responses are still to be read.
     int32_t RequestsUnanswered;
-    // The read bound the socket enforces by itself, where the platform has one.
+    // Complete responses read on this connection: once it has answered, its
+    // end is the server's ordinary close, not a failure.
+    int32_t RepliesOnConnection;
+    // A send failed while responses were owed: no request goes on this
+    // connection any more, and what it still delivers is read.
+    bool SendingEnded;
+    // The read and send bounds the socket enforces by itself, where the
+    // platform has them.
     int ReceiveTimeoutSet;
+    int SendTimeoutSet;
     // What has arrived and is not yet read as a response, from ResponseStart
     // to ReceivedHeld. It outlives an exchange: with requests in flight, the
     // bytes after one response begin the next. After every read two NULs
@@ -120,7 +140,8 @@ struct PrintClient {
 
     // Sends one POST, on the kept connection or a new one. 0 when it went
     // out, or when its send failed (reported; the read of its response then
-    // fails); 1 when nothing was sent and there is nothing to read.
+    // fails); 1 when nothing was sent and there is nothing to read;
+    // kConnectionEnding.
     int SendRequest(const char* path, const char* extraHeader, const char* body);
     // Bytes SendRequest puts on the wire for this request.
     int32_t RequestLength(const char* path, const char* extraHeader, const char* body);
@@ -128,11 +149,14 @@ struct PrintClient {
     // complete response with status 200. headOut (headCapacity bytes)
     // receives the head text and a NUL; bodyOut (bodyCapacity bytes) receives
     // exactly the body bytes, no NUL. A response whose head or body does not
-    // fit its output fails without writing it.
+    // fit its output fails without writing it. kConnectionEnded as above.
     int ReadResponse(char* headOut, int32_t headCapacity, char* bodyOut, int32_t bodyCapacity,
                      int32_t* bodyLength);
 
-    // Byte count, -1 for an error or a closed peer, -2 for a time-out.
+    // Byte count, -1 for an error or a closed peer, -2 for a time-out;
+    // kReceiveEnded, not reported, when the peer closed or reset a connection
+    // that has answered before.
+    static constexpr int kReceiveEnded = -3;
     int SocketReceive(char* buffer, int32_t size, int timeoutMilliseconds);
 
     // 0, or -2 when the head text holds no "HTTP".
@@ -144,8 +168,11 @@ struct PrintClient {
     static char* FindHeadEnd(char* buffer, int32_t held);
 
 private:
+    int SendBytes(const void* data, int32_t length);
+    int FailSend();
     int ReceiveMore(int timeoutMilliseconds);
-    bool ContinueChunkedBody();
+    int ContinueChunkedBody();
+    int EndOfConnection(int count);
     int DecodeChunkedBody(int32_t* responseEnd);
     int FailExchange(const char* text);
     bool ConnectionStale();

@@ -1,5 +1,7 @@
 #include "transport/socket_shim.h"
 
+#include "transport/deadline.h"
+
 #ifdef _WIN32
 #include <atomic>
 
@@ -206,6 +208,105 @@ int ReceiveWithin(SocketHandle socketHandle, char* buffer, int size, int timeout
         return ready < 0 ? kReceiveWaitFailed : kReceiveTimedOut;
     const ssize_t count = recv(socketHandle, buffer, static_cast<size_t>(size), 0);
     return count < 0 ? kReceiveFailed : static_cast<int>(count);
+#endif
+}
+
+#ifdef _WIN32
+// What SendWithin's *socketTimeout holds once the socket sends without blocking.
+static constexpr int kSendsWithoutBlocking = -1;
+
+// Waits until the socket takes more or has failed, or a stop: >0, 0 at the
+// time-out, <0 on an error or a stop.
+static int WaitWritable(SocketHandle socketHandle, int timeoutMilliseconds)
+{
+    if (WaitsEnded)
+        return -1;
+    fd_set writeSet;
+    fd_set failSet;
+    fd_set readSet;
+    FD_ZERO(&writeSet);
+    FD_ZERO(&failSet);
+    FD_ZERO(&readSet);
+    FD_SET(socketHandle, &writeSet);
+    FD_SET(socketHandle, &failSet);
+    const SocketHandle wake = WakeSocket;
+    if (wake != kNoSocket)
+        FD_SET(wake, &readSet);
+    timeval timeout;
+    timeout.tv_sec = timeoutMilliseconds / 1000;
+    timeout.tv_usec = (timeoutMilliseconds % 1000) * 1000;
+    const int ready = select(0, &readSet, &writeSet, &failSet, &timeout);
+    if (WaitsEnded || (ready > 0 && !FD_ISSET(socketHandle, &writeSet) && !FD_ISSET(socketHandle, &failSet)))
+        return -1;
+    return ready;
+}
+#endif
+
+int SendWithin(SocketHandle socketHandle, const char* data, int length, int timeoutMilliseconds, int* socketTimeout)
+{
+    if (socketHandle == kNoSocket)
+        return kSendWaitFailed;
+#ifdef _WIN32
+    if (WakeSocket == kNoSocket && !WaitsEnded && timeoutMilliseconds > 0) {
+        if (*socketTimeout != timeoutMilliseconds) {
+            const DWORD milliseconds = static_cast<DWORD>(timeoutMilliseconds);
+            const char* value = reinterpret_cast<const char*>(&milliseconds);
+            const bool set = setsockopt(socketHandle, SOL_SOCKET, SO_SNDTIMEO, value, sizeof milliseconds) == 0;
+            *socketTimeout = set ? timeoutMilliseconds : 0;
+        }
+        if (*socketTimeout == timeoutMilliseconds) {
+            while (length > 0) {
+                const int sent = send(socketHandle, data, length, 0);
+                if (sent <= 0)
+                    return WSAGetLastError() == WSAETIMEDOUT ? kSendTimedOut : kSendFailed;
+                data += sent;
+                length -= sent;
+            }
+            return 0;
+        }
+    }
+    // From its first send on, a socket whose waits watch a stop does not
+    // block, so a wait for room watches the stop as well. Its reads wait
+    // before every recv all the same.
+    if (*socketTimeout != kSendsWithoutBlocking) {
+        u_long nonBlocking = 1;
+        if (ioctlsocket(socketHandle, FIONBIO, &nonBlocking) != 0)
+            return kSendFailed;
+        *socketTimeout = kSendsWithoutBlocking;
+    }
+    const Deadline deadline(timeoutMilliseconds);
+    while (length > 0) {
+        const int sent = send(socketHandle, data, length, 0);
+        if (sent > 0) {
+            data += sent;
+            length -= sent;
+            continue;
+        }
+        if (sent < 0 && WSAGetLastError() != WSAEWOULDBLOCK)
+            return kSendFailed;
+        const int ready = WaitWritable(socketHandle, deadline.LeftMilliseconds());
+        if (ready <= 0)
+            return ready < 0 ? kSendWaitFailed : kSendTimedOut;
+    }
+    return 0;
+#else
+    (void)socketTimeout;
+    const Deadline deadline(timeoutMilliseconds);
+    while (length > 0) {
+        const ssize_t sent = send(socketHandle, data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            data += sent;
+            length -= static_cast<int>(sent);
+            continue;
+        }
+        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return kSendFailed;
+        // The wait ends at once when a stop is requested.
+        const int ready = WaitFor(socketHandle, POLLOUT, deadline.LeftMilliseconds());
+        if (ready <= 0)
+            return ready < 0 ? kSendWaitFailed : kSendTimedOut;
+    }
+    return 0;
 #endif
 }
 

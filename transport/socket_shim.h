@@ -60,6 +60,20 @@ constexpr int kReceiveWaitFailed = -3;  // also for kNoSocket
 // socket, set anew whenever the time-out differs.
 int ReceiveWithin(SocketHandle socketHandle, char* buffer, int size, int timeoutMilliseconds, int* socketTimeout);
 
+// What SendWithin returns besides 0 (every byte taken).
+constexpr int kSendFailed = -1;
+constexpr int kSendTimedOut = -2;
+constexpr int kSendWaitFailed = -3;  // a stop, or kNoSocket
+
+// Sends all of data, waiting at most timeoutMilliseconds in all while the
+// peer takes none: a server that stops reading cannot hold a poll for good,
+// and a stop ends the wait as it ends a read's. Windows without a stop to
+// watch has the socket bound the send itself (SO_SNDTIMEO); while a stop is
+// watched the socket sends without blocking from then on, and waits as
+// WaitReadable does. *socketTimeout records which, set once per socket: 0
+// for a new one.
+int SendWithin(SocketHandle socketHandle, const char* data, int length, int timeoutMilliseconds, int* socketTimeout);
+
 #ifndef _WIN32
 // A daemon's stop request: once this descriptor turns readable, every wait
 // for the server (connect included) fails at once, so a stop cuts a poll

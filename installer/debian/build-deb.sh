@@ -20,15 +20,8 @@ version=$2
 mkdir -p "$3"
 out=$(realpath "$3")
 arch=$(dpkg --print-architecture)
-if [ -n "${DEBEMAIL:-}" ]; then
-    maintainer="${DEBFULLNAME:-webprintd maintainers} <$DEBEMAIL>"
-else
-    maintainer=$(git -C "$here" log -1 --format='%cn <%ce>' 2>/dev/null || true)
-fi
-if [ -z "$maintainer" ]; then
-    echo "$0: no maintainer: set DEBEMAIL (and DEBFULLNAME)" >&2
-    exit 2
-fi
+. "$here/deb-common.sh"
+maintainer=$(deb_maintainer)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -41,14 +34,8 @@ install -d "$root/usr/share/man/man8" "$root/usr/share/doc/webprintd"
 gzip -9n <"$daemon_files/webprintd.8" >"$root/usr/share/man/man8/webprintd.8.gz"
 install -m 0644 "$here/copyright" "$root/usr/share/doc/webprintd/copyright"
 install -D -m 0644 "$here/lintian-overrides" "$root/usr/share/lintian/overrides/webprintd"
-# A native package's changelog: one entry, for this version.
-gzip -9n >"$root/usr/share/doc/webprintd/changelog.gz" <<CHANGELOG
-webprintd ($version) stable; urgency=medium
-
-  * Release $version of webprintd, the web printing client for Linux and CUPS.
-
- -- $maintainer  $(date -u -R -d "@${SOURCE_DATE_EPOCH:-$(date +%s)}")
-CHANGELOG
+deb_changelog "$root" webprintd "$version" "$maintainer" \
+    "Release $version of webprintd, the web printing client for Linux and CUPS."
 
 # The libraries the program links, as package dependencies.
 mkdir -p "$work/debian"
@@ -58,7 +45,6 @@ depends=$(cd "$work" && dpkg-shlibdeps -O -e"$root/usr/sbin/webprintd" 2>/dev/nu
 install -d "$root/DEBIAN"
 install -m 0755 "$here/postinst" "$here/prerm" "$here/postrm" "$root/DEBIAN/"
 echo /etc/webprint/webprint.conf >"$root/DEBIAN/conffiles"
-(cd "$root" && find usr lib -type f -print0 | sort -z | xargs -0 md5sum) >"$root/DEBIAN/md5sums"
 cat >"$root/DEBIAN/control" <<CONTROL
 Package: webprintd
 Version: $version
@@ -75,6 +61,4 @@ Description: web printing client for CUPS
  own unprivileged user.
 CONTROL
 
-deb=$out/webprintd_${version}_$arch.deb
-dpkg-deb --root-owner-group -Zxz --build "$root" "$deb" >/dev/null
-echo "built $deb"
+deb_pack "$root" "$out/webprintd_${version}_$arch.deb"

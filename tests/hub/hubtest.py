@@ -3,6 +3,8 @@ raw client that sends exactly the bytes the webprint client sends.
 
 Run the tests with /usr/bin/python3 (the hub needs Debian's aiohttp and
 asyncpg): /usr/bin/python3 -m unittest discover -s tests/hub
+With HUB_TEST_POSTGRES=1 the hubs of ServiceTest keep their data in a
+private PostgreSQL cluster instead of SQLite files.
 """
 
 import http.client
@@ -30,6 +32,26 @@ PREFIXES = (
 CLIENT_HEAD = (b"POST /%s HTTP/1.1\r\nContent-Length: %d\r\n"
                b"User-Agent: Tarnwick Jan  9 2014\r\nConnection: Keep-Alive\r\n"
                b"Host: 127.0.0.1\r\nContent-Type: application/xml\r\n\r\n")
+
+_cluster = []
+
+
+def postgres_cluster():
+    """The tests' private PostgreSQL cluster, started at the first call, stopped at exit."""
+    import atexit
+    import services
+    if not _cluster:
+        _cluster.append(services.PostgresCluster({"fsync": "off"}).start())
+        atexit.register(_cluster[0].stop)
+    return _cluster[0]
+
+
+def postgres_database():
+    """The URL of a new empty database in the tests' cluster."""
+    cluster = postgres_cluster()
+    number = len(cluster.psql("SELECT datname FROM pg_database").split())
+    return cluster.create_database("hubtest%d" % number)
+
 
 Response = namedtuple("Response", "status headers body chunks")
 
@@ -166,6 +188,8 @@ class ServiceTest(unittest.TestCase):
         self.service = self.start()
 
     def database(self):
+        if os.environ.get("HUB_TEST_POSTGRES"):
+            return postgres_database()
         return os.path.join(self.directory, "jobs.sqlite")
 
     def show_log_on_failure(self):

@@ -28,6 +28,8 @@ import subprocess
 import tempfile
 import time
 
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+PYTHON = "/usr/bin/python3"
 PG_BIN = "/usr/lib/postgresql/15/bin"
 NGINX = "/usr/sbin/nginx"
 START_DEADLINE = 30  # seconds
@@ -152,6 +154,11 @@ class PostgresCluster:
         return False
 
 
+HUB_CONFIG = """\
+listen = 127.0.0.1:{port}
+database = {database}
+"""
+
 NGINX_CONF = """\
 worker_processes {workers};
 worker_rlimit_nofile {files};
@@ -239,3 +246,47 @@ class NginxFront:
     def __exit__(self, *exc):
         self.stop()
         return False
+
+
+class HubInstance:
+    """One hub instance (`python3 -m hub serve`) on a free port of 127.0.0.1,
+    over a SQLite file in folder or, given a DSN, a PostgreSQL database.
+    The instance can be killed and started again on the same port."""
+
+    def __init__(self, folder, database=None, port=None):
+        self.folder = folder
+        self.port = port or free_port()
+        self.database = database or os.path.join(folder, "hub.sqlite")
+        self.config = os.path.join(folder, f"hub-{self.port}.conf")
+        self.log = os.path.join(folder, f"hub-{self.port}.log")
+        with open(self.config, "w") as conf:
+            conf.write(HUB_CONFIG.format(port=self.port, database=self.database))
+        self.process = None
+
+    def command(self, *args):
+        """Runs a hub command on this instance's settings; its output."""
+        return subprocess.run([PYTHON, "-m", "hub", *args, "--config", self.config], cwd=ROOT, check=True,
+                              stdout=subprocess.PIPE, text=True).stdout
+
+    def start(self):
+        with open(self.log, "ab") as log:
+            # Every held query is an open connection: as many as the hard limit allows.
+            self.process = subprocess.Popen([PYTHON, "-m", "hub", "serve", "--config", self.config], cwd=ROOT,
+                                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=log,
+                                            preexec_fn=raise_file_limit)
+        _wait_listening(self.port, self.process, self.log)
+        return self
+
+    def kill(self):
+        self.process.kill()
+        self.process.wait()
+
+    def stop(self):
+        if self.process is not None and self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait(timeout=START_DEADLINE)
+
+
+def raise_file_limit():
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))

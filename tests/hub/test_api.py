@@ -44,6 +44,7 @@ class AnswersTest(ApiTest):
     def test_answers_for_tokens_names_and_sizes(self):
         token = self.command("token", "add", "shop")
         self.register(self.client(), printers=((b"B\xfcro", 0),))
+        printer_target = "/api/computers/PC01/printers/B%C3%BCro"
         rows = (
             # (method, target, body, token, status, answer or its error)
             ("POST", self.job_target(), b"x", None, 401, None),
@@ -58,6 +59,17 @@ class AnswersTest(ApiTest):
             ("GET", "/api/jobs/999", None, token, 404, "Unknown job"),
             ("GET", "/api/jobs/abc", None, token, 404, "Not found"),
             ("DELETE", "/api/jobs/999", None, token, 404, "Unknown job"),
+            # The printer's language, and the options and documents it takes.
+            ("POST", self.job_target() + "&copies=2", b"x", token, 400,
+             "this printer takes its jobs raw: options need the printer's language set"),
+            ("PUT", printer_target, b'{"language": "zpl"}', token, 400,
+             "zpl needs dpi, a whole number from 100 to 1200"),
+            ("PUT", "/api/computers/PC01/printers/Buro", b'{"language": "pdf"}', token, 404, "Unknown printer"),
+            ("PUT", printer_target, b'{"language": "postscript"}', token, 200,
+             {"computer": "PC01", "printer": "Büro", "language": "postscript"}),
+            ("POST", self.job_target() + "&duplex=both", b"%!PS", token, 400, "duplex must be none, long or short"),
+            ("POST", self.job_target(), b"\x89PNG\r\n\x1a\n", token, 422,
+             "the PNG image is damaged: it lacks its header or its pixels"),
             ("POST", self.job_target(), b"x" * JOB_LIMIT, token, 201, {"id": 1, "state": "queued"}),
         )
         for method, target, body, bearer, status, expected in rows:
@@ -85,7 +97,8 @@ class AnswersTest(ApiTest):
         (pc01,) = [c for c in self.call("GET", "/api/computers", token=token)[1]["computers"]
                    if c["name"] == "PC01"]
         self.assertEqual((pc01["user"], pc01["printers"], pc01["online"]),
-                         ("JSMITH", [{"name": "Büro", "hidden": True}, {"name": "Plain", "hidden": False}], True))
+                         ("JSMITH", [{"name": "Büro", "hidden": True, "language": "raw"},
+                                     {"name": "Plain", "hidden": False, "language": "raw"}], True))
         self.assertRegex(pc01["last_poll"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
 
 

@@ -4,20 +4,32 @@ printer language and read back: PDF and PostScript through Ghostscript and
 pdftotext, the label and receipt rasters decoded into bitmaps and compared
 with Ghostscript's own rendering of the document. PCL has no reader in
 Debian: its PJL frame is read instead. Then the options, accepted and refused.
+Last, end to end: a PDF submitted to the hub for a CUPS queue that speaks
+PostScript, printed by webprintd into a PDF-writing queue (cups-pdf), and
+its text read back (as root, with webprintd built).
 
   /usr/bin/python3 -m unittest discover -s tests/hub -p 'test_convert.py' -v"""
 
 import asyncio
+import glob
+import json
 import os
 import re
+import shutil
 import struct
 import subprocess
 import sys
 import tempfile
 import unittest
+import urllib.parse
+import urllib.request
 import zlib
 
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, ROOT)
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+from cups_watch import QueueWatch, jobs  # noqa: E402
+from e2e_common import wait_for  # noqa: E402
 from hub import convert  # noqa: E402
 from hub.convert import Options, Printer, Refused, Unreadable  # noqa: E402
 
@@ -92,14 +104,19 @@ def zpl_labels(data, copies=False):
     """The rows of each ^GF label, its compressed hex decoded (with copies: (copies, rows))."""
     labels = []
     for match in re.finditer(rb"\^GFA,(\d+),\d+,(\d+),([^\^]*)\^FS\^PQ(\d+)", data):
-        row_bytes, rows, previous = int(match.group(2)), [], None
-        for item in re.findall(r"[0-9A-F]*[,:]|[0-9A-F]+", match.group(3).decode()):
-            if item == ":":
-                row = previous
-            else:
-                row = item.rstrip(",").ljust(row_bytes * 2, "0")
-            rows.append(int(row, 16))
-            previous = row
+        width = int(match.group(2)) * 2
+        # Repeat counts first: G-Y count 1-19, g-z 20-400, added up.
+        graphic = re.sub(r"([G-Yg-z]+)([0-9A-F])", lambda m: m.group(2) * sum(
+            ord(c) - ord("F") if c < "a" else (ord(c) - ord("f")) * 20 for c in m.group(1)), match.group(3).decode())
+        rows, row = [], ""
+        for char in graphic:
+            if char == ":":
+                rows.append(rows[-1])
+                continue
+            row = row.ljust(width, "0") if char == "," else row + char
+            if len(row) == width:
+                rows.append(int(row, 16))
+                row = ""
         labels.append((int(match.group(4)), rows) if copies else rows)
     return labels
 
@@ -198,6 +215,8 @@ class Conversions(unittest.TestCase):
                     run(document, Printer("pcl6"), options)
         with self.assertRaisesRegex(Unreadable, "longer than 1 s"):
             run(b"%!PS\n{ } loop\n", Printer("pdf"), converter=convert.Converter(seconds=1))
+        with self.assertRaisesRegex(Unreadable, "larger than 2000 bytes"):
+            run(PDF, Printer("pcl5"), converter=convert.Converter(output=2000))
 
 
 class JobOptions(unittest.TestCase):
@@ -206,7 +225,7 @@ class JobOptions(unittest.TestCase):
             ({}, Printer("pdf"), Options()),
             ({"copies": "2", "duplex": "long", "paper": "A5", "pages": "2-3,5"}, Printer("pcl5"),
              Options(2, "long", "A5", "2-3,5")),
-            ({"copies": "4", "pages": "1"}, LABEL, Options(4, "", "", "1")),
+            ({"copies": "4", "pages": "1", "duplex": "none"}, LABEL, Options(4, "none", "", "1")),
             ({"color": "yes"}, Printer("pdf"), "unknown option 'color'"),
             ({"copies": "0"}, Printer("pdf"), "copies must be"),
             ({"copies": "1000"}, Printer("pdf"), "copies must be"),
@@ -248,6 +267,78 @@ class JobOptions(unittest.TestCase):
                 else:
                     with self.assertRaisesRegex(Refused, expected):
                         convert.printer_setting(body)
+
+
+DAEMON = os.environ.get("WEBPRINTD", os.path.join(ROOT, "build", "native-asan", "app", "linux", "webprintd"))
+PDF_QUEUE = "webprint-convert-pdf"
+# cups-pdf reads the settings named in the device's address from here; its PDFs land in PRINTED.
+PDF_QUEUE_SETTINGS = f"/etc/cups/cups-pdf-{PDF_QUEUE}.conf"
+PRINTED = f"/var/spool/{PDF_QUEUE}"
+COMPUTER = "CONVERT-E2E"
+
+
+@unittest.skipUnless(os.geteuid() == 0 and os.path.exists(DAEMON) and os.path.exists("/usr/lib/cups/backend/cups-pdf"),
+                     "needs root, a built webprintd and cups-pdf")
+class PrintedThroughCups(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="convert-e2e-")
+        self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
+        shutil.rmtree(PRINTED, ignore_errors=True)
+        os.makedirs(PRINTED)
+        with open(PDF_QUEUE_SETTINGS, "w") as f:
+            f.write(f"Out {PRINTED}\nAnonDirName {PRINTED}\n")
+        self.addCleanup(os.remove, PDF_QUEUE_SETTINGS)
+        self.addCleanup(subprocess.run, ["lpadmin", "-x", PDF_QUEUE])
+        # A queue without a driver: its jobs reach cups-pdf as they come, PostScript here.
+        subprocess.run(["lpadmin", "-p", PDF_QUEUE, "-E", "-v", f"cups-pdf:/{PDF_QUEUE}"], check=True)
+        subprocess.run(["cancel", "-a", "-x", PDF_QUEUE], check=True)
+
+    def start(self, command, log):
+        """The process, stopped when the test ends."""
+        with open(os.path.join(self.work, log), "ab") as output:
+            process = subprocess.Popen(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=output, text=True)
+        self.addCleanup(process.stdout.close)
+        self.addCleanup(process.wait, 30)
+        self.addCleanup(process.terminate)
+        return process
+
+    def api(self, method, path, body=None):
+        request = urllib.request.Request(f"http://127.0.0.1:{self.port}/api/{path}", data=body, method=method,
+                                         headers={"Authorization": f"Bearer {self.token}"})
+        with urllib.request.urlopen(request, timeout=30) as answer:
+            return answer.status, json.load(answer)
+
+    def test_a_pdf_printed_on_a_postscript_queue(self):
+        config = os.path.join(self.work, "hub.conf")
+        with open(config, "w") as f:
+            f.write(f"listen = 127.0.0.1:0\ndatabase = {self.work}/hub.sqlite\n")
+        hub = ["/usr/bin/python3", "-m", "hub"]
+        self.token = subprocess.run(hub + ["token", "add", "convert-e2e", "--config", config], cwd=ROOT, check=True,
+                                    capture_output=True, text=True).stdout.split()[-1]
+        listening = self.start(hub + ["serve", "--config", config], "hub.log").stdout.readline()
+        self.port = int(listening.rsplit(":")[-1])
+        daemon_config = os.path.join(self.work, "webprint.conf")
+        with open(daemon_config, "w") as f:
+            f.write(f"Url = 127.0.0.1\nPort = {self.port}\nPollFreq = 1\nComputerName = {COMPUTER}\n")
+        self.start([DAEMON, "--config", daemon_config], "daemon.log")
+        wait_for(lambda: any(computer["name"] == COMPUTER for computer in self.api("GET", "computers")[1]["computers"]),
+                 "webprintd to register")
+        self.assertEqual(200, self.api("PUT", f"computers/{COMPUTER}/printers/{PDF_QUEUE}",
+                                       json.dumps({"language": "postscript"}).encode())[0])
+        query = urllib.parse.urlencode({"computer": COMPUTER, "printer": PDF_QUEUE, "name": "two pages.pdf",
+                                        "pages": "2"})
+        document = ghostscript(TWO_PAGES, "-sDEVICE=pdfwrite")
+        status, job = self.api("POST", "jobs?" + query, document)
+        self.assertEqual(201, status)
+        wait_for(lambda: any(row[0] == "completed" for row in jobs(PDF_QUEUE).values()), "the printout",
+                 watch=QueueWatch(PDF_QUEUE))
+        [printed] = glob.glob(f"{PRINTED}/*.pdf")
+        with open(printed, "rb") as f:
+            self.assertEqual(["Hub page two"], text_pages(f.read()))
+        job = wait_for(lambda: (lambda job: job["state"] == "printed" and job)(self.api("GET", f"jobs/{job['id']}")[1]),
+                       "the job to be acknowledged")
+        self.assertEqual(len(document), job["source_size"])
+        self.assertGreater(job["size"], 0)
 
 
 if __name__ == "__main__":

@@ -7,20 +7,8 @@ import sqlite3
 import tempfile
 import unittest
 
-import hubtest  # noqa: F401  (puts the checkout on the path)
-import services
+from hubtest import postgres_cluster, postgres_database  # and the checkout on the path
 from hub.store import Store, migrations
-
-CLUSTER = None
-
-
-def setUpModule():
-    global CLUSTER
-    CLUSTER = services.PostgresCluster({"fsync": "off"}).start()
-
-
-def tearDownModule():
-    CLUSTER.stop()
 
 
 class Clock:
@@ -38,9 +26,7 @@ class StoreTest(unittest.IsolatedAsyncioTestCase):
         """(label, url) of an empty SQLite file and an empty PostgreSQL database."""
         folder = tempfile.TemporaryDirectory()
         self.addCleanup(folder.cleanup)
-        number = len(CLUSTER.psql("SELECT datname FROM pg_database").split())
-        return [("sqlite", os.path.join(folder.name, "hub.sqlite")),
-                ("postgresql", CLUSTER.create_database("store%d" % number))]
+        return [("sqlite", os.path.join(folder.name, "hub.sqlite")), ("postgresql", postgres_database())]
 
     async def asyncSetUp(self):
         # Debug mode would report every psql call of the helpers as slow.
@@ -117,7 +103,7 @@ class TwoInstancesTest(StoreTest):
         self.assertEqual(await asyncio.wait_for(heard.get(), 10), "pc01")
         # A listener whose connection is lost connects again and has every
         # held query look again (a NOTIFY may have been missed meanwhile).
-        CLUSTER.psql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE query LIKE 'LISTEN%'",
+        postgres_cluster().psql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE query LIKE 'LISTEN%'",
                      url.rsplit("/", 1)[1])
         self.assertIsNone(await asyncio.wait_for(heard.get(), 10))
         await first.add_job("PC02", "Laser", "Report", b"x")
@@ -133,9 +119,9 @@ def sqlite_schema(path):
 
 def postgres_schema(dsn):
     database = dsn.rsplit("/", 1)[1]
-    return CLUSTER.psql("SELECT table_name, column_name, data_type, is_nullable, column_default"
+    return postgres_cluster().psql("SELECT table_name, column_name, data_type, is_nullable, column_default"
                         " FROM information_schema.columns WHERE table_schema = 'public'"
-                        " ORDER BY 1, 2", database) + CLUSTER.psql(
+                        " ORDER BY 1, 2", database) + postgres_cluster().psql(
         "SELECT indexdef FROM pg_indexes WHERE schemaname = 'public' ORDER BY 1", database)
 
 

@@ -25,6 +25,7 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.error
 import urllib.parse
 import urllib.request
 
@@ -679,6 +680,82 @@ class Package(unittest.TestCase):
         self.assertEqual([path for path in made if os.path.lexists(path)], [])
         # The user stays, as files it owned may remain.
         self.assertEqual(subprocess.run(["getent", "passwd", PACKAGE_USER], capture_output=True).returncode, 0)
+
+
+HUB_USER = "webprint-hub"
+HUB_CONFIG = "/etc/webprint-hub/hub.conf"
+
+
+@unittest.skipUnless(os.geteuid() == 0 and shutil.which("dpkg-deb"), "needs root and dpkg-deb")
+class HubPackage(unittest.TestCase):
+    """Installs the print hub's package, serves the API as the unit would, and
+    purges it again."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="webprint-hub-package-")
+        built = subprocess.run([os.path.join(ROOT, "installer", "debian", "build-hub-deb.sh"), "1.0.0", cls.work],
+                               check=True, capture_output=True, text=True).stdout
+        cls.built = built.split()[-1]
+        cls.install = subprocess.run(["dpkg", "-i", cls.built], capture_output=True, text=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run(["dpkg", "--purge", "webprint-hub"], capture_output=True)
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def test_1_the_package_installs_a_verified_unit_and_its_user_and_enables_nothing(self):
+        self.assertEqual(self.install.returncode, 0, self.install.stderr)
+        self.assertIn("check /etc/webprint-hub/hub.conf", self.install.stdout)
+        self.assertRegex(subprocess.run(["getent", "passwd", HUB_USER], capture_output=True, text=True).stdout,
+                         r":/nonexistent:/usr/sbin/nologin$")
+        self.assertIn(HUB_CONFIG, subprocess.run(["dpkg-query", "-W", "-f=${Conffiles}", "webprint-hub"],
+                                                 capture_output=True, text=True).stdout)
+        self.assertFalse(os.path.exists("/etc/systemd/system/multi-user.target.wants/webprint-hub.service"))
+        verify = subprocess.run(["systemd-analyze", "verify", "/lib/systemd/system/webprint-hub.service"],
+                                capture_output=True, text=True)
+        self.assertEqual((verify.returncode, verify.stderr), (0, ""))
+
+    def test_2_the_hub_serves_as_its_own_user_from_its_state_folder(self):
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        with open(HUB_CONFIG) as f:
+            settings = f.read()
+        with open(HUB_CONFIG, "w") as f:
+            f.write(settings.replace("listen = 127.0.0.1:7000", f"listen = 127.0.0.1:{port}"))
+        # What the unit's StateDirectory= would make.
+        os.makedirs("/var/lib/webprint-hub", mode=0o750, exist_ok=True)
+        shutil.chown("/var/lib/webprint-hub", HUB_USER, HUB_USER)
+        as_hub = ["setpriv", f"--reuid={HUB_USER}", f"--regid={HUB_USER}", "--init-groups", "--no-new-privs"]
+        options = {"cwd": "/var/lib/webprint-hub", "env": {"PATH": "/usr/bin:/bin"}}
+        token = subprocess.run([*as_hub, "webprint-hub", "token", "add", "package-test", "--config", HUB_CONFIG],
+                               check=True, capture_output=True, text=True, **options).stdout.split()[-1]
+        hub = subprocess.Popen([*as_hub, "webprint-hub", "serve", "--config", HUB_CONFIG],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, **options)
+        try:
+            def computers(headers):
+                request = urllib.request.Request(f"http://127.0.0.1:{port}/api/computers", headers=headers)
+                try:
+                    with urllib.request.urlopen(request, timeout=5) as answer:
+                        return answer.status
+                except urllib.error.HTTPError as error:
+                    return error.code
+                except OSError:
+                    return None
+            self.assertEqual(wait_for(lambda: computers({"Authorization": f"Bearer {token}"}), "the hub"), 200)
+            self.assertEqual(computers({}), 401)
+        finally:
+            hub.terminate()
+            errors = hub.communicate(timeout=10)[1]
+        self.assertEqual(hub.returncode, 0, errors)
+
+    def test_3_purged_it_leaves_nothing_that_names_it(self):
+        purge = subprocess.run(["dpkg", "--purge", "webprint-hub"], capture_output=True, text=True)
+        self.assertEqual(purge.returncode, 0, purge.stderr)
+        left = subprocess.run(["find", "/etc", "/lib/systemd", "/usr/bin", "/usr/share", "/var/lib", "-name",
+                               "*webprint-hub*"], capture_output=True, text=True).stdout
+        self.assertEqual(left, "")
 
 
 if __name__ == "__main__":

@@ -355,6 +355,34 @@ TEST_F(PollTest, AFailedConnectClearsTheFlagSoTheNextQueryEmptiesTheList)
 
 // ---- a kept connection the server ends, and blocks in flight -------------
 
+// How the service frames its blocks, and how it ends their connections.
+void InterimFirst(ScriptedAnswer* answer)
+{
+    answer->bytes.insert(0, "HTTP/1.1 100 Continue\r\n\r\n");
+}
+
+void CloseAnnounced(ScriptedAnswer* answer)
+{
+    answer->bytes.insert(answer->bytes.find("\r\n") + 2, "Connection: close\r\n");
+    answer->closeAfter = true;
+}
+
+// Without "Connection: keep-alive" an HTTP/1.0 server closes after each reply.
+void Http10(ScriptedAnswer* answer)
+{
+    answer->bytes.replace(0, 8, "HTTP/1.0");
+    answer->closeAfter = true;
+}
+
+// Chunked, with a trailer field that comes in a read of its own.
+void TrailerInALaterRead(ScriptedAnswer* answer)
+{
+    const std::string body = answer->bytes.substr(answer->bytes.find("\r\n\r\n") + 4);
+    const std::string chunked = ChunkedResponse({body});
+    answer->bytes = chunked.substr(0, chunked.size() - 2) + "Checksum: 1\r\n\r\n";
+    answer->pieceSize = chunked.size() - 2;
+}
+
 struct KeptConnectionRow {
     const char* name;
     int32_t blocksInFlight;
@@ -363,7 +391,10 @@ struct KeptConnectionRow {
     std::string closingFunction;  // whose answer ends its connection
     int closingRequest;
     bool announced;
-    int connections;  // the server accepts, the discovery's included
+    int connections;      // the server accepts, the discovery's included
+    int32_t mostInFlight; // block requests on a connection at a progress report, plus one
+    void (*shape)(ScriptedAnswer* answer);
+    bool reset;           // the closing answer's connection is closed with requests unread
 };
 
 void PrintTo(const KeptConnectionRow& row, std::ostream* out) { *out << row.name; }
@@ -371,15 +402,26 @@ void PrintTo(const KeptConnectionRow& row, std::ostream* out) { *out << row.name
 constexpr size_t kJobSize = 30000;  // eight blocks, when all are whole
 
 const KeptConnectionRow kKeptConnectionRows[] = {
-    {"OneAtATime_CloseAnnouncedAtTheThirdBlock", 1, true, {}, "spooldata", 3, true, 2},
-    {"OneAtATime_SilentCloseAfterTheThirdBlock", 1, true, {}, "spooldata", 3, false, 2},
-    {"OneAtATime_CloseAnnouncedOnTheQuery", 1, true, {}, "qryspool", 1, true, 2},
-    {"InFlight4_ShortBlocks", 4, true, {4096, 1000, 4096, 4096, 4096, 5}, "", 0, false, 1},
-    {"InFlight4_CloseAnnouncedAtTheThirdBlock", 4, true, {}, "spooldata", 3, true, 2},
-    {"InFlight4_SilentCloseBeforeTheBlocks", 4, true, {}, "qryspool", 1, false, 2},
-    {"InFlight16_ShortBlocksAndACloseAnnounced", 16, true, {100, 4096, 4096, 4000}, "spooldata", 4, true, 2},
+    {"OneAtATime_CloseAnnouncedAtTheThirdBlock", 1, true, {}, "spooldata", 3, true, 2, 1, nullptr, false},
+    {"OneAtATime_SilentCloseAfterTheThirdBlock", 1, true, {}, "spooldata", 3, false, 2, 1, nullptr, false},
+    {"OneAtATime_CloseAnnouncedOnTheQuery", 1, true, {}, "qryspool", 1, true, 2, 1, nullptr, false},
+    {"InFlight4_ShortBlocks", 4, true, {4096, 1000, 4096, 4096, 4096, 5}, "", 0, false, 1, 4, nullptr, false},
+    {"InFlight4_CloseAnnouncedAtTheThirdBlock", 4, true, {}, "spooldata", 3, true, 2, 4, nullptr, false},
+    {"InFlight4_SilentCloseBeforeTheBlocks", 4, true, {}, "qryspool", 1, false, 2, 4, nullptr, false},
+    {"InFlight16_ShortBlocksAndACloseAnnounced", 16, true, {100, 4096, 4096, 4000}, "spooldata", 4, true, 2, 8,
+     nullptr, false},
     // Each of its 12 requests on a connection of its own, after the poll's first.
-    {"InFlight8_WithoutKeepAliveOneAtATime", 8, false, {}, "", 0, false, 13},
+    {"InFlight8_WithoutKeepAliveOneAtATime", 8, false, {}, "", 0, false, 13, 1, nullptr, false},
+    {"InFlight8_InterimReplyBeforeEveryBlock", 8, true, {}, "", 0, false, 1, 8, InterimFirst, false},
+    {"InFlight4_TrailerInALaterRead", 4, true, {}, "", 0, false, 1, 4, TrailerInALaterRead, false},
+    // The poll's first connection ends with the first block, every later one
+    // carries one block, and the acknowledgement goes on one more.
+    {"InFlight16_CloseAnnouncedAfterEveryBlock", 16, true, {}, "", 0, false, 9, 1, CloseAnnounced, false},
+    {"InFlight16_Http10WithoutKeepAlive", 16, true, {}, "", 0, false, 9, 1, Http10, false},
+    // The client sends more before it reads the closing answer: the send
+    // meets the reset.
+    {"InFlight4_ResetAfterACloseAnnouncedWithRequestsUnread", 4, true, {}, "spooldata", 3, true, 2, 4, nullptr, true},
+    {"InFlight4_ResetWithoutACloseAnnounced", 4, true, {}, "spooldata", 3, false, 2, 4, nullptr, true},
 };
 
 class KeptConnectionTest : public PollTest, public ::testing::WithParamInterface<KeptConnectionRow> {};
@@ -390,7 +432,8 @@ TEST_P(KeptConnectionTest, PrintsTheJobOnceWithoutAFailure)
     const std::string data = JobData(kJobSize);
     Script("qryspool", JobReply("f", std::to_string(kJobSize), "Doc", "P", "3"));
     ServeBlocks(data, row.blocks);
-    CloseAfter(row.closingFunction, row.closingRequest, row.announced);
+    CloseAfter(row.closingFunction, row.closingRequest, row.announced, row.reset);
+    ShapeBlocks(row.shape);
     KeepAlive = row.keepAlive;
     blocksInFlight = row.blocksInFlight;
     int32_t mostUnanswered = 0;
@@ -408,11 +451,14 @@ TEST_P(KeptConnectionTest, PrintsTheJobOnceWithoutAFailure)
     EXPECT_EQ(server_->Connections(), row.connections);
     // As many requests in flight as asked for, never more: a block read
     // leaves the others unanswered.
-    EXPECT_EQ(mostUnanswered + 1, row.keepAlive ? std::min(row.blocksInFlight, 8) : 1);
+    EXPECT_EQ(mostUnanswered + 1, row.mostInFlight);
     std::set<size_t> blockStarts;
     for (size_t i = 0, start = 0; start < kJobSize; start += i < row.blocks.size() ? row.blocks[i] : 4096, ++i)
         blockStarts.insert(start);
-    // A block request follows the one before it or starts at a block received.
+    // A block request follows the one before it or starts at a block received;
+    // a connection's end or a short block costs a window of requests once.
+    EXPECT_LT(RequestsFor("spooldata").size() + static_cast<size_t>(server_->RequestsDropped()),
+              blockStarts.size() + static_cast<size_t>(row.blocksInFlight));
     size_t previous = 0;
     for (const ScriptedRequest& request : RequestsFor("spooldata")) {
         EXPECT_LT(OffsetOf(request), kJobSize);

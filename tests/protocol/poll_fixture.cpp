@@ -1,6 +1,8 @@
 #include "tests/protocol/poll_fixture.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "protocol/service_path.h"
 
@@ -88,18 +90,29 @@ void PollTest::ServeBlocks(const std::string& data, const std::vector<size_t>& s
     }
 }
 
-void PollTest::CloseAfter(const std::string& function, int request, bool announced)
+void PollTest::CloseAfter(const std::string& function, int request, bool announced, bool reset)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     closingFunction_ = function;
     closingRequest_ = request;
     closeAnnounced_ = announced;
+    closeResets_ = reset;
+}
+
+void PollTest::ShapeBlocks(void (*shape)(ScriptedAnswer* answer))
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    shapeBlocks_ = shape;
 }
 
 void PollTest::AwaitSilentClose()
 {
     if (silentCloseGiven_.exchange(false))
         WaitReadable(client_->Socket, 1000);
+    if (resetGiven_.exchange(false)) {
+        for (int waited = 0; server_->ResetByServer() == 0 && waited < 1000; ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 ScriptedAnswer PollTest::Answer(const ScriptedRequest& request)
@@ -114,6 +127,8 @@ ScriptedAnswer PollTest::Answer(const ScriptedRequest& request)
         auto size = blockSizes_.find(offset);
         const size_t length = size != blockSizes_.end() ? size->second : 4096;
         answer.bytes = OkResponse(Complement(spoolFile_.substr(offset, length)));
+        if (shapeBlocks_ != nullptr)
+            shapeBlocks_(&answer);
     } else if (answers == script_.end() || answers->second.empty()) {
         answer.bytes = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
     } else {
@@ -121,9 +136,11 @@ ScriptedAnswer PollTest::Answer(const ScriptedRequest& request)
     }
     if (++served == static_cast<size_t>(closingRequest_) && function == closingFunction_) {
         answer.closeAfter = true;
+        answer.reset = closeResets_;
         if (closeAnnounced_)
             answer.bytes.insert(answer.bytes.find("\r\n") + 2, "connection: CLOSE\r\n");
-        silentCloseGiven_ = !closeAnnounced_;
+        silentCloseGiven_ = !closeAnnounced_ && !closeResets_;
+        resetGiven_ = closeResets_;
     }
     return answer;
 }

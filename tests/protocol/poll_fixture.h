@@ -49,10 +49,14 @@ public:
     // bytes, or what is left).
     void ServeBlocks(const std::string& data, const std::vector<size_t>& sizes);
     // The answer to the nth request of the function (from 1) ends its
-    // connection: announced by a "Connection: close" field, or silently.
-    void CloseAfter(const std::string& function, int request, bool announced);
+    // connection: announced by a "Connection: close" field, or silently; with
+    // reset, by a plain close with requests still unread.
+    void CloseAfter(const std::string& function, int request, bool announced, bool reset = false);
+    // Changes every spooldata answer (its framing, a close after it).
+    void ShapeBlocks(void (*shape)(ScriptedAnswer* answer));
     // After a silent close, waits (a second at most) until it has reached the
-    // client, as it has on a real link by the time the client sends again.
+    // client, as it has on a real link by the time the client sends again;
+    // after a close with requests unread, until the server has closed.
     void AwaitSilentClose();
 
     // One poll with a fresh client, kept in client_ for inspection.
@@ -86,6 +90,9 @@ private:
     std::string closingFunction_;
     int closingRequest_ = 0;
     bool closeAnnounced_ = false;
+    bool closeResets_ = false;
+    void (*shapeBlocks_)(ScriptedAnswer* answer) = nullptr;
     std::atomic<bool> silentCloseGiven_{false};
+    std::atomic<bool> resetGiven_{false};
     size_t eventsSeen_ = 0;
 };

@@ -52,7 +52,31 @@ void RequestStop()
 Wake (*const LoopWait)(SteadyClock::time_point) = WaitUntil;
 #endif
 
-enum class Moment { WaitingForTheFirstTick, WaitingForAStalledBlock, ReceivingABlockSlowly, HoldingAQuery };
+enum class Moment {
+    WaitingForTheFirstTick,
+    WaitingForAStalledBlock,
+    ReceivingABlockSlowly,
+    HoldingAQuery,
+    SendingWhatCannotGoOut
+};
+
+// The poll's connection to the scripted service, which the program's own
+// client holds: the one socket whose peer listens at port.
+SocketHandle ConnectionTo(uint16_t port)
+{
+    for (SocketHandle candidate = 1; candidate < 4096; ++candidate) {
+        sockaddr_in peer = {};
+#ifdef _WIN32
+        int length = sizeof peer;
+#else
+        socklen_t length = sizeof peer;
+#endif
+        if (getpeername(candidate, reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
+            peer.sin_family == AF_INET && ntohs(peer.sin_port) == port)
+            return candidate;
+    }
+    return kNoSocket;
+}
 
 struct StopCase {
     const char* name;
@@ -102,7 +126,22 @@ TEST_P(LoopStop, EndsWithinMomentsAndAcknowledgesNothing)
     ScriptedAnswer first;
     first.bytes = OkResponse(Complement(data.substr(0, 4096)));
     ScriptedAnswer second = first;
-    if (GetParam().moment == Moment::WaitingForAStalledBlock) {
+    if (GetParam().moment == Moment::SendingWhatCannotGoOut) {
+        // The service answers the query and reads nothing more; a small send
+        // buffer fills with the block requests in flight.
+        ScriptedAnswer query;
+        query.bytes = OkResponse(JobReply("f.prn", std::to_string(300 * 4096), "Doc", "Office Laser", "31"));
+        query.stall = true;
+        Script("qryspool", {query});
+        ClientSettings.BlocksInFlight = 256;
+        display_recorder::SetHook([this](const DisplayEvent& event) {
+            if (event == StatusEvent("Printing")) {
+                const int bytes = 2048;
+                setsockopt(ConnectionTo(server_->Port()), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes),
+                           sizeof bytes);
+            }
+        });
+    } else if (GetParam().moment == Moment::WaitingForAStalledBlock) {
         second.bytes.clear();
         second.stall = true;
     } else {
@@ -122,9 +161,9 @@ TEST_P(LoopStop, EndsWithinMomentsAndAcknowledgesNothing)
     std::future<void> loop = std::async(std::launch::async, [] {
         RunHeadlessLoop({LoopWait, [] { return false; }, [](PollTimer& timer) { Timer1Timer(timer); }});
     });
-    if (GetParam().moment == Moment::HoldingAQuery) {
+    if (GetParam().moment == Moment::HoldingAQuery || GetParam().moment == Moment::SendingWhatCannotGoOut) {
         ASSERT_TRUE(WaitFor([this] { return !RequestsFor("qryspool").empty(); }));
-        // Into the held query's wait.
+        // Into the held query's wait, or the wait for room to send.
         std::this_thread::sleep_for(milliseconds(100));
     } else if (GetParam().moment != Moment::WaitingForTheFirstTick) {
         ASSERT_TRUE(WaitFor([this] { return RequestsFor("spooldata").size() >= 2; }));
@@ -142,13 +181,19 @@ TEST_P(LoopStop, EndsWithinMomentsAndAcknowledgesNothing)
         const std::vector<std::string> calls = spooler_double::CallNames();
         EXPECT_NE(std::find(calls.begin(), calls.end(), "AbortPrinter"), calls.end()) << "the job is aborted";
     }
+    if (GetParam().moment == Moment::SendingWhatCannotGoOut) {
+        const std::vector<DisplayEvent> events = Events();
+        EXPECT_NE(std::find(events.begin(), events.end(), LogEvent("write() failed")), events.end())
+            << "the stop ends a send";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Moments, LoopStop,
                          testing::Values(StopCase{"WaitingForTheFirstTick", Moment::WaitingForTheFirstTick},
                                          StopCase{"WaitingForAStalledBlock", Moment::WaitingForAStalledBlock},
                                          StopCase{"ReceivingABlockSlowly", Moment::ReceivingABlockSlowly},
-                                         StopCase{"HoldingAQuery", Moment::HoldingAQuery}),
+                                         StopCase{"HoldingAQuery", Moment::HoldingAQuery},
+                                         StopCase{"SendingWhatCannotGoOut", Moment::SendingWhatCannotGoOut}),
                          [](const testing::TestParamInfo<StopCase>& info) { return info.param.name; });
 
 bool ReloadTakesSettings = false;

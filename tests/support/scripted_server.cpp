@@ -102,6 +102,18 @@ int ScriptedServer::ClosedByClient()
     return closedByClient_;
 }
 
+int ScriptedServer::ResetByServer()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return resetByServer_;
+}
+
+int ScriptedServer::RequestsDropped()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requestsDropped_;
+}
+
 void ScriptedServer::Run()
 {
     std::vector<std::thread> workers;
@@ -116,6 +128,9 @@ void ScriptedServer::Run()
         SocketHandle connection = accept(listener_, nullptr, nullptr);
         if (connection == kNoSocket)
             continue;
+        // Each answer leaves at once, as a service's do: held back behind an
+        // earlier one, it would be lost to a reset that follows it.
+        DisableNagle(connection);
         int number;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -140,8 +155,11 @@ void ScriptedServer::Serve(SocketHandle connection, int number)
         }
         if (outcome != ReadOutcome::Request)
             break;
-        if (closed)
+        if (closed) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++requestsDropped_;
             continue;
+        }
         request.connection = number;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -164,6 +182,17 @@ void ScriptedServer::Serve(SocketHandle connection, int number)
         // As web servers do, a close stops the sending side only, and what
         // still comes is dropped until the client closes: requests already
         // in flight then meet no reset. (1 is SD_SEND and SHUT_WR alike.)
+        if (answer.closeAfter && answer.reset) {
+            // A reset at once, as a close with requests unread gives, rather
+            // than at the client's next request.
+            linger abort = {};
+            abort.l_onoff = 1;
+            setsockopt(connection, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
+            CloseSocket(connection);
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++resetByServer_;
+            return;
+        }
         closed = answer.closeAfter;
         if (closed)
             shutdown(connection, 1);

@@ -27,6 +27,7 @@ struct ScriptedAnswer {
     int pauseMilliseconds = 1;
     int holdMilliseconds = 0; // wait this long before the first byte, as a service holding a query does
     bool closeAfter = false; // close the connection once the bytes are sent
+    bool reset = false;      // with closeAfter: reset the connection, as a close with requests unread does
     bool stall = false;      // send the bytes, then neither read nor close until the server stops
 };
 
@@ -42,6 +43,10 @@ public:
     int Connections();
     // Connections the client closed (the server saw the end of its stream).
     int ClosedByClient();
+    // Connections closed outright by a reset answer.
+    int ResetByServer();
+    // Requests read on a connection after its close and left unanswered.
+    int RequestsDropped();
 
 private:
     void Run();
@@ -55,6 +60,8 @@ private:
     std::condition_variable stopped_;
     int connections_ = 0;
     int closedByClient_ = 0;
+    int resetByServer_ = 0;
+    int requestsDropped_ = 0;
     bool stopping_ = false;
     std::thread thread_;
 };

@@ -114,6 +114,10 @@ TEST(ParseResponseHead, ReadsStatusAndKnownFieldsAndStopsAtTheHeadEnd)
     EXPECT_EQ(head.ContentLength, 12);
     EXPECT_EQ(head.StatusLine, text + 4);
     EXPECT_EQ(head.HeadLength, static_cast<int32_t>(sizeof text));
+    EXPECT_EQ(head.Close, 1) << "HTTP/1.0 without keep-alive";
+    char kept[] = "HTTP/1.0 200 OK\r\nConnection: Keep-Alive";
+    ASSERT_EQ(PrintClient::ParseResponseHead(&head, kept, kept + sizeof kept), 0);
+    EXPECT_EQ(head.Close, 0);
 
     char none[] = "no status line";
     EXPECT_EQ(PrintClient::ParseResponseHead(&head, none, none + 3), -2);

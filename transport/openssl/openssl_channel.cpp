@@ -42,8 +42,13 @@ int SocketWrite(BIO* bio, const char* data, int length)
 {
     TlsChannel* channel = static_cast<TlsChannel*>(BIO_get_data(bio));
     BIO_clear_retry_flags(bio);
-    int flags = MSG_NOSIGNAL | (channel->Closing ? MSG_DONTWAIT : 0);
-    ssize_t sent = send(channel->Socket, data, static_cast<size_t>(length), flags);
+    if (!channel->Closing) {
+        // All of it, within the time-out and ended by a stop, as plain sends.
+        int socketTimeout = 0;
+        return SendWithin(channel->Socket, data, length, channel->TimeoutMilliseconds, &socketTimeout) == 0 ? length
+                                                                                                            : -1;
+    }
+    ssize_t sent = send(channel->Socket, data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent < 0 && errno == EINTR)
         BIO_set_retry_write(bio);
     return static_cast<int>(sent);

@@ -57,8 +57,11 @@ struct TlsChannel {
     char host[kHostNameCapacity];
     // SNI: the host, or null for a dotted address.
     const char* targetName;
-    // Bounds the whole of a handshake, the first and any the server starts later.
+    // Bounds the whole of a handshake, the first and any the server starts
+    // later, and each send.
     int handshakeTimeout;
+    // The send bound the socket has been given (SendWithin).
+    int sendTimeoutSet;
     // What the server sent first, to tell after a refusal who answered.
     ServerOpening opening;
     // Received records not yet decrypted.
@@ -81,25 +84,19 @@ void SetReason(char* reason, int capacity, const char* text)
         snprintf(reason, static_cast<size_t>(capacity), "%s", text);
 }
 
-bool SendAll(SocketHandle socketHandle, const char* data, int length)
+// All of data within the channel's time-out, as plain sends go.
+bool SendAll(TlsChannel* channel, const char* data, int length)
 {
-    while (length > 0) {
-        const int sent = send(socketHandle, data, length, kSendFlags);
-        if (sent <= 0)
-            return false;
-        data += sent;
-        length -= sent;
-    }
-    return true;
+    return SendWithin(channel->socketHandle, data, length, channel->handshakeTimeout, &channel->sendTimeoutSet) == 0;
 }
 
 // Sends the token a handshake step produced and frees it.
-bool SendToken(SocketHandle socketHandle, SecBuffer& token)
+bool SendToken(TlsChannel* channel, SecBuffer& token)
 {
     bool sent = true;
     if (token.pvBuffer != nullptr) {
         if (token.cbBuffer > 0)
-            sent = SendAll(socketHandle, static_cast<const char*>(token.pvBuffer), static_cast<int>(token.cbBuffer));
+            sent = SendAll(channel, static_cast<const char*>(token.pvBuffer), static_cast<int>(token.cbBuffer));
         FreeContextBuffer(token.pvBuffer);
         token.pvBuffer = nullptr;
     }
@@ -207,7 +204,7 @@ bool RunHandshake(TlsChannel* channel, bool readFirst, const Deadline& deadline,
             continue;
         }
         // On failure the token is the alert that tells the server why.
-        const bool tokenSent = SendToken(channel->socketHandle, output[0]);
+        const bool tokenSent = SendToken(channel, output[0]);
         if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) {
             DescribeRefusal(channel, status, reason, reasonCapacity);
             return false;
@@ -384,7 +381,7 @@ TlsChannel* TlsOpen(SocketHandle socketHandle, const char* host, int timeoutMill
         FreeChannel(channel);
         return nullptr;
     }
-    if (!SendToken(socketHandle, output[0])) {
+    if (!SendToken(channel, output[0])) {
         DescribeTlsFailure(TlsFailure::ConnectionBroken, nullptr, reason, reasonCapacity);
         FreeChannel(channel);
         return nullptr;
@@ -429,7 +426,7 @@ int TlsSend(TlsChannel* channel, const void* data, int32_t length)
         if (buffers[0].cbBuffer != sizes.cbHeader)
             memmove(record + buffers[0].cbBuffer, buffers[1].pvBuffer, buffers[1].cbBuffer);
         memmove(record + headerAndData, buffers[2].pvBuffer, buffers[2].cbBuffer);
-        if (!SendAll(channel->socketHandle, record, headerAndData + static_cast<int>(buffers[2].cbBuffer))) {
+        if (!SendAll(channel, record, headerAndData + static_cast<int>(buffers[2].cbBuffer))) {
             channel->failed = true;
             return 1;
         }
@@ -522,7 +519,7 @@ void TlsClose(TlsChannel* channel)
         FD_SET(channel->socketHandle, &writeSet);
         timeval noWait = {0, 0};
         if (output[0].pvBuffer != nullptr && select(0, nullptr, &writeSet, nullptr, &noWait) > 0)
-            SendToken(channel->socketHandle, output[0]);
+            SendToken(channel, output[0]);
         else if (output[0].pvBuffer != nullptr)
             FreeContextBuffer(output[0].pvBuffer);
     }

@@ -2,8 +2,9 @@
 // the server holds up the window. The thread owns the poll and everything it
 // touches; it gets a copy of the settings, and what the poll shows comes to
 // the window's thread as posted messages carrying copies, in the order the
-// poll showed it. The poll's end comes the same way, after everything it
-// showed. The window's thread never waits for a poll, but to end the program.
+// poll showed it (progress reports close together as the last of them). The
+// poll's end comes the same way, after everything it showed. The window's
+// thread never waits for a poll, but to end the program.
 #pragma once
 
 #include <windows.h>

@@ -34,7 +34,7 @@ query now. Times are UTC texts ("2024-05-01T12:00:00Z") or null.
 Errors answer {"error": TEXT}: 400 (a bad request), 401 (no valid token),
 404 (an unknown job, computer or printer), 409 (a job that cannot be
 cancelled any more), 413 (a body over the hub's job limit), 422 (a document
-that cannot be converted).
+that cannot be converted), 503 (the converter, Ghostscript, is not installed).
 """
 
 import json
@@ -118,6 +118,8 @@ async def post_job(request):
         raise ServiceError(400, str(error)) from None
     except convert.Unreadable as error:
         raise ServiceError(422, str(error)) from None
+    except convert.Unavailable as error:
+        raise ServiceError(503, str(error)) from None
     job_id = await queue_job(hub, computer, printer, name, converted, source_size=len(data))
     return await answer(request, 201, {"id": job_id, "state": "queued"})
 

@@ -179,6 +179,7 @@ async def query_spool(request, hub, token, wait):
     if key is None:
         raise ServiceError(403, "Unknown computer token")
     if wait:
+        request["held"] = True
         hub.waiters.held[key] = hub.waiters.held.get(key, 0) + 1
     try:
         while True:

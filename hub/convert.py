@@ -45,6 +45,10 @@ class Unreadable(Exception):
     """A document the converter cannot read (422): the text is its reason."""
 
 
+class Unavailable(Exception):
+    """The converter itself is missing (503)."""
+
+
 class Printer(NamedTuple):
     language: str = "raw"
     dpi: int = 0
@@ -102,7 +106,7 @@ def job_options(query, printer):
     if paper and paper not in PAPERS:
         raise Refused(f"paper must be one of {', '.join(PAPERS)}")
     if printer.language in RASTER_LANGUAGES:
-        if duplex:
+        if duplex not in ("", "none"):
             raise Refused(f"duplex does not apply to {PRINTER_KIND[printer.language]}")
         if paper:
             raise Refused(f"paper does not apply to {PRINTER_KIND[printer.language]}: its width is set on the printer")
@@ -202,11 +206,13 @@ class Converter:
     async def child(self, work, command):
         """Runs command in work within the limits; (its exit status, what it said)."""
         # The limits are set by prlimit and nice rather than in a forked child
-        # of this process, which has threads.
+        # of this process, which has threads. The child stays in the hub's
+        # session: in a session of its own the kernel's automatic grouping
+        # would give it as much CPU as the whole hub, whatever its nice value.
         process = await asyncio.create_subprocess_exec(
             "prlimit", f"--cpu={self.seconds}", f"--as={self.memory}", f"--fsize={self.output}", "--",
             "nice", "-n", "19", *command, cwd=work, stdin=asyncio.subprocess.DEVNULL,
-            stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.STDOUT, start_new_session=True)
+            stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.STDOUT)
         try:
             said = await asyncio.wait_for(first_bytes(process), self.seconds)
         except (asyncio.TimeoutError, asyncio.CancelledError) as error:
@@ -216,6 +222,9 @@ class Converter:
                 raise
             raise Unreadable(f"the conversion took longer than {self.seconds} s") from None
         status = process.returncode
+        # nice's own status when it cannot run the command.
+        if status == 127:
+            raise Unavailable(f"{command[0]} cannot be run: is it installed? " + said.decode(errors="replace")[:200])
         if status in (-signal.SIGXCPU, -signal.SIGKILL):
             raise Unreadable(f"the conversion took longer than {self.seconds} s")
         if status == -signal.SIGXFSZ:
@@ -295,7 +304,8 @@ def pjl_framed(converted, options):
 
 
 def ghostscript_reason(said, status):
-    lines = [line.strip() for line in said.decode(errors="replace").splitlines()
+    # Its messages begin with a run of asterisks: the words are what counts.
+    lines = [line.strip().lstrip("* ") for line in said.decode(errors="replace").splitlines()
              if line.strip() and not PAGE_SIZE.match(line.strip().encode())]
     # Its first lines say what is wrong; the operand stack dump after them does not.
     reason = "; ".join(lines[:4]) or ("Ghostscript ended with status %d" % status if status else "it has no pages")

@@ -29,6 +29,16 @@ def log_line(text):
 
 
 class _Connection(web_protocol.RequestHandler):
+    def connection_lost(self, exc):
+        # aiohttp 3.8 lets a handler run on after its client has left. A held
+        # query would wait on for nobody and then take its computer's next
+        # job, which would go out again only when that handout ran out: the
+        # query ends with its connection.
+        request, task = self._current_request, self._task_handler
+        super().connection_lost(exc)
+        if request is not None and request.get("held") and task is not None:
+            task.cancel()
+
     def handle_error(self, request, status=500, exc=None, message=None):
         """Requests aiohttp could not parse: a one-line answer, then the
         connection closes (its framing cannot be trusted)."""

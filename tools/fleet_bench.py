@@ -83,9 +83,12 @@ class Connection:
     @classmethod
     async def open(cls, host, port):
         try:
-            reader, writer = await asyncio.wait_for(asyncio.open_connection(host, port), ANSWER_DEADLINE)
-        except (OSError, asyncio.TimeoutError) as error:
-            raise WireError("connect: %s" % (error or "time-out")) from None
+            async with asyncio.timeout(ANSWER_DEADLINE):
+                reader, writer = await asyncio.open_connection(host, port)
+        except TimeoutError:
+            raise WireError("connect: time-out") from None
+        except OSError as error:
+            raise WireError("connect: %s" % error) from None
         return cls(reader, writer, host)
 
     async def post(self, function, document, deadline=ANSWER_DEADLINE):
@@ -97,22 +100,24 @@ class Connection:
         return await self.answer(deadline)
 
     async def answer(self, deadline):
+        # TimeoutError is an OSError: the time-out is told apart first.
         try:
-            head = await asyncio.wait_for(self.reader.readuntil(b"\r\n\r\n"), deadline)
-            lines = head.decode("latin-1").split("\r\n")
-            status = int(lines[0].split(" ", 2)[1])
-            length = None
-            for line in lines[1:]:
-                name, _, value = line.partition(":")
-                if name.strip().lower() == "content-length":
-                    length = int(value)
-            if length is None:
-                raise WireError("answer without Content-Length")
-            return status, await asyncio.wait_for(self.reader.readexactly(length), deadline)
+            async with asyncio.timeout(deadline):
+                head = await self.reader.readuntil(b"\r\n\r\n")
+                lines = head.decode("latin-1").split("\r\n")
+                status = int(lines[0].split(" ", 2)[1])
+                length = None
+                for line in lines[1:]:
+                    name, _, value = line.partition(":")
+                    if name.strip().lower() == "content-length":
+                        length = int(value)
+                if length is None:
+                    raise WireError("answer without Content-Length")
+                return status, await self.reader.readexactly(length)
+        except TimeoutError:
+            raise WireError("answer: time-out") from None
         except (OSError, asyncio.IncompleteReadError, asyncio.LimitOverrunError, ValueError, IndexError) as error:
             raise WireError("answer: %r" % error) from None
-        except asyncio.TimeoutError:
-            raise WireError("answer: time-out") from None
 
     def close(self):
         self.writer.close()
@@ -492,13 +497,13 @@ def rows_for(results):
             counts["printed"], counts["submitted"], counts["printed twice"], counts["lost"], counts["corrupt"])
 
     return [
-        ("Empty polls sustained (p99 < 100 ms)", [polls(r["polls"]) for r in results]),
-        ("Held queries (job wake-up p95 < 200 ms)", [held(r["held"]) for r in results]),
-        ("Jobs while 1,000 clients poll", [jobs(r["jobs"]) for r in results]),
-        ("Job submission to acknowledgement, p95", ["%.1f s" % r["jobs"]["p95"] for r in results]),
-        ("Instance killed mid-run", [jobs(r["kill"]) for r in results]),
-        ("Handed out after acknowledgement", ["%d" % (r["jobs"]["after ack"] + r["kill"]["after ack"])
-                                              for r in results]),
+        ("Empty polls sustained (p99 < 100 ms)", *[polls(r["polls"]) for r in results]),
+        ("Held queries (job wake-up p95 < 200 ms)", *[held(r["held"]) for r in results]),
+        ("Jobs while 1,000 clients poll", *[jobs(r["jobs"]) for r in results]),
+        ("Job submission to acknowledgement, p95", *["%.1f s" % r["jobs"]["p95"] for r in results]),
+        ("Instance killed mid-run", *[jobs(r["kill"]) for r in results]),
+        ("Handed out after acknowledgement", *["%d" % (r["jobs"]["after ack"] + r["kill"]["after ack"])
+                                               for r in results]),
     ]
 
 

@@ -40,6 +40,20 @@ class HeldQueryTest(HeldQueries):
                 self.assertEqual(client.call("printed", b"<printed id='%d'/>" % job_id).status, 200)
                 self.wait_held(0)
 
+    def test_a_query_its_client_left_ends_and_the_next_query_gets_the_job(self):
+        left = self.client()
+        token = self.register(left)
+        self.hold(left, token, 300)
+        self.wait_held(1)
+        left.close()
+        self.wait_held(0)
+        client = self.client()
+        self.hold(client, token, 300)
+        self.wait_held(1)
+        self.queue(b"for the one still there")
+        reply = client.read_response()
+        self.assertEqual((reply.status, reply.body[:6]), (200, b"SPOOL\r"))
+
     def test_the_time_up_answers_empty_and_the_connection_goes_on(self):
         client = self.client()
         token = self.register(client)

@@ -102,17 +102,6 @@ TEST_F(PollTest, WithLongPollTheQueryAsksTheServiceToHoldItAndWaitsThatMuchLonge
     }
 }
 
-TEST_F(PollTest, APrintedJobAndAnEmptyReplyEndThePollSoAndAFailureDoesNot)
-{
-    Script("qryspool", std::vector<ScriptedAnswer>{{OkResponse(JobReply("f", "3", "Doc", "Office Laser", "9"))},
-                                                   {OkResponse("EMPTY")}, {ServerError()}});
-    ServeBlocks("abc", {3});
-    for (const PollEnd::How how : {PollEnd::Printed, PollEnd::EmptyQueue, PollEnd::Failed}) {
-        Poll();
-        EXPECT_EQ(outcome.how, how);
-    }
-}
-
 TEST_F(PollTest, AllRequestsOfAPollShareOneConnectionWhileKeptAlive)
 {
     Script("qryspool", JobReply("f", "3", "Doc", "Office Laser", "9"));

@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -59,6 +61,17 @@ int WaitingPoll(const SettingsValues& settings)
     SetEvent(PollWaits);
     WaitForSingleObject(PollGoesOn, kClientWaitMilliseconds);
     OnProgress(10, 10);
+    OnStatus("Printing complete");
+    return 0;
+}
+
+// A job's progress reports in a burst, then a block that is slow to come.
+int BurstPoll(const SettingsValues&)
+{
+    for (int32_t position = 0; position < 100; ++position)
+        OnProgress(position, 100);
+    SetEvent(PollWaits);
+    WaitForSingleObject(PollGoesOn, kClientWaitMilliseconds);
     OnStatus("Printing complete");
     return 0;
 }
@@ -177,6 +190,24 @@ TEST_F(Timer1, APollShowsItsLinesInOrderOnTheWindowsThreadWhileItWaits)
     EXPECT_EQ(ended, std::vector<int>{0});
     EXPECT_EQ(PollComputer, "PC01");
     EXPECT_EQ(PollsRun, 1);
+}
+
+TEST_F(Timer1, ProgressInABurstShowsAsItsLastReportAlsoWhileThePollWaits)
+{
+    PollThread polls(BurstPoll, nullptr);
+    ASSERT_TRUE(polls.Start(SettingsValues()));
+    ASSERT_TRUE(RunUntil([] { return !Shown.empty() && Shown.back() == "progress 99 of 100"; }));
+    EXPECT_EQ(Shown.front(), "progress 0 of 100");
+    int previous = -1;
+    for (const std::string& line : Shown) {
+        const int position = atoi(line.c_str() + strlen("progress "));
+        EXPECT_GE(position, previous) << line;
+        previous = position;
+    }
+
+    SetEvent(PollGoesOn);
+    ASSERT_TRUE(RunUntil([&polls] { return !polls.Running(); }));
+    EXPECT_EQ(Shown.back(), "status Printing complete");
 }
 
 TEST_F(Timer1, ATickWhileAPollRunsStartsNothingAndComesAgainWhenThePollEnds)

@@ -432,7 +432,8 @@ class Daemon(unittest.TestCase):
         self.assertEqual(stop_timed(second)[0], 0, read_text(second_log))
 
     # Unnumbered: it runs a daemon of its own, on a settings file of its own.
-    def test_a_job_submitted_during_a_held_query_prints_within_a_second(self):
+    # How soon the job comes is measured by tools/bench.sh latency.
+    def test_a_job_submitted_during_a_held_query_prints_with_it(self):
         computer = COMPUTER + "-HELD"
         config = self.folder_of_its_own(computer)
         # A poll a day: the job can only come with the held query.
@@ -446,10 +447,8 @@ class Daemon(unittest.TestCase):
         wait_for(lambda: self.service.state()["held"] == 1, "the daemon's query to be held")
         data = job_bytes(10000)
         before = set(printouts())
-        submitted = time.monotonic()
         job_id = self.service.submit(data, computer=computer)
         wait_for(lambda: self.service.job(job_id)["state"] == "printed", "the job to be printed", 10)
-        self.assertLess(time.monotonic() - submitted, 1.0)
         self.assertEqual(new_printouts(before), [data])
         self.assertIn("every 86400 s, each query held up to 300 s as " + computer, read_text(log))
 

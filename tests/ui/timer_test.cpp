@@ -121,7 +121,9 @@ protected:
     {
         return WaitUntil([&] {
             MSG message;
-            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            // Message by message: on a loaded machine two ticks of a short
+            // period can both be due within one pass over the queue.
+            while (!condition() && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
                 timerMessages += message.message == WM_TIMER ? 1 : 0;
                 DispatchMessageA(&message);
             }

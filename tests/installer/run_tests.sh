@@ -594,6 +594,22 @@ check "removal: the service is gone" service_missing
 check "removal: the program folder too" missing "$program_dir"
 check "removal: nothing waits for a restart" value_missing 'HKLM\System\CurrentControlSet\Control\Session Manager' PendingFileRenameOperations
 
+section "MSI: an upgrade switches modes"
+for switch in "0 1" "1 0"; do
+    read -r from to <<<"$switch"
+    run_msiexec /i "$old_msi" /qn SERVICE="$from"
+    run_msiexec /i "$msi" /qn SERVICE="$to"
+    check "SERVICE=$from, then an upgrade with SERVICE=$to: exit code 0" status_is $? 0
+    if [ "$to" = 1 ]; then
+        check "the service runs" service_state_is RUNNING
+        check "no Run entry" value_missing "$run_key" "Tarnwick Web Printing"
+    else
+        check "no service" service_missing
+        check "the Run entry" value_is "$run_key" "Tarnwick Web Printing" "REG_SZ $program_exe"
+    fi
+    run_msiexec /x "$msi" /qn
+done
+
 section "setup program: /SERVICE=1 and back"
 run_setup "$setup" /S /SERVICE=1 '/D=C:\webprint-elsewhere'
 check "a service outside Program Files: exit code 87" status_is $? 87

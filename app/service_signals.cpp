@@ -68,7 +68,8 @@ Wake WaitForService(SteadyClock::time_point deadline)
 void WatchSettingsKey()
 {
     // Opened afresh each time, in case the maker's key went too. Closing the
-    // old handle may signal its watch: that is no change to read.
+    // old handle may signal its watch; that, and any change made before the
+    // new watch, is in the reading that follows.
     if (WatchedKey != nullptr)
         RegCloseKey(WatchedKey);
     WatchedKey = nullptr;

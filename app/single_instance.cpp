@@ -60,8 +60,9 @@ const char* PollingAsAServiceText()
             virtualized = 0;
         CloseHandle(token);
     }
-    return virtualized != 0 ? "Polling as a service; changes here go to your VirtualStore copy only: Run as administrator"
-                            : "Polling as a service";
+    if (virtualized != 0)
+        return "Polling as a service; changes here go to your VirtualStore copy only: Run as administrator";
+    return "Polling as a service";
 }
 
 bool ServiceIsPolling()

@@ -173,8 +173,7 @@ extern "C" __declspec(dllexport) int __stdcall CheckSetupParameters(const char* 
                                                                    const char* longPoll, const char* cipher,
                                                                    char* problem, int size)
 {
-    const SetupValues values = {server, port,  poll,    computer, tls,
-                                blocksInFlight, proxy, service, longPoll, cipher};
+    const SetupValues values = {server, port, poll, computer, tls, blocksInFlight, proxy, service, longPoll, cipher};
     return HandOver(SettingsProblem("/", values), problem, size);
 }
 

@@ -82,7 +82,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     // Started by hand while the service polls: the window opens and says so.
     if (ServiceIsPolling()) {
         form->ShowPanel = true;
-        OnStatus(kPollingAsAServiceText);
+        OnStatus(PollingAsAServiceText());
     }
     form->ShowAtStart();
     const int exitCode = RunMessageLoop(form->Handle());

@@ -2,15 +2,19 @@
 // the server holds up the window. The thread owns the poll and everything it
 // touches; it gets a copy of the settings, and what the poll shows comes to
 // the window's thread as posted messages carrying copies, in the order the
-// poll showed it. The poll's end comes the same way, after everything it
-// showed. The window's thread never waits for a poll, but to end the program.
+// poll showed it (progress reports close together as the last of them). The
+// poll's end comes the same way, after everything it showed. The window's
+// thread never waits for a poll, but to end the program.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 
 #include "settings/client_settings.h"
+
+struct HeldProgress;
 
 class PollThread {
 public:
@@ -41,6 +45,7 @@ public:
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static DWORD WINAPI ThreadMain(void* start);
+    void ShowHeldProgress();
     void PollEnded(LONG number, int result);
     void Forget();
 
@@ -49,4 +54,5 @@ private:
     HWND messages_ = nullptr;  // a message-only window of the window's thread
     HANDLE thread_ = nullptr;
     LONG number_ = 0;  // of the latest poll, so an end that comes late is known
+    std::shared_ptr<HeldProgress> held_;  // the latest poll's
 };

@@ -7,7 +7,8 @@
 
 namespace {
 
-// A poll in progress holds the client's only thread for several seconds.
+// A client ends within 2 s of its "Exit", a poll in progress included; an
+// older version's poll held its only thread for up to its time-outs.
 const DWORD kInstallerWaitMilliseconds = 30000;
 const DWORD kWindowPollMilliseconds = 50;
 

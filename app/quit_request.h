@@ -18,8 +18,8 @@ bool IsQuitRequest(const char* commandLine);
 // does, and waits for its process to end, for at most waitMilliseconds in all.
 QuitOutcome QuitRunningClient(DWORD waitMilliseconds);
 
-// Runs the quit request of "/quit" with an installer's patience (a poll in
-// progress may hold the client a while) and gives the process exit code:
+// Runs the quit request of "/quit" with an installer's patience (an older
+// client's poll may hold it a while) and gives the process exit code:
 // kExitNormal when none was running, kExitQuitClientEnded or
 // kExitQuitClientStillRunning.
 int RunQuitRequest();

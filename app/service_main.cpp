@@ -12,7 +12,6 @@
 #include "app/headless_loop.h"
 #include "app/poll_timer.h"
 #include "app/service_signals.h"
-#include "app/single_instance.h"
 #include "app/winsock_start.h"
 #include "settings/client_settings.h"
 #include "settings/settings_form.h"
@@ -86,12 +85,17 @@ RegistryStore* SettingsKey = nullptr;
 std::string LoggedState;
 
 // Loads the settings as the window does at its start, defaults written back.
+// The key is opened afresh, in case it was deleted and created again, and
+// watched before it is read: a change made meanwhile is read again. Only
+// values that differ are written back, so the reading wakes the loop at
+// most once of its own (when it wrote a missing value).
 void LoadSettings()
 {
+    SettingsKey->Reopen();
+    WatchSettingsKey();
     NoSettingsView view;
     bool showPanel = false;
     const SettingsOutcome outcome = LoadSettingsAtStart(*SettingsKey, view, &showPanel);
-    WatchSettingsKey();
     if (outcome.kind != SettingsOutcome::Done)
         WriteEvent(LogLevel::Error, outcome.message);
 }
@@ -175,8 +179,8 @@ void WINAPI ServiceMain(DWORD, LPSTR*)
         return;
     ReportState(SERVICE_START_PENDING, 0, 3000);
     DisplayWithoutWindow(&kEventLogDisplay);
-    const ServicePresence presence;
     RegistryStore settingsKey;
+    settingsKey.WriteOnlyChanges();
     SettingsKey = &settingsKey;
     UseSettingsStore(&settingsKey);
     if (StartWindowsSockets({WSAStartup, WSACleanup, StartUpFailure}) != kExitNormal || !StartServiceSignals()) {

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstring>
+#include <string>
 
 #include "settings/win32/registry_store.h"
 #include "transport/socket_shim.h"
@@ -11,6 +13,9 @@ namespace {
 
 HANDLE StopEvent = nullptr;   // manual reset: once set, it stays set
 HANDLE KeyChanged = nullptr;  // auto reset: each change is read once
+// The maker's key, the settings key's parent, watched with all below it: a
+// handle to the settings key itself sees nothing of it once it is deleted,
+// nor of a key created again under its name.
 HKEY WatchedKey = nullptr;
 std::atomic<bool> Stopping{false};
 
@@ -28,9 +33,6 @@ bool StartServiceSignals()
     ResetEvent(KeyChanged);
     Stopping = false;
     SetWaitsEnded(false);
-    // A key that cannot be watched only means no reading again on a change.
-    if (WatchedKey == nullptr)
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_NOTIFY, &WatchedKey);
     return true;
 }
 
@@ -65,6 +67,16 @@ Wake WaitForService(SteadyClock::time_point deadline)
 
 void WatchSettingsKey()
 {
+    // Opened afresh each time, in case the maker's key went too. Closing the
+    // old handle may signal its watch: that is no change to read.
     if (WatchedKey != nullptr)
-        RegNotifyChangeKeyValue(WatchedKey, FALSE, REG_NOTIFY_CHANGE_LAST_SET, KeyChanged, TRUE);
+        RegCloseKey(WatchedKey);
+    WatchedKey = nullptr;
+    ResetEvent(KeyChanged);
+    const std::string makerKey(kSettingsKeyPath, strrchr(kSettingsKeyPath, '\\') - kSettingsKeyPath);
+    // A key that cannot be watched only means no reading again on a change.
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, makerKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_NOTIFY,
+                        nullptr, &WatchedKey, nullptr) == ERROR_SUCCESS)
+        RegNotifyChangeKeyValue(WatchedKey, TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET, KeyChanged,
+                                TRUE);
 }

@@ -18,6 +18,7 @@ bool ServiceStopRequested();
 // The headless loop's wait. A stop wins over a change to the key.
 Wake WaitForService(SteadyClock::time_point deadline);
 
-// Watches the key for its next change. Called after each reading of the
-// settings, so that the reading's own writes of defaults wake nothing.
+// Watches the key for its next change, a key deleted or created again
+// included. Called before each reading of the settings, so that a change
+// made while they are read wakes the loop again.
 void WatchSettingsKey();

@@ -1,11 +1,13 @@
 #include "app/single_instance.h"
 
+#include <winsvc.h>
+
 #include "ui/control_ids.h"
 
 namespace {
 
 const char kMutexName[] = "Local\\Morvelund.TarnwickWebPrinting.Client";
-const char kServiceMutexName[] = "Global\\Morvelund.TarnwickWebPrinting.Service";
+const char kServiceName[] = "webprint";
 const int kWindowWaitSteps = 100;
 const DWORD kWindowWaitStepMilliseconds = 50;
 
@@ -48,23 +50,36 @@ bool ShowRunningInstance()
     return false;
 }
 
-ServicePresence::ServicePresence() : mutex_(CreateMutexA(nullptr, FALSE, kServiceMutexName))
+const char* PollingAsAServiceText()
 {
-}
-
-ServicePresence::~ServicePresence()
-{
-    if (mutex_ != nullptr)
-        CloseHandle(mutex_);
+    HANDLE token = nullptr;
+    DWORD virtualized = 0;
+    DWORD size = sizeof virtualized;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        if (!GetTokenInformation(token, TokenVirtualizationEnabled, &virtualized, size, &size))
+            virtualized = 0;
+        CloseHandle(token);
+    }
+    return virtualized != 0 ? "Polling as a service; changes here go to your VirtualStore copy only: Run as administrator"
+                            : "Polling as a service";
 }
 
 bool ServiceIsPolling()
 {
-    const HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, kServiceMutexName);
-    if (mutex != nullptr) {
-        CloseHandle(mutex);
-        return true;
+    // The service control manager's word: a named object that the service
+    // held could be created first by any process, and stop every client.
+    const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr)
+        return false;
+    const SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_QUERY_STATUS);
+    // A service closed to this account exists all the same: only an
+    // administrator can install one under that name.
+    bool polling = service == nullptr && GetLastError() == ERROR_ACCESS_DENIED;
+    SERVICE_STATUS status = {};
+    if (service != nullptr) {
+        polling = QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED;
+        CloseServiceHandle(service);
     }
-    // The service's object may be closed to a user's account: it exists all the same.
-    return GetLastError() == ERROR_ACCESS_DENIED;
+    CloseServiceHandle(manager);
+    return polling;
 }

@@ -28,21 +28,14 @@ bool ClientRunningInSession();
 // few seconds at most. False when no window was found.
 bool ShowRunningInstance();
 
-// Held by the service while it runs, in every session's view.
-class ServicePresence {
-public:
-    ServicePresence();
-    ~ServicePresence();
-    ServicePresence(const ServicePresence&) = delete;
-    ServicePresence& operator=(const ServicePresence&) = delete;
+// What a client's status bar says meanwhile. When Windows redirects this
+// process's writes to the settings key to the user's own copy (a standard
+// user, or an administrator's window not started with "Run as
+// administrator"), the window's changes never reach the service: it says
+// where they go.
+const char* PollingAsAServiceText();
 
-private:
-    HANDLE mutex_;
-};
-
-// What a client's status bar says meanwhile.
-constexpr char kPollingAsAServiceText[] = "Polling as a service";
-
-// True while the service runs: a client started in a session then leaves the
-// polling to it.
+// True while the service "webprint" is installed and not stopped, as the
+// service control manager tells: a client started in a session then leaves
+// the polling to it.
 bool ServiceIsPolling();

@@ -63,7 +63,7 @@ void WindowTimer::TickUnlessPolling()
     // One poller per computer: while the service runs, this client neither
     // polls nor connects.
     if (ServiceIsPolling()) {
-        OnStatus(kPollingAsAServiceText);
+        OnStatus(PollingAsAServiceText());
         return;
     }
     Timer1Timer(*this);

@@ -13,8 +13,9 @@ UPDATE Component SET Attributes = 20, Condition = 'BLOCKSINFLIGHT' WHERE Compone
 UPDATE Component SET Attributes = 20, Condition = 'PROXY' WHERE Component = 'SettingProxy'
 -- 0 is a value to write too: the condition asks for a value, not for a true one.
 UPDATE Component SET Attributes = 20, Condition = 'LONGPOLL<>""' WHERE Component = 'SettingLongPoll'
+UPDATE Component SET Attributes = 20, Condition = 'CIPHER' WHERE Component = 'SettingCipher'
 -- The settings pass from msiexec's command line to the per-machine installation.
-UPDATE Property SET Value = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;SERVER;PORT;POLL;COMPUTER;TLS;BLOCKSINFLIGHT;PROXY;LONGPOLL;SERVICE' WHERE Property = 'SecureCustomProperties'
+UPDATE Property SET Value = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;SERVER;PORT;POLL;COMPUTER;TLS;BLOCKSINFLIGHT;PROXY;LONGPOLL;SERVICE;CIPHER' WHERE Property = 'SecureCustomProperties'
 -- SERVICE=1: the service instead of the Run entry. Its tables are always in
 -- the package; it is made and started only with SERVICE=1, while stopping and
 -- deleting act on whatever service the package made.

@@ -8,11 +8,12 @@
 ; Installs for the whole machine, starts the client at every logon through the
 ; machine's Run key, and registers an uninstaller. A silent installation
 ; (/S) takes the client's settings from /SERVER=, /PORT=, /POLL=, /COMPUTER=,
-; /TLS=, /BLOCKSINFLIGHT=, /PROXY= and /LONGPOLL=; every parameter is checked before
+; /TLS=, /BLOCKSINFLIGHT=, /PROXY=, /LONGPOLL= and /CIPHER=; every parameter is checked before
 ; anything is installed. A running client is closed first and started again
 ; afterwards. /SERVICE=1 installs the client as the service "webprint"
 ; instead of the Run entry, /SERVICE=0 as a tray program again; without it
-; an installation keeps the mode it finds.
+; an installation keeps the mode it finds. The service is installed only
+; below Program Files, where users cannot change the program it runs.
 
 !ifndef VERSION | CLIENT_EXE | MSI_ACTIONS_DLL | OUTFILE
   !error "define VERSION, CLIENT_EXE, MSI_ACTIONS_DLL and OUTFILE"
@@ -89,6 +90,7 @@ Var BlocksInFlight
 Var Proxy
 Var LongPoll
 Var Service
+Var Cipher
 Var AllowDowngrade
 ; 1 when a client was closed for the installation, to be started again.
 Var ClientWasRunning
@@ -216,8 +218,11 @@ Function ReadParameters
     ${ElseIf} $0 == "/SERVICE="
       StrCpy $Service $R3 "" 9
       StrCpy $R8 $Service
+    ${ElseIf} $R9 == "/CIPHER="
+      StrCpy $Cipher $R3 "" 8
+      StrCpy $R8 $Cipher
     ${Else}
-      !insertmacro FailParameter "Unknown parameter $R3. Known: /S /SERVER= /PORT= /POLL= /COMPUTER= /TLS= /BLOCKSINFLIGHT= /PROXY= /LONGPOLL= /SERVICE= /ALLOWDOWNGRADE /D=."
+      !insertmacro FailParameter "Unknown parameter $R3. Known: /S /SERVER= /PORT= /POLL= /COMPUTER= /TLS= /BLOCKSINFLIGHT= /PROXY= /LONGPOLL= /SERVICE= /CIPHER= /ALLOWDOWNGRADE /D=."
     ${EndIf}
     ${If} $R8 == ""
       !insertmacro FailParameter "$R3 needs a value."
@@ -241,7 +246,8 @@ Function CheckParameters
   StrCpy $8 $Proxy
   StrCpy $9 $Service
   StrCpy $R0 $LongPoll
-  System::Call '$PLUGINSDIR\webprint-msi-actions.dll::CheckSetupParameters(t r2, t r3, t r4, t r5, t r6, t r7, t r8, t r9, t r10, t .r0, i ${NSIS_MAX_STRLEN}) i .r1 ?u'
+  StrCpy $R1 $Cipher
+  System::Call '$PLUGINSDIR\webprint-msi-actions.dll::CheckSetupParameters(t r2, t r3, t r4, t r5, t r6, t r7, t r8, t r9, t r10, t r11, t .r0, i ${NSIS_MAX_STRLEN}) i .r1 ?u'
   ${If} $1 != 0
     !insertmacro FailParameter "$0"
   ${EndIf}
@@ -313,6 +319,15 @@ FunctionEnd
 !macroend
 
 Section "Client"
+  ; Checked here, where the folder is final (the directory page may change
+  ; it), and before anything changes.
+  ${If} $Service = 1
+    StrCpy $2 "$INSTDIR"
+    System::Call '$PLUGINSDIR\webprint-msi-actions.dll::SetupServiceFolder(t r2, t .r0, i ${NSIS_MAX_STRLEN}) i .r1 ?u'
+    ${If} $1 != 0
+      !insertmacro FailParameter "$0"
+    ${EndIf}
+  ${EndIf}
   ; The new program asks the running client of this session to exit and
   ; waits for it (the installed one may be too old to know how).
   InitPluginsDir
@@ -362,6 +377,7 @@ Section "Client"
   !insertmacro WriteSettingNumber "BlocksInFlight" $BlocksInFlight
   !insertmacro WriteSettingText "Proxy" $Proxy
   !insertmacro WriteSettingNumber "LongPoll" $LongPoll
+  !insertmacro WriteSettingText "Cipher" $Cipher
   ; The service polls for the computer: no client at every logon then.
   ${If} $Service = 1
     WriteRegExpandStr HKLM "${EVENT_SOURCE_KEY}" "EventMessageFile" "$INSTDIR\webprint.exe"

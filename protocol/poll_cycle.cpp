@@ -181,6 +181,8 @@ int PrintJob(PrintClient* client, char* const* fields, char* document, unsigned 
 {
     const int32_t size = DecimalValue(fields[kSizeField]);
     spooler::PrinterHandle handle = nullptr;
+    if (!CheckExposedPrinter(client, fields[kPrinterField]))
+        return ClosePoll(client);
     if (!spooler::OpenPrinterA(fields[kPrinterField], &handle))
         return EndPoll(client, "OpenPrinter failed");
 

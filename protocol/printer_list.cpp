@@ -44,6 +44,23 @@ void LeaveOut(PrintClient* client, const char* name, int32_t more, const char* r
     client->OnLog(text);
 }
 
+// A printer's hide flag as it stands; a missing one is created as 0
+// (exposed), and createFailed tells when that creation failed.
+struct HideFlag {
+    char valueName[sizeof kPrinterFlagPrefix + kMaxPrinterNameLength];
+    bool hidden;
+    bool createFailed;
+};
+
+// The name is no longer than kMaxPrinterNameLength.
+HideFlag ReadHideFlagOf(const char* name)
+{
+    HideFlag flag = {};
+    snprintf(flag.valueName, sizeof flag.valueName, "%s%s", kPrinterFlagPrefix, name);
+    flag.hidden = IsPrinterHidden(flag.valueName, &flag.createFailed);
+    return flag;
+}
+
 }  // namespace
 
 char* XmlEscape(char* out, const char* text)
@@ -99,18 +116,15 @@ int BuildPrinterList(PrintClient* client, char* out, int32_t capacity)
             LeaveOut(client, name, 0, "name too long");
             continue;
         }
-        char valueName[sizeof kPrinterFlagPrefix + kMaxPrinterNameLength];
-        snprintf(valueName, sizeof valueName, "%s%s", kPrinterFlagPrefix, name);
-        bool createFailed = false;
-        const bool hidden = IsPrinterHidden(valueName, &createFailed);
-        if (createFailed) {
-            client->ReportError(FailedWriteText(valueName).c_str());
+        const HideFlag flag = ReadHideFlagOf(name);
+        if (flag.createFailed) {
+            client->ReportError(FailedWriteText(flag.valueName).c_str());
             return 1;
         }
         char escaped[kEscapedNameCapacity];
         XmlEscape(escaped, name);
         if (!AppendKeepingRoomForClosing(out, capacity, &length, " <printer name='%s' hide='%d'/>\r\n", escaped,
-                                         hidden ? 1 : 0) &&
+                                         flag.hidden ? 1 : 0) &&
             leftOut++ == 0)
             firstLeftOut = name;
     }
@@ -119,4 +133,21 @@ int BuildPrinterList(PrintClient* client, char* out, int32_t capacity)
 
     memcpy(out + length, kClosing, sizeof kClosing);
     return 0;
+}
+
+bool CheckExposedPrinter(PrintClient* client, const char* name)
+{
+    const PrinterNameList printers = ListInstalledPrinters();
+    bool installed = false;
+    for (int32_t i = 0; i < printers.count && !installed; ++i)
+        installed = strcmp(printers.names[i], name) == 0;
+    // A flag that could not be created is missing, which exposes.
+    if (installed && strlen(name) <= static_cast<size_t>(kMaxPrinterNameLength) && !ReadHideFlagOf(name).hidden)
+        return true;
+    // The name comes from the service, with no control character in it (they
+    // end a reply field); the longest a real one can be is shown.
+    char text[kMaxPrinterNameLength + 64];
+    snprintf(text, sizeof text, "OpenPrinter refused: \"%.*s\" is not an exposed printer", kMaxPrinterNameLength, name);
+    client->ReportError(text);
+    return false;
 }

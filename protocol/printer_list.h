@@ -18,3 +18,10 @@ char* XmlEscape(char* out, const char* text);
 // flag could not be stored or not even the opening line fits (reported through
 // the client).
 int BuildPrinterList(PrintClient* client, char* out, int32_t capacity);
+
+// Whether a job may go to the printer the service names: only to an installed
+// printer (as listed now) whose hide flag, as it stands now, exposes it. Any
+// other name (a printer on another computer, which the spooler would reach
+// with this computer's account, or a hidden one) is refused with a failure
+// that names it, reported through the client.
+bool CheckExposedPrinter(PrintClient* client, const char* name);

@@ -12,19 +12,20 @@
 #   tools/bench.sh program [--runs N] [--transport plain|tls]
 #   tools/bench.sh idle [--polls N]
 #   tools/bench.sh wan [--rtt MS,...] [--blocks N,...] [--sizes MIB,...] [--runs N]
+#   tools/bench.sh window
 # (tools/program_bench.sh says more.) The print hub under many simulated
 # clients, on SQLite and on PostgreSQL behind nginx (tools/fleet_bench.py says more):
 #   tools/bench.sh fleet [--backends sqlite,postgres] [--rates N,...] [--held N,...]
-# (tools/program_bench.sh says more.) How long a job submitted to an idle client
-# waits, webprintd natively and webprint.exe under Wine, with and without
-# LongPoll (tools/latency_bench.py says more):
+# How long a job submitted to an idle client waits, webprintd natively and
+# webprint.exe under Wine, with and without LongPoll (tools/latency_bench.py
+# says more); then the window mode's table:
 #   tools/bench.sh latency [--poll S] [--long-poll S] [--baseline-jobs N] [--long-poll-jobs N]
 # The hub's document conversion, and the hub's polls while it converts:
 #   tools/bench.sh convert [--runs N] [--pollers N] [--seconds S] [--rounds N]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 case "${1:-}" in
-    program | idle | wan) exec tools/program_bench.sh "$@" ;;
+    program | idle | wan | window) exec tools/program_bench.sh "$@" ;;
     fleet) shift; exec /usr/bin/python3 tools/fleet_bench.py "$@" ;;
     convert) shift; exec /usr/bin/python3 tools/convert_bench.py "$@" ;;
     latency)
@@ -37,11 +38,14 @@ case "${1:-}" in
         mkdir -p "$work"
         lpstat -r 2>/dev/null | grep -q "is running" || cupsd
         for _ in $(seq 100); do lpstat -r 2>/dev/null | grep -q "is running" && break; sleep 0.1; done
-        . tools/wine-session.sh "$work"
-        python3 tools/latency_bench.py --work "$work" --queue webprint-bench-latency \
-            --daemon "${WEBPRINTD:-build/bench/app/linux/webprintd}" \
-            --exe "${WEBPRINT_EXE:-build/win32/app/webprint.exe}" "$@"
-        exit
+        (
+            . tools/wine-session.sh "$work"
+            python3 tools/latency_bench.py --work "$work" --queue webprint-bench-latency \
+                --daemon "${WEBPRINTD:-build/bench/app/linux/webprintd}" \
+                --exe "${WEBPRINT_EXE:-build/win32/app/webprint.exe}" "$@"
+        )
+        echo
+        exec tools/program_bench.sh window
         ;;
     # The comment above is the usage.
     -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;;

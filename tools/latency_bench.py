@@ -17,6 +17,7 @@ by default); "{port}" and "{db}" in it are replaced. webprint.exe runs under the
 """
 
 import argparse
+import math
 import os
 import random
 import re
@@ -69,6 +70,16 @@ class Printer:
                 self.changed.notify_all()
 
 
+def count_new(seen, start, marker):
+    """How often marker occurs in seen ending past start: the occurrences
+    before it were counted with the read before."""
+    count, at = 0, seen.find(marker, max(0, start - len(marker) + 1))
+    while at >= 0:
+        count += 1
+        at = seen.find(marker, at + 1)
+    return count
+
+
 class Relay:
     """Passes the client's connections to the service; notes when each
     acknowledgement and each query arrives."""
@@ -92,6 +103,8 @@ class Relay:
             threading.Thread(target=self._pump, args=(service, client, False), daemon=True).start()
 
     def _pump(self, source, sink, watch):
+        # A request line may be split between reads: the end of the last read
+        # goes before the next.
         tail = b""
         try:
             while True:
@@ -99,14 +112,13 @@ class Relay:
                 if not chunk:
                     break
                 if watch:
-                    # A request line may be split between reads.
                     seen = tail + chunk
                     now = time.monotonic()
                     with self.changed:
-                        self.acknowledged += [now] * seen.count(b"func=printed")
-                        self.queries += seen.count(b"func=qryspool")
+                        self.acknowledged += [now] * count_new(seen, len(tail), b"func=printed")
+                        self.queries += count_new(seen, len(tail), b"func=qryspool")
                         self.changed.notify_all()
-                    tail = seen[-20:]
+                    tail = seen[-12:]
                 sink.sendall(chunk)
         except OSError:
             pass
@@ -197,7 +209,7 @@ class Bench:
 
     def submit(self, computer):
         self.number += 1
-        data = bytes(random.getrandbits(8) for _ in range(JOB_SIZE))
+        data = random.randbytes(JOB_SIZE)
         url = "http://127.0.0.1:%d/jobs?computer=%s&printer=%s&name=latency-%d" % (
             self.service_port, computer, self.args.queue, self.number)
         start = time.monotonic()
@@ -247,7 +259,7 @@ class Bench:
 def percentile(values, share):
     """The nearest-rank percentile."""
     ordered = sorted(values)
-    return ordered[max(0, int(-(-share * len(ordered) // 1)) - 1)]
+    return ordered[max(0, math.ceil(share * len(ordered)) - 1)]
 
 
 def seconds(value):

@@ -21,6 +21,13 @@
 #       printout and download is checked. Defaults: RTT 0,20,50,100 ms,
 #       BlocksInFlight 1,16,64, sizes 1,4 MiB, 1 run. Seconds per job, and the
 #       share of the one-at-a-time latency hidden when RTT 0 is measured.
+#   tools/bench.sh window
+#       How long the window takes to answer a message sent from another
+#       process (bench/program/answer_probe.cpp), while a poll connects to a
+#       loopback listener whose backlog is full, during a trickling TLS
+#       handshake, during a 4 MiB job and during a held query (the servers of
+#       tools/stall_server.py, the job from the loopback service): worst and
+#       p99 over 10 s from the window's first answer, a fresh client each.
 #
 # WEBPRINT_EXE times another build of webprint.exe (e.g. an older one). The
 # client runs in its own Wine prefix, build/bench-program/wineprefix, with its
@@ -57,12 +64,13 @@ if [ "$mode" = wan ]; then
 fi
 
 cmake --preset win32 >/dev/null
-cmake --build --preset win32 -j2 --target webprint minimal_client trust_root >/dev/null
+cmake --build --preset win32 -j2 --target webprint minimal_client answer_probe trust_root >/dev/null
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DWEBPRINT_BENCH=ON >/dev/null
 cmake --build build/bench --target webprint_bench_service webprintd -j2 >/dev/null
 exe=${WEBPRINT_EXE:-build/win32/app/webprint.exe}
 daemon=build/bench/app/linux/webprintd
 minimal=build/win32/bench/program/minimal_client.exe
+probe=build/win32/bench/program/answer_probe.exe
 
 work=$root/build/bench-program
 queue=webprint-bench-discard
@@ -76,9 +84,11 @@ build/bench/bench/program/webprint_bench_service --size "$service_size" --printe
 service=$!
 client=""
 relay=""
+stall=""
 wine_session_before_stop() {
     [ -n "$client" ] && kill "$client" 2>/dev/null || true
     [ -n "$relay" ] && kill "$relay" 2>/dev/null || true
+    [ -n "$stall" ] && kill "$stall" 2>/dev/null || true
     kill "$service" 2>/dev/null || true
     if [ -n "$cups_started_here" ]; then kill "$(cat /run/cups/cupsd.pid)" 2>/dev/null || true; fi
 }
@@ -208,7 +218,67 @@ run_job() {
     fi
 }
 
-if [ "$mode" = program ]; then
+# The window's answers while a poll waits, one fresh client per case, polling
+# every second; prints the table. The job case checks that the job printed.
+window_table() {
+    local scenario stall_port printed
+    rm -f "$work/window.out"
+    for scenario in backlog trickle-tls job hold; do
+        use_tls 0
+        if [ "$scenario" = job ]; then
+            use_job_size $((4 << 20))
+            arm_job
+            printed=$(grep -c '^printed' "$work/service.out" || true)
+        else
+            python3 tools/stall_server.py "$scenario" >"$work/stall.out" 2>&1 &
+            stall=$!
+            for _ in $(seq 100); do grep -q listening "$work/stall.out" && break; sleep 0.1; done
+            stall_port=$(awk '/^listening/ { print $2 }' "$work/stall.out")
+            [ -n "$stall_port" ] || { cat "$work/stall.out" >&2; exit 1; }
+            [ "$scenario" = trickle-tls ] && wine reg add "$key" /v UseTls /t REG_DWORD /d 1 /f >/dev/null
+            wine reg add "$key" /v Port /t REG_DWORD /d "$stall_port" /f >/dev/null
+        fi
+        start_client "$exe"
+        if ! wine "$probe" 10 >"$work/probe.out" 2>&1; then
+            cat "$work/probe.out" >&2
+            exit 1
+        fi
+        [ "$scenario" = job ] && await_lines printed "$printed" 60
+        stop_client
+        if [ -n "$stall" ]; then
+            kill "$stall"
+            wait "$stall" 2>/dev/null || true
+            stall=""
+        fi
+        echo "$scenario $(cat "$work/probe.out")" >>"$work/window.out"
+    done
+    use_tls 0
+    python3 - "$work/window.out" <<'PYTHON'
+import sys
+
+sys.path.insert(0, "tools")
+from bench_table import print_table
+
+cases = {
+    "backlog": "connects to a listener whose backlog is full",
+    "trickle-tls": "meets a trickling TLS handshake",
+    "job": "prints a 4 MiB job",
+    "hold": "waits for a held query",
+}
+def shown(milliseconds):
+    return "no answer in 20 s" if float(milliseconds) >= 20000 else "%s ms" % milliseconds
+
+rows = []
+for line in open(sys.argv[1]):
+    case, _, messages, _, worst, _, p99, _, _ = line.split()
+    rows.append(("While a poll %s (%s messages)" % (cases[case], messages), shown(worst), shown(p99)))
+print_table(rows, "Window's answer to a message, over 10 s", ("worst", "p99"))
+PYTHON
+}
+
+if [ "$mode" = window ]; then
+    window_table
+elif [ "$mode" = program ]; then
     for run in $(seq "$runs"); do
         if [ "$transport" = tls ]; then
             use_tls 0
@@ -391,6 +461,6 @@ print_table(rows)
 PYTHON
 else
     echo "usage: tools/bench.sh program [--runs N] [--transport plain|tls] | idle [--polls N]" \
-        "| wan [--rtt MS,...] [--blocks N,...] [--sizes MIB,...] [--runs N]" >&2
+        "| wan [--rtt MS,...] [--blocks N,...] [--sizes MIB,...] [--runs N] | window" >&2
     exit 2
 fi

@@ -8,7 +8,16 @@
 static std::atomic<bool> WaitsEnded{false};
 // Turns readable when a stop is requested, so that a select in progress,
 // which watches it too, wakes at once. A datagram socket that sends to itself.
+// Any local process can send to it as well, so a datagram only wakes the
+// wait: WaitsEnded alone says whether a stop was requested.
 static std::atomic<SocketHandle> WakeSocket{kNoSocket};
+
+static void EmptyWakeSocket(SocketHandle wake)
+{
+    char bytes[16];
+    while (recv(wake, bytes, sizeof bytes, 0) > 0) {
+    }
+}
 
 static SocketHandle MakeWakeSocket()
 {
@@ -31,13 +40,10 @@ void SetWaitsEnded(bool ended)
     if (!ended) {
         // From now on the waits watch the wake socket; one left readable by
         // an earlier stop is emptied first.
-        if (wake == kNoSocket) {
+        if (wake == kNoSocket)
             WakeSocket = MakeWakeSocket();
-        } else {
-            char bytes[16];
-            while (recv(wake, bytes, sizeof bytes, 0) > 0) {
-            }
-        }
+        else
+            EmptyWakeSocket(wake);
         WaitsEnded = false;
         return;
     }
@@ -48,9 +54,50 @@ void SetWaitsEnded(bool ended)
     if (wake != kNoSocket && getsockname(wake, reinterpret_cast<sockaddr*>(&self), &length) == 0)
         sendto(wake, &byte, 1, 0, reinterpret_cast<sockaddr*>(&self), length);
 }
+
+// Waits until the socket is readable (or, for writing, takes more or has
+// failed), or a stop: 1, 0 at the time-out, <0 on an error or a stop. A
+// datagram on the wake socket that no stop sent is read and ignored, and the
+// wait goes on for the time that is left.
+static int WaitForSocket(SocketHandle socketHandle, bool forWriting, int timeoutMilliseconds)
+{
+    const Deadline deadline(timeoutMilliseconds);
+    const SocketHandle wake = WakeSocket;
+    for (;;) {
+        // Also after a datagram was read: it may have been the stop's, which
+        // sets WaitsEnded before it sends.
+        if (WaitsEnded)
+            return -1;
+        fd_set readSet;
+        fd_set writeSet;
+        fd_set failSet;
+        FD_ZERO(&readSet);
+        FD_ZERO(&writeSet);
+        FD_ZERO(&failSet);
+        FD_SET(socketHandle, forWriting ? &writeSet : &readSet);
+        if (forWriting)
+            FD_SET(socketHandle, &failSet);
+        if (wake != kNoSocket)
+            FD_SET(wake, &readSet);
+        const int left = deadline.LeftMilliseconds();
+        timeval timeout;
+        timeout.tv_sec = left / 1000;
+        timeout.tv_usec = (left % 1000) * 1000;
+        const int ready = select(0, &readSet, &writeSet, &failSet, &timeout);
+        // Woken by a stop: not the server's answer.
+        if (WaitsEnded)
+            return -1;
+        if (ready <= 0)
+            return ready;
+        if (FD_ISSET(socketHandle, &readSet) || FD_ISSET(socketHandle, &writeSet) || FD_ISSET(socketHandle, &failSet))
+            return 1;
+        EmptyWakeSocket(wake);
+        if (deadline.LeftMilliseconds() == 0)
+            return 0;
+    }
+}
 #else
 #include <cerrno>
-#include <chrono>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -133,20 +180,7 @@ int WaitReadable(SocketHandle socketHandle, int timeoutMilliseconds)
     u_long pending = 0;
     if (ioctlsocket(socketHandle, FIONREAD, &pending) == 0 && pending > 0)
         return 1;
-    fd_set readSet;
-    FD_ZERO(&readSet);
-    FD_SET(socketHandle, &readSet);
-    const SocketHandle wake = WakeSocket;
-    if (wake != kNoSocket)
-        FD_SET(wake, &readSet);
-    timeval timeout;
-    timeout.tv_sec = timeoutMilliseconds / 1000;
-    timeout.tv_usec = (timeoutMilliseconds % 1000) * 1000;
-    const int ready = select(0, &readSet, nullptr, nullptr, &timeout);
-    // Woken by a stop: not the server's answer.
-    if (WaitsEnded || (ready > 0 && !FD_ISSET(socketHandle, &readSet)))
-        return -1;
-    return ready > 0 ? 1 : ready;
+    return WaitForSocket(socketHandle, false, timeoutMilliseconds);
 #else
     return WaitFor(socketHandle, POLLIN, timeoutMilliseconds);
 #endif
@@ -215,31 +249,6 @@ int ReceiveWithin(SocketHandle socketHandle, char* buffer, int size, int timeout
 // What SendWithin's *socketTimeout holds once the socket sends without blocking.
 static constexpr int kSendsWithoutBlocking = -1;
 
-// Waits until the socket takes more or has failed, or a stop: >0, 0 at the
-// time-out, <0 on an error or a stop.
-static int WaitWritable(SocketHandle socketHandle, int timeoutMilliseconds)
-{
-    if (WaitsEnded)
-        return -1;
-    fd_set writeSet;
-    fd_set failSet;
-    fd_set readSet;
-    FD_ZERO(&writeSet);
-    FD_ZERO(&failSet);
-    FD_ZERO(&readSet);
-    FD_SET(socketHandle, &writeSet);
-    FD_SET(socketHandle, &failSet);
-    const SocketHandle wake = WakeSocket;
-    if (wake != kNoSocket)
-        FD_SET(wake, &readSet);
-    timeval timeout;
-    timeout.tv_sec = timeoutMilliseconds / 1000;
-    timeout.tv_usec = (timeoutMilliseconds % 1000) * 1000;
-    const int ready = select(0, &readSet, &writeSet, &failSet, &timeout);
-    if (WaitsEnded || (ready > 0 && !FD_ISSET(socketHandle, &writeSet) && !FD_ISSET(socketHandle, &failSet)))
-        return -1;
-    return ready;
-}
 #endif
 
 int SendWithin(SocketHandle socketHandle, const char* data, int length, int timeoutMilliseconds, int* socketTimeout)
@@ -284,7 +293,7 @@ int SendWithin(SocketHandle socketHandle, const char* data, int length, int time
         }
         if (sent < 0 && WSAGetLastError() != WSAEWOULDBLOCK)
             return kSendFailed;
-        const int ready = WaitWritable(socketHandle, deadline.LeftMilliseconds());
+        const int ready = WaitForSocket(socketHandle, true, deadline.LeftMilliseconds());
         if (ready <= 0)
             return ready < 0 ? kSendWaitFailed : kSendTimedOut;
     }

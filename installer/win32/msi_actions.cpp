@@ -50,7 +50,7 @@ void ReportError(MSIHANDLE install, const std::string& text)
 
 // The values given to either package; empty when not given.
 struct SetupValues {
-    std::string server, port, poll, computer, tls, blocksInFlight, proxy, service, longPoll;
+    std::string server, port, poll, computer, tls, blocksInFlight, proxy, service, longPoll, cipher;
 };
 
 std::string SwitchProblem(const std::string& name, const std::string& value)
@@ -87,7 +87,18 @@ std::string SettingsProblem(const std::string& prefix, const SetupValues& values
         problem = SwitchProblem(prefix + "SERVICE=", values.service);
     if (problem.empty() && !values.longPoll.empty())
         problem = NumberProblem(prefix + "LONGPOLL=", values.longPoll, kLongPollMinimum, kLongPollMaximum);
+    if (problem.empty())
+        problem = LengthProblem(prefix + "CIPHER=", values.cipher, kCipherLimit);
     return problem;
+}
+
+std::string ModeSwitchProblem(const std::string& version, const std::string& service)
+{
+    const bool toService = service == "1";
+    return std::string("Version ") + version + " of the Tarnwick Web Printing Client is installed already, as " +
+           (toService ? "the tray program" : "the service") + ", and the same package cannot switch it to " +
+           (toService ? "the service" : "the tray program") + ". Remove it first (msiexec /x webprint-" + version +
+           ".msi /qn; the settings stay), then install it again with SERVICE=" + service + ".";
 }
 
 // A text for the setup program, in its buffer of size bytes: 0 when empty,
@@ -133,10 +144,16 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
     values.proxy = Property(install, "PROXY");
     values.service = Property(install, "SERVICE");
     values.longPoll = Property(install, "LONGPOLL");
+    values.cipher = Property(install, "CIPHER");
     std::string problem = SettingsProblem("", values);
     if (problem.empty() && SetupProgramInstalled())
         problem = "The Tarnwick Web Printing Client is installed by its setup program. "
                   "Remove it in Programs and Features first, or install with the setup program.";
+    // Run again, the same version only repairs what it installed: Windows
+    // Installer neither adds nor removes a component whose condition changed.
+    if (problem.empty() && !Property(install, "Installed").empty() && !values.service.empty() &&
+        (values.service == "1") != WebprintServiceInstalled())
+        problem = ModeSwitchProblem(Property(install, "ProductVersion"), values.service);
     if (problem.empty()) {
         // Without SERVICE an upgrade keeps the computer's mode.
         if (values.service.empty() && WebprintServiceInstalled())
@@ -153,9 +170,11 @@ extern "C" __declspec(dllexport) int __stdcall CheckSetupParameters(const char* 
                                                                    const char* poll, const char* computer,
                                                                    const char* tls, const char* blocksInFlight,
                                                                    const char* proxy, const char* service,
-                                                                   const char* longPoll, char* problem, int size)
+                                                                   const char* longPoll, const char* cipher,
+                                                                   char* problem, int size)
 {
-    const SetupValues values = {server, port, poll, computer, tls, blocksInFlight, proxy, service, longPoll};
+    const SetupValues values = {server, port,  poll,    computer, tls,
+                                blocksInFlight, proxy, service, longPoll, cipher};
     return HandOver(SettingsProblem("/", values), problem, size);
 }
 
@@ -176,6 +195,13 @@ extern "C" __declspec(dllexport) int __stdcall SetupServiceStop()
 extern "C" __declspec(dllexport) int __stdcall SetupServiceInstall(const char* programPath, char* problem, int size)
 {
     return HandOver(InstallAndStartWebprintService(programPath), problem, size);
+}
+
+// The setup program's folder for the service: 0 when it may hold it, else 1
+// with the reason in problem (size bytes).
+extern "C" __declspec(dllexport) int __stdcall SetupServiceFolder(const char* folder, char* problem, int size)
+{
+    return HandOver(ServiceFolderProblem(folder, "Leave /D= out, or install without /SERVICE=1."), problem, size);
 }
 
 // Stops and deletes the service: 0 when it is gone, else 1 with the reason.
@@ -206,16 +232,28 @@ extern "C" __declspec(dllexport) UINT __stdcall CloseClient(MSIHANDLE install)
     return ERROR_SUCCESS;
 }
 
+// Once INSTALLDIR is known, before anything changes: with SERVICE=1, only a
+// folder below Program Files.
+extern "C" __declspec(dllexport) UINT __stdcall CheckServiceFolder(MSIHANDLE install)
+{
+    const std::string problem =
+        ServiceFolderProblem(Property(install, "INSTALLDIR"), "Leave INSTALLDIR out, or install without SERVICE=1.");
+    if (problem.empty())
+        return ERROR_SUCCESS;
+    ReportError(install, problem);
+    return ERROR_INSTALL_FAILURE;
+}
+
 // After an installation: the service runs, whether the package's own start
 // already started it or the installation changed nothing it would start for,
 // and its command has the path quoted (Wine's Windows Installer leaves the
 // quotes out).
 extern "C" __declspec(dllexport) UINT __stdcall StartServiceAgain(MSIHANDLE install)
 {
-    if (!WebprintServiceInstalled())
-        return ERROR_SUCCESS;
     // INSTALLDIR ends in a backslash.
-    const std::string problem = InstallAndStartWebprintService(Property(install, "INSTALLDIR") + "webprint.exe");
+    const std::string problem = WebprintServiceInstalled()
+                                    ? InstallAndStartWebprintService(Property(install, "INSTALLDIR") + "webprint.exe")
+                                    : "The service webprint was not installed.";
     if (problem.empty())
         return ERROR_SUCCESS;
     ReportError(install, problem);

@@ -1,6 +1,9 @@
 #include "installer/win32/service_control.h"
 
 #include <windows.h>
+#include <shlobj.h>
+
+#include <vector>
 
 namespace {
 
@@ -47,6 +50,32 @@ std::string Failure(const char* what)
     return std::string(what) + " the service webprint (error " + std::to_string(error) + ").";
 }
 
+// A folder as the file system names it: absolute, without "." or "..", and
+// without a backslash at its end.
+std::string FullFolder(const std::string& folder)
+{
+    char full[MAX_PATH];
+    const DWORD length = GetFullPathNameA(folder.c_str(), sizeof full, full, nullptr);
+    std::string result = length > 0 && length < sizeof full ? std::string(full, length) : folder;
+    while (!result.empty() && result.back() == '\\')
+        result.pop_back();
+    return result;
+}
+
+// Program Files for 32-bit programs, and on 64-bit Windows the one for
+// 64-bit programs too; both let only administrators and SYSTEM write.
+std::vector<std::string> ProgramFilesFolders()
+{
+    std::vector<std::string> folders;
+    char path[MAX_PATH];
+    if (SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, path) == S_OK)
+        folders.push_back(FullFolder(path));
+    const DWORD length = GetEnvironmentVariableA("ProgramW6432", path, sizeof path);
+    if (length > 0 && length < sizeof path && (folders.empty() || FullFolder(path) != folders.front()))
+        folders.push_back(FullFolder(path));
+    return folders;
+}
+
 const char kNotRunning[] = "The service webprint did not start; its events in the event log say why.";
 
 // Waits while the service is in the pending state; true when it reached
@@ -81,6 +110,21 @@ bool StartOpenService(SC_HANDLE service)
 }
 
 }  // namespace
+
+std::string ServiceFolderProblem(const std::string& folder, const std::string& how)
+{
+    const std::string full = FullFolder(folder);
+    std::string roots;
+    for (const std::string& root : ProgramFilesFolders()) {
+        if (full.size() > root.size() && full[root.size()] == '\\' &&
+            CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, full.c_str(), static_cast<int>(root.size()),
+                           root.c_str(), static_cast<int>(root.size())) == CSTR_EQUAL)
+            return std::string();
+        roots += (roots.empty() ? "" : " or ") + root;
+    }
+    return "The service runs webprint.exe as LocalSystem, so it is installed only below " + roots +
+           ", where users cannot change it; " + full + " is not. " + how;
+}
 
 bool WebprintServiceInstalled()
 {

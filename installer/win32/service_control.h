@@ -12,6 +12,13 @@ bool WebprintServiceInstalled();
 // is still running.
 bool StopWebprintService();
 
+// The service runs the program as LocalSystem: whoever can write to its
+// folder (replace the program, or put a library beside it that the program
+// loads) runs code as the computer, and a folder outside Program Files lets
+// every user write by default. Empty text for a folder below Program Files,
+// else why it is refused, followed by how (what to do instead).
+std::string ServiceFolderProblem(const std::string& folder, const std::string& how);
+
 // Creates the service for the program, or sets an existing one to it, and
 // starts it: automatic start, LocalSystem, the path quoted and "/service".
 // Returns an empty text once it runs, else what went wrong.

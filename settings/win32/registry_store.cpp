@@ -1,14 +1,21 @@
 #include "settings/win32/registry_store.h"
 
+#include <algorithm>
 #include <vector>
 
 const char kSettingsKeyPath[] = "SOFTWARE\\Morvelund\\Tarnwick Web Printing";
 
-RegistryStore::RegistryStore(HKEY root, const char* path)
+RegistryStore::RegistryStore(HKEY root, const char* path) : root_(root), path_(path)
 {
+    Reopen();
+}
+
+void RegistryStore::Reopen()
+{
+    Close();
     HKEY key = nullptr;
-    if (RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
-                        nullptr, &key, nullptr) == ERROR_SUCCESS)
+    if (RegCreateKeyExA(root_, path_, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr, &key,
+                        nullptr) == ERROR_SUCCESS)
         key_ = key;
 }
 
@@ -59,20 +66,33 @@ std::string RegistryStore::ReadText(const char* name)
     return std::string(data.data());
 }
 
-bool RegistryStore::WriteInteger(const char* name, int32_t value)
+bool RegistryStore::Holds(const char* name, DWORD type, const BYTE* data, DWORD size)
+{
+    // One byte more than the value written, so a longer value cannot pass.
+    std::vector<BYTE> held(size + 1);
+    DWORD heldType = REG_NONE;
+    DWORD heldSize = static_cast<DWORD>(held.size());
+    return RegQueryValueExA(key_, name, nullptr, &heldType, held.data(), &heldSize) == ERROR_SUCCESS &&
+           heldType == type && heldSize == size && std::equal(data, data + size, held.begin());
+}
+
+bool RegistryStore::Write(const char* name, DWORD type, const BYTE* data, DWORD size)
 {
     if (key_ == nullptr)
         return false;
+    if (writeOnlyChanges_ && Holds(name, type, data, size))
+        return true;
+    return RegSetValueExA(key_, name, 0, type, data, size) == ERROR_SUCCESS;
+}
+
+bool RegistryStore::WriteInteger(const char* name, int32_t value)
+{
     const DWORD data = static_cast<DWORD>(value);
-    return RegSetValueExA(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data) ==
-           ERROR_SUCCESS;
+    return Write(name, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data);
 }
 
 bool RegistryStore::WriteText(const char* name, const std::string& value)
 {
-    if (key_ == nullptr)
-        return false;
     // Stored with its terminating NUL, as the registry expects of REG_SZ.
-    return RegSetValueExA(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+    return Write(name, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>(value.size() + 1));
 }

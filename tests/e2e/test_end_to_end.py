@@ -188,16 +188,19 @@ class EndToEnd(ClientAndService):
         self.assertIs(printers[HIDDEN_QUEUE], True)
         self.assertIs(printers[QUEUE], False)
 
-    def test_3_a_job_for_a_missing_printer_fails_and_stays_queued(self):
-        job_id = self.submit(job_bytes(100), printer="no-such-printer")
-        wait_for(lambda: "OpenPrinter failed" in self.events(), "the failure in the event list")
-        job = self.job(job_id)
-        self.assertEqual((job["state"], job["acks"], job["blocks_served"]), ("sent", 0, 0))
-        # Out of the way of the other tests: acknowledge it as the client would.
-        request = urllib.request.Request(
-            self.url(f"{self.state()['prefix']}printed"),
-            data=f"<printed id='{job_id}'/>".encode(), method="POST")
-        urllib.request.urlopen(request, timeout=5).close()
+    def test_3_a_job_for_a_missing_or_hidden_printer_fails_and_stays_queued(self):
+        for printer in ("no-such-printer", HIDDEN_QUEUE):
+            with self.subTest(printer=printer):
+                job_id = self.submit(job_bytes(100), printer=printer)
+                failure = f'OpenPrinter refused: "{printer}" is not an exposed printer'
+                wait_for(lambda: any(failure in line for line in self.events()), "the failure in the event list")
+                job = self.job(job_id)
+                self.assertEqual((job["state"], job["acks"], job["blocks_served"]), ("sent", 0, 0))
+                # Out of the way of the other tests: acknowledge it as the client would.
+                request = urllib.request.Request(
+                    self.url(f"{self.state()['prefix']}printed"),
+                    data=f"<printed id='{job_id}'/>".encode(), method="POST")
+                urllib.request.urlopen(request, timeout=5).close()
 
     def test_4_a_service_restarted_mid_job_gets_the_whole_job_printed_once(self):
         data = job_bytes(8 << 20)
@@ -311,14 +314,14 @@ class EndToEndHeldQuery(ClientAndService):
     POLL = "86400"
     LONG_POLL = "300"
 
-    def test_a_job_submitted_during_the_held_query_prints_within_a_second(self):
+    # With a poll a day, a job that prints at all came with the held query;
+    # how soon it comes is measured by tools/bench.sh latency.
+    def test_a_job_submitted_during_the_held_query_prints_with_it(self):
         wait_for(lambda: self.state()["held"] == 1, "the client's query to be held")
         data = job_bytes(10000)
         before = set(self.printouts())
-        submitted = time.monotonic()
         job_id = self.submit(data)
         self.wait_printed(job_id, 10)
-        self.assertLess(time.monotonic() - submitted, 1.0)
         self.assertEqual(self.new_printouts(before, 1), [data])
         # After a printed job the next query comes at once, and is held.
         def held_again():

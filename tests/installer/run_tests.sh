@@ -138,7 +138,7 @@ client_ended() { wait_until 150 process_ended "$client"; }
 settings_permanent() {
     local rows
     rows=$(msiinfo export "$1" Component | tr -d '\r' | awk -F'\t' '$1 ~ /^Setting/ && int($4 / 16) % 2 == 1' | wc -l)
-    [ "$rows" -eq 8 ]
+    [ "$rows" -eq 9 ]
 }
 # The package's entry under the Uninstall key; nothing when the package has no
 # product code, so that "registered" cannot pass on the Uninstall key itself.
@@ -152,8 +152,11 @@ run_setup() {
     wine "$@" </dev/null >"$work/setup.out" 2>&1
 }
 run_msiexec() {
+    rm -f "$drive_c/msi.log"
     wine msiexec "$@" </dev/null >/dev/null 2>&1
 }
+# The log that msiexec ... /l*v 'C:\msi.log' wrote, in whatever encoding.
+msi_log_has() { iconv -f UTF-16LE -t UTF-8 "$drive_c/msi.log" 2>/dev/null | grep -q -F -- "$1" || grep -a -q -F -- "$1" "$drive_c/msi.log"; }
 # The installed program's own quit request: exit code 1 when a client was
 # running and has ended, so it also tells whether a client was running.
 quit_client() {
@@ -211,6 +214,8 @@ bad_parameters=(
     "/PROXY=proxy.example.com|/PROXY=proxy.example.com is not a proxy as host:port"
     "/PROXY=|/PROXY= needs a value"
     "/SERVICE=yes|/SERVICE=yes is not 0 or 1"
+    "/CIPHER=$(printf 'k%.0s' {1..256})|/CIPHER= is 256 characters long"
+    "/CIPHER=|/CIPHER= needs a value"
 )
 for case in "${bad_parameters[@]}"; do
     parameter=${case%%|*}
@@ -293,9 +298,10 @@ check "webprint.exe replaced" same_file "$program_dir/webprint.exe" "$exe"
 check "file in use moved aside" exists "$program_dir/webprint.old"
 check "file in use removed at restart" pending_removal_of 'webprint.old'
 check "holder ended" release_program_file
-run_setup "$old_setup" /S /ALLOWDOWNGRADE
+run_setup "$old_setup" /S /ALLOWDOWNGRADE "/CIPHER=$(printf 'k%.0s' {1..253}) z"
 check "downgrade with /ALLOWDOWNGRADE" status_is $? 0
 check "downgrade with /ALLOWDOWNGRADE: version" value_is "$nsis_key" DisplayVersion "REG_SZ $old_version"
+check "Cipher REG_SZ, 255 characters" value_is "$settings_key" Cipher "REG_SZ $(printf 'k%.0s' {1..253}) z"
 
 # ---------------------------------------------------------------------------
 section "setup program: silent uninstallation"
@@ -320,7 +326,8 @@ section "MSI: bad properties change nothing"
 wine reg delete "$settings_key" /f >/dev/null 2>&1
 # The rules are the setup program's, checked above: here each property reaches them.
 bad_properties=(PORT=abc PORT=70000 POLL=0 POLL=x TLS=2 SERVER=http://print.example.com
-    "COMPUTER=$(printf 'c%.0s' {1..64})" BLOCKSINFLIGHT=0 PROXY=proxy.example.com SERVICE=2 LONGPOLL=301)
+    "COMPUTER=$(printf 'c%.0s' {1..64})" BLOCKSINFLIGHT=0 PROXY=proxy.example.com SERVICE=2 LONGPOLL=301
+    "CIPHER=$(printf 'k%.0s' {1..256})")
 for property in "${bad_properties[@]}"; do
     run_msiexec /i "$msi" /qn SERVER=localhost "$property"
     check "${property:0:20}: exit code 1603" status_is $? 1603
@@ -364,10 +371,17 @@ check "upgrade, POLL=0: exit code 1603" status_is $? 1603
 check "Port kept" value_is "$settings_key" Port "REG_DWORD 0x1b59"
 check "PollFreq not written" value_missing "$settings_key" PollFreq
 check "older version still registered" key_exists "$old_product"
+# Windows Installer adds no component for a condition that changed since the
+# first installation: the same version cannot switch modes, and says how.
+run_msiexec /i "$old_msi" /qn SERVICE=1 /l*v 'C:\msi.log'
+check "same version, SERVICE=1: exit code 1603" status_is $? 1603
+check "same version, SERVICE=1: says how" msi_log_has "then install it again with SERVICE=1"
+check "same version, SERVICE=1: no service" service_missing
+check "same version, SERVICE=1: Run entry kept" value_is "$run_key" "Tarnwick Web Printing" "REG_SZ $program_exe"
 
 section "MSI: upgrade over a running client"
 check "client started" start_client
-run_msiexec /i "$msi" /qn POLL=20 TLS=1 BLOCKSINFLIGHT=64 PROXY=10.0.0.5:8080 LONGPOLL=0
+run_msiexec /i "$msi" /qn POLL=20 TLS=1 BLOCKSINFLIGHT=64 PROXY=10.0.0.5:8080 LONGPOLL=0 "CIPHER=Front Desk 7"
 check "exit code 0" status_is $? 0
 check "running client closed" client_ended
 new_product=$(product_key "$msi")
@@ -381,6 +395,7 @@ check "UseTls given" value_is "$settings_key" UseTls "REG_DWORD 0x1"
 check "BlocksInFlight given" value_is "$settings_key" BlocksInFlight "REG_DWORD 0x40"
 check "Proxy given" value_is "$settings_key" Proxy "REG_SZ 10.0.0.5:8080"
 check "LongPoll 0 given, written" value_is "$settings_key" LongPoll "REG_DWORD 0x0"
+check "Cipher given" value_is "$settings_key" Cipher "REG_SZ Front Desk 7"
 check "one Run entry" value_is "$run_key" "Tarnwick Web Printing" "REG_SZ $program_exe"
 check "client started again, then quit on request" client_restarted
 run_msiexec /i "$old_msi" /qn
@@ -461,10 +476,47 @@ printout_matches() { local f; for f in "$printed"/job-*.prn; do cmp -s "$f" "$wo
 requests_of() { grep -c "$1" "$work/service.log"; }
 more_requests_of() { [ "$(requests_of "$1")" -ge "$2" ]; }
 service_process_gone() { ! pgrep -f 'webprint.exe /service' >/dev/null; }
+# Three datagrams to each UDP socket on 127.0.0.1 of this prefix's Wine
+# processes (their wineserver holds them), the service's among them; false
+# when there is none.
+datagrams_to_service() {
+    python3 - "$WINEPREFIX" $(pgrep wineserver) <<'PY'
+import os, re, socket, sys
+inodes = set()
+for pid in sys.argv[2:]:
+    try:
+        with open(f"/proc/{pid}/environ", "rb") as environment:
+            if f"WINEPREFIX={sys.argv[1]}".encode() not in environment.read().split(b"\0"):
+                continue
+    except OSError:
+        continue
+    for fd in os.listdir(f"/proc/{pid}/fd"):
+        try:
+            found = re.fullmatch(r"socket:\[(\d+)\]", os.readlink(f"/proc/{pid}/fd/{fd}"))
+        except OSError:
+            continue
+        if found:
+            inodes.add(found.group(1))
+with open("/proc/net/udp") as table:
+    ports = [int(fields[1].split(":")[1], 16) for fields in (line.split() for line in list(table)[1:])
+             if fields[9] in inodes and fields[1].startswith("0100007F:")]
+sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+for port in ports:
+    for _ in range(3):
+        sender.sendto(b"wake", ("127.0.0.1", port))
+sys.exit(0 if ports else 1)
+PY
+}
 probe=$(find "$build" -name window_probe.exe -type f -print -quit)
 client_window_shown() { wine "$probe" shown </dev/null >/dev/null 2>&1; }
 no_client_window() { wine "$probe" shown </dev/null >/dev/null 2>&1; [ $? -eq 2 ]; }
 
+# LocalSystem runs the program: only from a folder users cannot write to.
+run_msiexec /i "$old_msi" /qn SERVICE=1 INSTALLDIR='C:\webprint-elsewhere\' SERVER=127.0.0.1 /l*v 'C:\msi.log'
+check "a service outside Program Files: exit code 1603" status_is $? 1603
+check "a service outside Program Files: says why" msi_log_has "is installed only below C:\Program Files"
+check "a service outside Program Files: nothing installed" service_missing
+check "a service outside Program Files: no settings written" value_missing "$settings_key" Url
 run_msiexec /i "$old_msi" /qn SERVICE=1 SERVER=127.0.0.1 PORT="$port" POLL=1 COMPUTER=SERVICE-TEST
 check "exit code 0" status_is $? 0
 check "the service runs when msiexec returns" service_state_is RUNNING
@@ -485,6 +537,21 @@ wine reg add "$settings_key" /v ComputerName /t REG_SZ /d SERVICE-RENAMED /f >/d
 check "a changed setting read again" wait_until 100 event_logged_times "Settings read again: polling 127.0.0.1:$port every 1 s as SERVICE-RENAMED" 1
 wine reg add "$settings_key" /v ComputerName /t REG_SZ /d SERVICE-TEST /f >/dev/null 2>&1
 wait_until 100 event_logged_times "Settings read again: polling 127.0.0.1:$port every 1 s as SERVICE-TEST" 1
+# The key deleted, then made again value by value: the new key is read.
+wine reg delete "$settings_key" /f >/dev/null 2>&1
+for value in "Url REG_SZ 127.0.0.1" "Port REG_DWORD $port" "PollFreq REG_DWORD 1" "ComputerName REG_SZ SERVICE-TEST"; do
+    read -r name type data <<<"$value"
+    wine reg add "$settings_key" /v "$name" /t "$type" /d "$data" /f >/dev/null 2>&1
+done
+check "a key made again read" wait_until 100 event_logged_times \
+    "Settings read again: polling 127.0.0.1:$port every 1 s as SERVICE-TEST" 2
+run_msiexec /i "$msi" /qn SERVICE=0 /l*v 'C:\msi.log'
+check "same version, SERVICE=0: exit code 1603" status_is $? 1603
+check "same version, SERVICE=0: says how" msi_log_has "then install it again with SERVICE=0"
+check "same version, SERVICE=0: the service still runs" service_state_is RUNNING
+# Any local process can send datagrams to the sockets of the service: they
+# neither stop it nor cut its polls short.
+check "datagrams sent to the service's sockets" datagrams_to_service
 job=$(submit_job 70000)
 check "a job printed and acknowledged" wait_until 300 job_field_is "$job" state printed
 check "the printout byte for byte" wait_until 100 printout_matches
@@ -492,7 +559,7 @@ check "no window" no_client_window
 
 # A failure goes to the event log (once until it changes, as the daemon's).
 job=$(submit_job 100 webprint-no-such-queue)
-check "a failure logged" wait_until 100 event_logged_times "OpenPrinter failed" 1
+check "a job for a printer that is not installed refused" wait_until 100 event_logged_times "OpenPrinter refused: " 1
 reference_service acknowledge "$job"
 
 # One poller per computer: a client started by hand opens its window and
@@ -528,6 +595,10 @@ check "removal: the program folder too" missing "$program_dir"
 check "removal: nothing waits for a restart" value_missing 'HKLM\System\CurrentControlSet\Control\Session Manager' PendingFileRenameOperations
 
 section "setup program: /SERVICE=1 and back"
+run_setup "$setup" /S /SERVICE=1 '/D=C:\webprint-elsewhere'
+check "a service outside Program Files: exit code 87" status_is $? 87
+check "a service outside Program Files: says why" output_has "$work/setup.out" "is installed only below C:.Program Files"
+check "a service outside Program Files: nothing installed" missing "$drive_c/webprint-elsewhere"
 run_setup "$setup" /S /SERVICE=1
 check "exit code 0" status_is $? 0
 # Its custom actions' library is unloaded after each call, so the temporary
@@ -541,6 +612,20 @@ check "again without /SERVICE: still the service" service_state_is RUNNING
 run_setup "$setup" /S /SERVICE=0
 check "/SERVICE=0: the service is gone" service_missing
 check "/SERVICE=0: the Run entry back" value_is "$run_key" "Tarnwick Web Printing" "REG_SZ $program_exe"
+# Any process can create the named mutex an earlier client took for the
+# sign of a running service: the client asks the service control manager.
+rm -f "$work/hold"
+mkfifo "$work/hold"
+wine "$probe" squat <"$work/hold" >"$work/squatter.out" 2>&1 &
+squatter=$!
+exec 7>"$work/hold"
+check "a process holds the service's old mutex name" wait_until 100 output_has "$work/squatter.out" holding
+pings=$(requests_of ping)
+check "client started" start_client
+check "the tray client polls all the same" wait_until 100 more_requests_of ping $((pings + 1))
+quit_client
+exec 7>&-
+wait_until 100 process_ended "$squatter"
 run_setup "$setup" /S /SERVICE=1
 check "/SERVICE=1 again: running" service_state_is RUNNING
 check "/SERVICE=1 again: the Run entry gone" value_missing "$run_key" "Tarnwick Web Printing"

@@ -64,6 +64,18 @@ void FindNoService(PollTest* test)
     test->Script("", "OK\r\n17");
 }
 
+// A job for a printer the service may not print on: refused before the
+// spooler is asked, like a printer that does not open.
+void NameJobPrinter(PollTest* test, const char* printer)
+{
+    test->Script("qryspool", JobReply("job.spl", "3", "Doc", printer, "5"));
+}
+
+std::string NotExposed(const std::string& shownName)
+{
+    return "OpenPrinter refused: \"" + shownName + "\" is not an exposed printer";
+}
+
 const FailureRow kRows[] = {
     {"ConnectFails", nullptr, true, kNoCalls, "connect() failed", true, false, false, false},
     {"DiscoveryFindsNoService", FindNoService, false, kNoCalls, kPrintlistFailed, true, true, false, false},
@@ -75,6 +87,10 @@ const FailureRow kRows[] = {
      false},
     {"PrinterDoesNotOpen", [](PollTest* t) { FailSpooler(t, Call::OpenPrinter); }, false, kOpen,
      "OpenPrinter failed", true, true, true, false},
+    {"PrinterOnAnotherComputer", [](PollTest* t) { NameJobPrinter(t, "\\\\host\\share"); }, false, kNoCalls,
+     NotExposed("\\\\host\\share"), true, true, true, false},
+    {"PrinterHiddenSinceTheRegistration", [](PollTest*) { inventory_double::SetFlag("Printer:Office Laser", 1); },
+     false, kNoCalls, NotExposed("Office Laser"), true, true, true, false},
     {"DocumentDoesNotStart", [](PollTest* t) { FailSpooler(t, Call::StartDocPrinter); }, false, kStartDocFails,
      "StartDocPrinter failed", true, true, true, false},
     {"PageDoesNotStart", [](PollTest* t) { FailSpooler(t, Call::StartPagePrinter); }, false, kStartPageFails,

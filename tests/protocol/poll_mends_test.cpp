@@ -29,6 +29,7 @@ EventList LastEvents(size_t count)
 
 TEST_F(PollTest, NamesInTheAnsiCodePageComeBackWhole)
 {
+    inventory_double::SetPrinters({"B\xFCro \xFF\x80 Laser"});
     Script("qryspool", JobReply("f\xE9.spl", "1", "Men\xFC f\xFCr Caf\xE9", "B\xFCro \xFF\x80 Laser", "\xE9" "77"));
     Script("spooldata", "x");
 
@@ -45,7 +46,7 @@ TEST_F(PollTest, NamesInTheAnsiCodePageComeBackWhole)
 
 TEST_F(PollTest, AnEmptyBlockEndsTheJobAsAFailedBlockRequest)
 {
-    Script("qryspool", JobReply("f", "10", "Doc", "P", "1"));
+    Script("qryspool", JobReply("f", "10", "Doc", "Office Laser", "1"));
     // Should the loop ask again, the second answer ends it instead of hanging.
     Script("spooldata", std::vector<ScriptedAnswer>{{OkResponse("")}, {ServerError()}});
 
@@ -59,7 +60,7 @@ TEST_F(PollTest, AnEmptyBlockEndsTheJobAsAFailedBlockRequest)
 
 TEST_F(PollTest, ABlockLongerThanItsBufferFailsTheRequest)
 {
-    Script("qryspool", JobReply("f", "5000", "Doc", "P", "1"));
+    Script("qryspool", JobReply("f", "5000", "Doc", "Office Laser", "1"));
     Script("spooldata", std::string(4097, 'x'));
 
     EXPECT_EQ(Poll(), 1);
@@ -72,7 +73,7 @@ TEST_F(PollTest, ABlockLongerThanItsBufferFailsTheRequest)
 TEST_F(PollTest, ABlockThatFillsItsBufferIsPrinted)
 {
     const std::string data(4096, '\x3C');
-    Script("qryspool", JobReply("f", "4096", "Doc", "P", "1"));
+    Script("qryspool", JobReply("f", "4096", "Doc", "Office Laser", "1"));
     ServeBlocks(data, {4096});
     EXPECT_EQ(Poll(), 0);
     EXPECT_EQ(spooler_double::WrittenBytes(), data);
@@ -90,7 +91,7 @@ TEST_F(PollTest, OnlyATextReplyNeedsRoomForItsTerminator)
 
     // The acknowledgement's reply is never read: longer than any of the
     // poll's buffers, it still acknowledges the job.
-    Script("qryspool", JobReply("f", "1", "Doc", "P", "1"));
+    Script("qryspool", JobReply("f", "1", "Doc", "Office Laser", "1"));
     Script("spooldata", "x");
     Script("printed", std::string(20000, 'P'));
     EXPECT_EQ(Poll(), 0);
@@ -136,7 +137,7 @@ TEST_F(PollTest, AJobReplyWithFewerThanSixFieldsOpensNoPrinter)
 
 TEST_F(PollTest, FieldsBeyondTheNinthAreDropped)
 {
-    std::string reply = JobReply("f", "1", "Doc", "P", "31");
+    std::string reply = JobReply("f", "1", "Doc", "Office Laser", "31");
     for (int i = 0; i < 8; ++i)
         reply += "\r\nextra" + std::to_string(i);
     Script("qryspool", reply);
@@ -209,7 +210,7 @@ TEST_F(PollTest, APrinterListThatCannotBeBuiltEndsThePollWithoutRegistering)
 TEST_F(PollTest, WithoutKeepAliveTheFirstConnectionIsNotLeftOpen)
 {
     KeepAlive = false;
-    Script("qryspool", JobReply("f", "3", "Doc", "P", "1"));
+    Script("qryspool", JobReply("f", "3", "Doc", "Office Laser", "1"));
     Script("spooldata", "abc");
     bool heldWhileRegistering = true;
     display_recorder::SetHook([&](const DisplayEvent& event) {
@@ -234,7 +235,7 @@ TEST_F(PollTest, WithoutKeepAliveTheFirstConnectionIsNotLeftOpen)
 TEST_F(PollTest, AJobFailingAfterItsFirstBlockIsDiscardedBeforeItEnds)
 {
     const std::string data(5000, 'd');
-    Script("qryspool", JobReply("f", "5000", "Doc", "P", "1"));
+    Script("qryspool", JobReply("f", "5000", "Doc", "Office Laser", "1"));
     Script("spooldata",
            std::vector<ScriptedAnswer>{{OkResponse(Complement(data.substr(0, 4096)))}, {ServerError()}});
 
@@ -249,7 +250,7 @@ TEST_F(PollTest, AJobFailingAfterItsFirstBlockIsDiscardedBeforeItEnds)
 TEST_F(PollTest, AShortWriteOnALaterBlockIsDiscardedToo)
 {
     const std::string data(5000, 'd');
-    Script("qryspool", JobReply("f", "5000", "Doc", "P", "1"));
+    Script("qryspool", JobReply("f", "5000", "Doc", "Office Laser", "1"));
     ServeBlocks(data, {4096, 904});
     spooler_double::ShortenWrite(2, 4);
 

@@ -39,8 +39,9 @@ ScriptedAnswer Reply(const ScriptedRequest& request)
     return answer;
 }
 
-TEST(WinspoolPoll, APrinterThatDoesNotExistEndsThePoll)
+TEST(WinspoolPoll, APrinterThatIsNotInstalledEndsThePoll)
 {
+    const std::string kRefused = "OpenPrinter refused: \"No Such Printer 7f3a\" is not an exposed printer";
     ComputerToken = -1;
     RegistrationCountdown = 0;
     LogCleared = false;
@@ -58,8 +59,7 @@ TEST(WinspoolPoll, APrinterThatDoesNotExistEndsThePoll)
     const std::vector<DisplayEvent>& events = display_recorder::Events();
     ASSERT_GE(events.size(), 3u);
     EXPECT_EQ(std::vector<DisplayEvent>(events.end() - 3, events.end()),
-              (std::vector<DisplayEvent>{StatusEvent("OpenPrinter failed"), LogEvent("OpenPrinter failed"),
-                                         ProgressEvent(0, 0)}));
+              (std::vector<DisplayEvent>{StatusEvent(kRefused), LogEvent(kRefused), ProgressEvent(0, 0)}));
     std::string registration;
     for (const ScriptedRequest& request : server.Requests()) {
         EXPECT_FALSE(EndsWith(request.path, "func=spooldata") || EndsWith(request.path, "func=printed"));

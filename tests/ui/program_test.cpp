@@ -287,7 +287,7 @@ TEST_F(Program, ExitFromTheTrayMenuEndsWithCodeZeroAndTakesTheIconAway)
     EXPECT_FALSE(TrayIconExists(window));
 }
 
-TEST_F(Program, WhileAPollWaitsForTheServerTheWindowAnswersAndAQuitRequestEndsTheClient)
+TEST_F(Program, WhileAPollWaitsForTheServerTheWindowWorksAndAQuitRequestEndsTheClient)
 {
     SilentServer server;
     StoreCompleteSettings();
@@ -299,6 +299,11 @@ TEST_F(Program, WhileAPollWaitsForTheServerTheWindowAnswersAndAQuitRequestEndsTh
     // read time-out (15 s), longer than any wait below.
     ASSERT_TRUE(server.RequestArrived());
     EXPECT_TRUE(Settle(client.Window()));
+    // OK works meanwhile; what it stores is for the next poll.
+    SetControlText(client.Control(kEdPollFreq), "7");
+    SendMessageA(client.Control(kBtnOk), BM_CLICK, 0, 0);
+    ASSERT_TRUE(Settle(client.Window()));
+    EXPECT_EQ(Stored("PollFreq"), "REG_DWORD 7");
 
     // An installer's quit request: the client's "Exit", during the poll.
     ClientProcess quit(WEBPRINT_EXE, "/quit");

@@ -16,7 +16,10 @@ Debian's `postgresql` (15) and `nginx` packages provide the programs.
 A held query lasts up to 300 s, so nginx waits that long for an answer. A
 request that cannot reach an instance (refused, reset before an answer) goes
 to the next one; an answer already begun is never sent twice.
-`free_port()` picks a port for a hub instance. Run with /usr/bin/python3.
+`HubInstance(folder[, dsn])` runs one `hub serve` on a port of its own (over
+a SQLite file in folder unless given a PostgreSQL DSN), and can kill it and
+start it again on that port; `free_port()` picks a port. Run with
+/usr/bin/python3.
 """
 
 import os
@@ -204,13 +207,15 @@ class NginxFront:
         self.folder = _private_folder("hub-nginx-")
         self.port = free_port()
         self.log = os.path.join(self.folder, "error.log")
-        # Every client connection costs two descriptors, its own and its upstream's.
+        # Each worker may take every connection itself (the kernel hands them
+        # out unevenly), and each costs it two descriptors, its own and its
+        # upstream's; both count as connections.
         files = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
         files = 65536 if files == resource.RLIM_INFINITY else files
         self.conf = os.path.join(self.folder, "nginx.conf")
         with open(self.conf, "w") as conf:
             conf.write(NGINX_CONF.format(
-                workers=2, files=files, connections=files // 2, folder=self.folder, port=self.port,
+                workers=2, files=files, connections=files, folder=self.folder, port=self.port,
                 body_limit=body_limit,
                 servers="\n".join(f"        server 127.0.0.1:{port} max_fails=1 fail_timeout=2s;"
                                   for port in upstream_ports)))

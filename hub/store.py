@@ -206,6 +206,9 @@ class _Sqlite:
     async def lock_schema(self, session):
         pass  # BEGIN IMMEDIATE already keeps other writers out
 
+    async def unflushed_commit(self, session):
+        pass  # synchronous=NORMAL: no commit waits for the disk
+
     async def announce_job(self, session, job_id, key):
         pass  # watch() finds it
 
@@ -281,6 +284,14 @@ class _Postgres:
     async def lock_schema(self, session):
         # Instances starting together migrate one after the other.
         await session.sql("SELECT pg_advisory_xact_lock(7000)")
+
+    async def unflushed_commit(self, session):
+        # The transaction's commit does not wait for the disk. For a poll's
+        # time or a block's count: a crash loses at most their last moments,
+        # and the next poll or block writes them again. Waiting for the disk
+        # at every empty poll held the polls of two instances to about 750 a
+        # second on 2 CPUs.
+        await session.sql("SET LOCAL synchronous_commit TO OFF")
 
     async def announce_job(self, session, job_id, key):
         # Delivered at commit, to every instance's listener.
@@ -417,10 +428,16 @@ class Store:
 
     async def poll(self, token, hold_until=0):
         """Notes a query; returns the computer's name key, or None for an unknown token."""
-        return await self._db.run(lambda db: db.value("poll_computer", token, self.clock(), hold_until))
+        async def note(db):
+            await self._db.unflushed_commit(db)
+            return await db.value("poll_computer", token, self.clock(), hold_until)
+        return await self._db.run(note, transaction=True)
 
     async def end_hold(self, token):
-        await self._db.run(lambda db: db.rows("end_hold", token, self.clock()))
+        async def note(db):
+            await self._db.unflushed_commit(db)
+            await db.rows("end_hold", token, self.clock())
+        await self._db.run(note, transaction=True)
 
     async def claim(self, key):
         """Hands out the computer's oldest job that no live handout holds.
@@ -440,6 +457,7 @@ class Store:
         "refused" when secret_required and the cipher is not the secret of
         the job's computer."""
         async def read(db):
+            await self._db.unflushed_commit(db)
             job = await db.row("job_by_file", file_name)
             if not job:
                 return None, "unknown"
@@ -457,7 +475,7 @@ class Store:
                 return job_id, "unknown"  # acknowledged meanwhile: its data is gone
             await db.rows("block_served", job_id, cipher.encode("latin-1"), self.clock() + HANDOUT_SECONDS)
             return job_id, data
-        return await self._db.run(read)
+        return await self._db.run(read, transaction=True)
 
     async def acknowledge(self, job_id):
         """Marks the job printed. Returns False for an unknown job, or the

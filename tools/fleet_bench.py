@@ -219,6 +219,8 @@ class Fleet:
         self.ledger = Ledger()
         self.api = None
         self.job_count = 0
+        self.next_client = 0      # where the next run of polls starts
+        self.held_failures = 0    # of the current held run
 
     async def register_all(self, clients, concurrency=64):
         """Every client's first poll, as many at a time as concurrency."""
@@ -445,7 +447,6 @@ class Hub:
 
 async def measure(hub, args):
     fleet = Fleet("127.0.0.1", hub.port, hub.api_token, args.computers)
-    fleet.next_client = 0
     started = time.monotonic()
     await fleet.register_all(fleet.clients)
     log("%s: %d computers registered in %.1f s" % (hub.backend, args.computers, time.monotonic() - started))

@@ -219,6 +219,8 @@ class Fleet:
         self.ledger = Ledger()
         self.api = None
         self.job_count = 0
+        self.next_client = 0      # where the next run of polls starts
+        self.held_failures = 0    # of the current held run
 
     async def register_all(self, clients, concurrency=64):
         """Every client's first poll, as many at a time as concurrency."""
@@ -445,18 +447,23 @@ class Hub:
 
 async def measure(hub, args):
     fleet = Fleet("127.0.0.1", hub.port, hub.api_token, args.computers)
-    fleet.next_client = 0
     started = time.monotonic()
     await fleet.register_all(fleet.clients)
     log("%s: %d computers registered in %.1f s" % (hub.backend, args.computers, time.monotonic() - started))
     results = {}
 
-    # The last step that held, and the first that did not.
+    # The last step that held, and the first that did not. The machine is
+    # shared: a step that fails is tried once more before it counts.
     results["polls"] = [None, None]
     for rate in args.rates:
-        done, p99, failures = await run_polls(fleet, rate, args.seconds)
-        log("%s: polls at %d/s: %.0f/s done, p99 %.1f ms, %d failed" % (hub.backend, rate, done, p99 * 1000, failures))
-        if failures or p99 >= 0.1 or done < 0.98 * rate:
+        for _ in range(2):
+            done, p99, failures = await run_polls(fleet, rate, args.seconds)
+            log("%s: polls at %d/s: %.0f/s done, p99 %.1f ms, %d failed" % (
+                hub.backend, rate, done, p99 * 1000, failures))
+            held = not failures and p99 < 0.1 and done >= 0.98 * rate
+            if held:
+                break
+        if not held:
             results["polls"][1] = (rate, p99)
             break
         results["polls"][0] = (rate, p99)

@@ -89,7 +89,23 @@ def _wait_listening(port, process, log):
         raise RuntimeError(f"service on port {port} did not start:\n{text.read()}")
 
 
-class PostgresCluster:
+class _Started:
+    """`with` starts the service and stops it, also when its start fails
+    part-way (a half-made cluster or folder goes too)."""
+
+    def __enter__(self):
+        try:
+            return self.start()
+        except BaseException:
+            self.stop()
+            raise
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+
+class PostgresCluster(_Started):
     """A PostgreSQL 15 cluster in a temporary folder, with superuser and database `hub`.
 
     `settings` are extra server settings (name: value), e.g. {"fsync": "off"}
@@ -145,17 +161,6 @@ class PostgresCluster:
             self._run("pg_ctl", "stop", "-w", "-m", "immediate", "-D", self.data)
         shutil.rmtree(self.folder, ignore_errors=True)
 
-    def __enter__(self):
-        try:
-            return self.start()
-        except BaseException:
-            self.stop()
-            raise
-
-    def __exit__(self, *exc):
-        self.stop()
-        return False
-
 
 HUB_CONFIG = """\
 listen = 127.0.0.1:{port}
@@ -199,7 +204,7 @@ http {{
 """
 
 
-class NginxFront:
+class NginxFront(_Started):
     """nginx on a free port in front of hub instances on the given ports of 127.0.0.1."""
 
     def __init__(self, upstream_ports, body_limit="300m"):
@@ -240,17 +245,6 @@ class NginxFront:
                 self.process.kill()
                 self.process.wait()
         shutil.rmtree(self.folder, ignore_errors=True)
-
-    def __enter__(self):
-        try:
-            return self.start()
-        except BaseException:
-            self.stop()
-            raise
-
-    def __exit__(self, *exc):
-        self.stop()
-        return False
 
 
 class HubInstance:

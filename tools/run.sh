@@ -97,6 +97,8 @@ fi
 { printf 'webprint sample job, %s\r\n' "$(date)"; python3 -c 'import sys; sys.stdout.buffer.write(bytes(range(256)) * 16)'; } >"$run/sample.prn"
 job=$(/usr/bin/python3 -m hub submit "$run/sample.prn" --computer "$computer" --printer "$queue" \
     --name "webprint sample" --db "$run/service.sqlite")
+# The web page signs in with an API token.
+token=$(/usr/bin/python3 -m hub token add demo --db "$run/service.sqlite")
 
 if [ -n "$linux" ]; then
     printf 'Url = 127.0.0.1\nPort = %s\nPollFreq = 5\nComputerName = %s\nUseTls = %s\n' \
@@ -143,7 +145,7 @@ else
 fi
 cat <<EOT
 
-Status page:   $scheme://127.0.0.1:$port/
+Web page:      $scheme://127.0.0.1:$port/ (sign in with the token $token)
 More jobs:     /usr/bin/python3 -m hub submit FILE --computer $computer --printer $queue --db $run/service.sqlite
 Printouts:     $run/printed/ (that is, $printed/)
 Press Ctrl-C to stop the client, the service and everything else started here.

@@ -3,16 +3,12 @@
 //   window_probe shown    exit code 0 when the window is shown, 3 while it
 //                         is hidden
 // Exit code 2 when the client's window is not there.
-// And two things the installer tests need of a Win32 program:
-//   window_probe acl PATH prints the owner and permissions of a file or
-//                         folder in SDDL
+// And one thing the installer tests need of a Win32 program:
 //   window_probe squat    takes the named mutex that an earlier client took
 //                         as the sign of a running service, as any local
 //                         process could, prints "holding", and keeps it
 //                         until its standard input ends
 #include <windows.h>
-#include <aclapi.h>
-#include <sddl.h>
 
 #include <cstdio>
 #include <cstring>
@@ -41,23 +37,6 @@ int PrintEvents(HWND window)
     return 0;
 }
 
-int PrintSecurity(const char* path)
-{
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    if (GetNamedSecurityInfoA(path, SE_FILE_OBJECT, parts, nullptr, nullptr, nullptr, nullptr, &descriptor) !=
-        ERROR_SUCCESS)
-        return 1;
-    char* text = nullptr;
-    const bool converted =
-        ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, parts, &text, nullptr);
-    if (converted)
-        printf("%s\n", text);
-    LocalFree(text);
-    LocalFree(descriptor);
-    return converted ? 0 : 1;
-}
-
 int HoldServiceMutex()
 {
     const HANDLE mutex = CreateMutexA(nullptr, TRUE, "Global\\Morvelund.TarnwickWebPrinting.Service");
@@ -76,8 +55,6 @@ int HoldServiceMutex()
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && strcmp(argv[1], "acl") == 0)
-        return PrintSecurity(argv[2]);
     if (argc == 2 && strcmp(argv[1], "squat") == 0)
         return HoldServiceMutex();
     HWND window = FindWindowA(kMainWindowClass, nullptr);
@@ -87,6 +64,6 @@ int main(int argc, char** argv)
         return PrintEvents(window);
     if (argc == 2 && strcmp(argv[1], "shown") == 0)
         return IsWindowVisible(window) ? 0 : 3;
-    fprintf(stderr, "usage: window_probe events|shown|acl PATH|squat\n");
+    fprintf(stderr, "usage: window_probe events|shown|squat\n");
     return 1;
 }
